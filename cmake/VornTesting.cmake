@@ -1,0 +1,28 @@
+# Helpers that make one test executable per tested class.
+include(GoogleTest)
+find_package(GTest REQUIRED)
+
+# vorn_add_gtest(<name> <source>...): a GoogleTest executable linked with the core.
+function(vorn_add_gtest name)
+    add_executable(${name} ${ARGN})
+    target_link_libraries(${name} PRIVATE vorn_core vorn_options GTest::gtest GTest::gtest_main)
+    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
+                         PROPERTIES ENVIRONMENT "VORN_TEST_DATA=${PROJECT_SOURCE_DIR}/tests/data")
+endfunction()
+
+# vorn_add_qttest(<name> SOURCES <source>... LIBS <lib>... [XVFB]): a QtTest executable run on
+# the offscreen platform, or under a real X server (xvfb-run) with XVFB.
+function(vorn_add_qttest name)
+    cmake_parse_arguments(ARG "XVFB" "" "SOURCES;LIBS" ${ARGN})
+    add_executable(${name} ${ARG_SOURCES})
+    set_target_properties(${name} PROPERTIES AUTOMOC ON AUTOUIC ON)
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS} vorn_options Qt6::Test Qt6::Widgets)
+    if(ARG_XVFB)
+        add_test(NAME ${name}
+                 COMMAND xvfb-run -a -s "-screen 0 1280x1024x24" $<TARGET_FILE:${name}>)
+        set_tests_properties(${name} PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=xcb" LABELS xvfb)
+    else()
+        add_test(NAME ${name} COMMAND ${name})
+        set_tests_properties(${name} PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+    endif()
+endfunction()

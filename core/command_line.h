@@ -1,0 +1,23 @@
+#pragma once
+// The command line: one string split into parameters at blanks, double quotes grouping, no escape
+// character; and the test for the check switch (-a or /a).
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vorn {
+
+// The number of parameters after the program's own path (the first parameter).
+std::size_t ParameterCount(std::string_view commandLine);
+// Parameter `index` (1 <= index <= ParameterCount); "" outside that range.
+std::string Parameter(std::string_view commandLine, std::size_t index);
+// Parameters 1 to ParameterCount, in order.
+std::vector<std::string> SplitCommandLine(std::string_view commandLine);
+
+// True when some parameter is "-" or "/" followed by exactly "a" (case-sensitive). A switch
+// parameter stays in the list as a path.
+bool HasCheckSwitch(const std::vector<std::string>& parameters);
+
+} // namespace vorn

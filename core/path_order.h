@@ -1,0 +1,43 @@
+#pragma once
+// Path order: the one order in which the program sorts path lists. A linguistic, case-insensitive
+// comparison of whole paths in the user's locale: letters of either case sort together
+// (a.jpg < B.jpg), digits compare one character at a time (img10.jpg < img2.jpg), punctuation and
+// symbols come before digits, which come before letters, and hyphens and apostrophes weigh
+// little (co-op sorts next to coop). Holds in every locale, C and POSIX included.
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vorn {
+
+class PathCollator {
+public:
+    // The collator of the user's locale (from the environment); the root collation for C/POSIX.
+    PathCollator();
+    // The collator of a named ICU locale ("sv_SE", "" for root, "en_US_POSIX").
+    explicit PathCollator(const char* locale);
+    ~PathCollator();
+    PathCollator(const PathCollator&) = delete;
+    PathCollator& operator=(const PathCollator&) = delete;
+
+    // Three-way comparison of two byte strings (UTF-8; ill-formed bytes compare as U+FFFD).
+    // ignoreCase false compares at tertiary strength, which the command-line switch test uses.
+    int Compare(std::string_view a, std::string_view b, bool ignoreCase = true) const;
+    // A key whose byte order is Compare(…, true) order.
+    std::string SortKey(std::string_view path) const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
+};
+
+// The process-wide collator of the user's locale, made on first use.
+const PathCollator& DefaultPathCollator();
+
+// Sorts in place in path order, computing one sort key per path. Paths whose keys are equal
+// (A.JPG and a.jpg) are ordered by their bytes, so the result is deterministic.
+void SortPaths(std::vector<std::string>& paths, const PathCollator& collator = DefaultPathCollator());
+
+} // namespace vorn

@@ -1,0 +1,102 @@
+#pragma once
+// The main window: the file list, the menu, the status bar and the drop target on the list.
+// Its methods add files and folders, check the list, walk its errors and keep the settings.
+// The window's layout lives in vorn_form.ui; the methods are spread over a few sources named
+// after what they do (vorn_form.cpp: frame, settings and status bar; vorn_form_adding.cpp;
+// vorn_form_checking.cpp; vorn_form_commands.cpp).
+
+#include <QMainWindow>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/file_system.h"
+#include "core/window_bounds.h"
+
+class QLabel;
+class QTableView;
+class TCheckForm;
+class TDropDst;
+class TFileListModel;
+class TProgressForm;
+
+namespace Ui {
+class TVornForm;
+}
+
+enum class TSearchDirection { sdUp, sdDown };
+
+class TVornForm : public QMainWindow {
+    Q_OBJECT
+
+public:
+    explicit TVornForm(QWidget* parent = nullptr);
+    ~TVornForm() override;
+
+    // The two dialogs this window shows; both live as long as it does.
+    void AttachDialogs(TCheckForm* checkForm, TProgressForm* progressForm);
+    TCheckForm* CheckDialog() const { return m_checkForm; }
+    TProgressForm* ProgressDialog() const { return m_progressForm; }
+
+    // Start-up and shutdown.
+    void LoadSettings();
+    void SaveSettings();
+    void ProcessCommandLine(const std::vector<std::string>& parameters);
+    // The settings file; beside the executable unless a test says otherwise.
+    void SetSettingsPath(const std::string& path) { m_settingsPath = path; }
+    const std::string& SettingsPath() const { return m_settingsPath; }
+
+    // The outer frame in screen pixels; the restored bounds while minimized.
+    vorn::WindowBounds Bounds() const;
+    void SetBounds(const vorn::WindowBounds& bounds);
+    // The width the list records for a column: the value last set, or the width the user gave
+    // it by dragging or double-clicking the header divider.
+    int ColumnWidth(int column) const;
+    void SetColumnWidth(int column, int width);
+
+    // The file list.
+    void UpdateStatusBar();
+    void AddFiles(const std::vector<std::string>& paths);
+    bool CheckItem(int row);
+    void CheckAll();
+    void FindError(TSearchDirection direction);
+
+    // Handlers.
+    void MenuExitClick();
+    void MenuCheckAllClick();
+    void MenuDeleteAllClick();
+    void MenuPrevErrorClick();
+    void MenuNextErrorClick();
+    void MenuOpenItemClick();
+    void FileListViewDblClick();
+    void DropDstFileDrop(QObject* sender, const std::vector<std::string>& files, std::int32_t x,
+                         std::int32_t y);
+
+    // Components, for the dialogs and the tests.
+    QTableView* FileListView() const;
+    TFileListModel* FileList() const { return m_fileList; }
+    TDropDst* DropDst() const { return m_dropDst; }
+    QString StatusPanelText(int panel) const;
+
+private:
+    // Adding (vorn_form_adding.cpp).
+    void AddPath(const std::string& path);
+    void AddFolder(const std::string& path);
+    void SuspendListRedraw();
+    void ResumeListRedraw();
+
+    std::unique_ptr<Ui::TVornForm> m_ui;
+    TFileListModel* m_fileList = nullptr;
+    TDropDst* m_dropDst = nullptr;
+    TCheckForm* m_checkForm = nullptr;
+    TProgressForm* m_progressForm = nullptr;
+    std::vector<QLabel*> m_statusPanels;
+    int m_columnWidths[2] = {400, 160};
+    std::string m_settingsPath;
+
+    // Adding: the redraw suspension count and the folders being walked (the loop guard).
+    int m_redrawSuspension = 0;
+    std::vector<vorn::FolderIdentity> m_foldersBeingWalked;
+};

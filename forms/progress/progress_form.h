@@ -1,0 +1,41 @@
+#pragma once
+// The progress dialog shown while files are added: the folder being handled in the caption, the
+// name in a label, and a bar. It has no button and the user cannot close it.
+
+#include <QDialog>
+
+#include <memory>
+
+class QLabel;
+class QProgressBar;
+
+namespace Ui {
+class TProgressForm;
+}
+
+class TProgressForm : public QDialog {
+    Q_OBJECT
+
+public:
+    // `mainForm` is the window the dialog centres over and disables while it is shown.
+    explicit TProgressForm(QWidget* mainForm);
+    ~TProgressForm() override;
+
+    QLabel* FileNameLabel() const;
+    QProgressBar* ProgressBar() const;
+
+    // Handlers: placement and the main-window lock.
+    void FormShow();
+    void FormClose();
+
+public slots:
+    void reject() override; // Esc does not close this dialog
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    std::unique_ptr<Ui::TProgressForm> m_ui;
+    QWidget* m_mainForm;
+};
