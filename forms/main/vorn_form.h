@@ -99,4 +99,6 @@ private:
     // Adding: the redraw suspension count and the folders being walked (the loop guard).
     int m_redrawSuspension = 0;
     std::vector<vorn::FolderIdentity> m_foldersBeingWalked;
+    // Checking: how many check runs have started; a run that sees a later one stops.
+    std::uint64_t m_checkRuns = 0;
 };
