@@ -9,6 +9,8 @@
 
 namespace vorn {
 
+class PathCollator;
+
 // The number of parameters after the program's own path (the first parameter).
 std::size_t ParameterCount(std::string_view commandLine);
 // Parameter `index` (1 <= index <= ParameterCount); "" outside that range.
@@ -19,5 +21,7 @@ std::vector<std::string> SplitCommandLine(std::string_view commandLine);
 // True when some parameter is "-" or "/" followed by exactly "a" (case-sensitive). A switch
 // parameter stays in the list as a path.
 bool HasCheckSwitch(const std::vector<std::string>& parameters);
+// The same test by a given collator's case-respecting comparison.
+bool HasCheckSwitch(const std::vector<std::string>& parameters, const PathCollator& collator);
 
 } // namespace vorn

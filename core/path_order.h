@@ -29,6 +29,7 @@ public:
     std::string SortKey(std::string_view path) const;
 
 private:
+    friend void SortPaths(std::vector<std::string>& paths, const PathCollator& collator);
     struct Impl;
     std::unique_ptr<Impl> m_impl;
 };
@@ -38,6 +39,7 @@ const PathCollator& DefaultPathCollator();
 
 // Sorts in place in path order, computing one sort key per path. Paths whose keys are equal
 // (A.JPG and a.jpg) are ordered by their bytes, so the result is deterministic.
-void SortPaths(std::vector<std::string>& paths, const PathCollator& collator = DefaultPathCollator());
+void SortPaths(std::vector<std::string>& paths,
+               const PathCollator& collator = DefaultPathCollator());
 
 } // namespace vorn
