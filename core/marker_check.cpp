@@ -1,0 +1,116 @@
+#include "core/marker_check.h"
+
+#include <cerrno>
+#include <cstddef>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+namespace vorn {
+
+static_assert(sizeof(off_t) == 8, "the end marker is read at a 64-bit offset");
+
+namespace {
+
+// Closes the descriptor on every way out of the check. close() is not retried on EINTR: on
+// Linux the descriptor is released whatever close() returns.
+class FileHandle {
+public:
+    explicit FileHandle(int fd)
+        : m_fd(fd) {}
+    ~FileHandle() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+    int Get() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+int OpenForCheck(const std::string& path) {
+    // Non-blocking, so that a named pipe without a writer or a device cannot stall the check;
+    // without a controlling-terminal side effect; never creating anything.
+    for (;;) {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (fd >= 0 || errno != EINTR)
+            return fd;
+    }
+}
+
+// The file cannot be shared the way an exclusive open would refuse it, so an advisory lock
+// stands in for it: when another program holds a lock on the file, the check leaves it alone
+// and reports it as not openable. A file system that has no such locks (EOPNOTSUPP, ENOLCK,
+// some network file systems) says so with another error; the file is then read anyway, since
+// a missing lock facility must not turn a readable file into an error. The lock is released
+// when the descriptor is closed.
+bool HeldByAnotherProgram(int fd) {
+    for (;;) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            return false;
+        if (errno != EINTR)
+            return errno == EWOULDBLOCK;
+    }
+}
+
+// True when two bytes were read at `offset` and they are `first` then `second`. Any failure or
+// a short read (the file shrank, an I/O error) counts as a mismatch.
+bool BytesAt(int fd, off_t offset, unsigned char first, unsigned char second) {
+    unsigned char bytes[2];
+    std::size_t got = 0;
+    while (got < sizeof bytes) {
+        const ssize_t n = ::pread(fd, bytes + got, sizeof bytes - got, offset + off_t(got));
+        if (n > 0)
+            got += std::size_t(n);
+        else if (n == 0 || errno != EINTR)
+            return false;
+    }
+    return bytes[0] == first && bytes[1] == second;
+}
+
+} // namespace
+
+MarkerVerdict CheckMarkers(const std::string& path) noexcept {
+    // A path with a NUL byte inside cannot be handed to the system whole; cutting it at the
+    // NUL would check another file.
+    if (path.find('\0') != std::string::npos)
+        return MarkerVerdict::OpenError;
+
+    const FileHandle file(OpenForCheck(path));
+    if (file.Get() < 0)
+        return MarkerVerdict::OpenError;
+
+    struct stat info {};
+    if (::fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode))
+        return MarkerVerdict::OpenError;
+    if (HeldByAnotherProgram(file.Get()))
+        return MarkerVerdict::OpenError;
+
+    if (!BytesAt(file.Get(), 0, 0xFF, 0xD8))
+        return MarkerVerdict::Soi;
+    // The size is the one seen at the open; a file shorter than two bytes by now cannot hold
+    // the end marker.
+    if (info.st_size < 2 || !BytesAt(file.Get(), info.st_size - 2, 0xFF, 0xD9))
+        return MarkerVerdict::Eoi;
+    return MarkerVerdict::Normal;
+}
+
+std::string_view VerdictErrorText(MarkerVerdict verdict) noexcept {
+    switch (verdict) {
+    case MarkerVerdict::Normal:
+        return "";
+    case MarkerVerdict::Soi:
+        return "SOI";
+    case MarkerVerdict::Eoi:
+        return "EOI";
+    case MarkerVerdict::OpenError:
+        return "File open error";
+    }
+    return "File open error";
+}
+
+} // namespace vorn
