@@ -1,37 +1,183 @@
-// Adding files and folders to the list.
+// Adding files and folders to the list, the command line and the drop handler.
+//
+// Every path enters through AddFiles, which hands each one to AddPath; AddPath sends folders to
+// AddFolder, which sorts the folder's entries and calls AddFiles again, so the walk is depth
+// first and a subfolder's rows land at its sorted place among its siblings.
+//
+// Soundness while a run goes on. The progress dialog closes at the end of every nested call,
+// and pending events are processed after every path, so the main window takes input in the
+// middle of a walk. Everything stays allowed then, and each case leaves the run sound:
+// - Delete All empties the list; the walk goes on adding rows to the emptied list. It reads
+//   nothing back from the rows but the listed-paths index, which is emptied with them.
+// - A drop, or the walk of a folder, runs as a call nested in the current one, on the same
+//   dialog and list, with its own path list; the enclosing call goes on after it returns.
+// - A check run started meanwhile checks the rows listed at its start.
+// - Closing the main window (Exit) makes every run stop taking new paths, so the program ends
+//   promptly instead of walking on with no window.
+// A failure that escapes a run still resumes the list's redrawing and closes the dialog (which
+// enables the main window) on its way out: both are scope guards.
 
 #include "forms/main/vorn_form.h"
 
-void TVornForm::AddFiles(const std::vector<std::string>& paths)
-{
-    (void)paths;
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QProgressBar>
+#include <QTableView>
+
+#include <algorithm>
+#include <climits>
+#include <string_view>
+#include <utility>
+
+#include "core/command_line.h"
+#include "core/file_system.h"
+#include "core/path_order.h"
+#include "core/path_rules.h"
+#include "forms/main/file_list_model.h"
+#include "forms/paint_throttle.h"
+#include "forms/progress/progress_form.h"
+
+namespace {
+
+// Runs its function when the scope ends, normally or by an exception.
+template <typename Function>
+class ScopeExit {
+public:
+    explicit ScopeExit(Function function)
+        : m_function(std::move(function)) {}
+    ~ScopeExit() { m_function(); }
+    ScopeExit(const ScopeExit&) = delete;
+    ScopeExit& operator=(const ScopeExit&) = delete;
+
+private:
+    Function m_function;
+};
+
+// Paths are bytes; the dialog shows them as UTF-8, with ill-formed bytes as U+FFFD.
+QString DisplayText(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-void TVornForm::AddPath(const std::string& path)
-{
-    (void)path;
+} // namespace
+
+void TVornForm::AddFiles(const std::vector<std::string>& paths) {
+    TProgressForm* const dialog = m_progressForm;
+    QLabel* const nameLabel = dialog->FileNameLabel();
+    QProgressBar* const bar = dialog->ProgressBar();
+    // A run stops taking paths once the main window has been closed meanwhile; a run on a
+    // window that was never shown goes to its end.
+    const bool windowWasOpen = isVisible();
+
+    {
+        SuspendListRedraw();
+        const ScopeExit resumeRedraw([this] { ResumeListRedraw(); });
+
+        bar->setValue(0);
+        bar->setMaximum(static_cast<int>(std::min<std::size_t>(paths.size(), INT_MAX)));
+        // A hidden dialog is shown (it places itself and disables the main window); a visible
+        // one, shown by an enclosing call, is only brought to the front.
+        if (dialog->isVisible())
+            dialog->raise();
+        else
+            dialog->show();
+        {
+            // Closing runs on every way out; it enables the main window even when the dialog
+            // is already hidden.
+            const ScopeExit closeDialog([dialog] { dialog->close(); });
+            vorn::PaintThrottle throttle(dialog);
+            const std::size_t count = paths.size();
+            for (std::size_t i = 0; i < count; ++i) {
+                if (windowWasOpen && !isVisible())
+                    break;
+                const std::string& path = paths[i];
+                AddPath(path);
+                dialog->setWindowTitle(DisplayText(vorn::FolderPart(path)));
+                nameLabel->setText(DisplayText(vorn::NamePart(path)));
+                bar->setValue(bar->value() + 1);
+                throttle.ProcessEvents();
+            }
+        }
+        bar->setValue(0);
+        nameLabel->clear();
+
+        // Two or more rows and none selected: select the first (the selection only, the
+        // current row stays as it is). One row is left unselected.
+        QItemSelectionModel* const selection = FileListView()->selectionModel();
+        if (m_fileList->Count() >= 2 && selection && !selection->hasSelection())
+            selection->select(m_fileList->index(0, 0),
+                              QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    }
+
+    UpdateStatusBar();
+    if (isVisible())
+        FileListView()->setFocus();
 }
 
-void TVornForm::AddFolder(const std::string& path)
-{
-    (void)path;
+void TVornForm::AddPath(const std::string& path) {
+    if (path.empty() || m_fileList->IsListed(path))
+        return;
+    // The folder test comes first: a folder named album.jpg is walked, not listed.
+    if (const std::optional<vorn::FolderIdentity> folder = vorn::FolderTest(path)) {
+        // A folder already being walked (reached again through a link to one of its own
+        // ancestors, or a bind mount) is not entered again, so such a loop ends here.
+        if (std::find(m_foldersBeingWalked.begin(), m_foldersBeingWalked.end(), *folder) !=
+            m_foldersBeingWalked.end())
+            return;
+        m_foldersBeingWalked.push_back(*folder);
+        const ScopeExit leave([this] { m_foldersBeingWalked.pop_back(); });
+        AddFolder(path);
+        return;
+    }
+    // Both tests must pass; the extension test needs no system call, so it goes first.
+    if (!vorn::HasJpegExtension(path) || !vorn::FileTest(path))
+        return;
+    m_fileList->AppendRow(path);
 }
 
-void TVornForm::SuspendListRedraw() {}
+void TVornForm::AddFolder(const std::string& path) {
+    const std::string folder = vorn::WithTrailingDelimiter(path);
+    const std::vector<std::string> names = vorn::ListFolder(folder);
+    if (names.empty())
+        return;
+    std::vector<std::string> entries;
+    entries.reserve(names.size());
+    for (const std::string& name : names)
+        entries.push_back(folder + name);
+    vorn::SortPaths(entries);
+    AddFiles(entries);
+}
 
-void TVornForm::ResumeListRedraw() {}
+void TVornForm::SuspendListRedraw() {
+    if (m_redrawSuspension++ == 0)
+        FileListView()->setUpdatesEnabled(false);
+}
 
-void TVornForm::ProcessCommandLine(const std::vector<std::string>& parameters)
-{
-    (void)parameters;
+void TVornForm::ResumeListRedraw() {
+    if (--m_redrawSuspension == 0) {
+        QTableView* const list = FileListView();
+        list->setUpdatesEnabled(true);
+        list->repaint();
+    }
+}
+
+void TVornForm::ProcessCommandLine(const std::vector<std::string>& parameters) {
     show();
+    raise();
+    activateWindow();
+    // The switch stays in the list as a path, sorted in with the others.
+    std::vector<std::string> paths = parameters;
+    vorn::SortPaths(paths);
+    AddFiles(paths);
+    if (vorn::HasCheckSwitch(parameters))
+        CheckAll();
 }
 
 void TVornForm::DropDstFileDrop(QObject* sender, const std::vector<std::string>& files,
-                                std::int32_t x, std::int32_t y)
-{
+                                std::int32_t x, std::int32_t y) {
     (void)sender;
-    (void)files;
     (void)x;
     (void)y;
+    raise();
+    activateWindow();
+    AddFiles(files);
 }
