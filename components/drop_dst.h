@@ -10,6 +10,9 @@
 
 #include "components/control_hook.h"
 
+class QDropEvent;
+
+// Files belongs to the drop target and lives only for the call: a handler must not keep it.
 using TFileDropEvent = std::function<void(QObject* sender, const std::vector<std::string>& files,
                                           std::int32_t x, std::int32_t y)>;
 
@@ -20,8 +23,14 @@ public:
     explicit TDropDst(QObject* owner);
     ~TDropDst() override;
 
+    // The handler of drops; with none, drops are taken and ignored. A handler may process
+    // pending events, and so see a second drop arrive while it runs; an exception it throws goes
+    // to the exception report with the drop target as sender, and the next drop is handled as
+    // usual.
     TFileDropEvent OnFileDrop;
 
+    // Whether the hooked widget accepts drops; true after construction. Writing the value it
+    // already has does nothing.
     bool AcceptDrop() const { return m_acceptDrop; }
     void SetAcceptDrop(bool accept);
 
@@ -33,7 +42,14 @@ protected:
 
 private:
     void ApplyAcceptDrop();
-    void DoFileDrop(class QDropEvent* drop);
+    void DoFileDrop(QDropEvent* drop);
 
     bool m_acceptDrop = true;
 };
+
+namespace vorn {
+// The local file paths of a text/uri-list, as bytes, in the list's order: comments, blank lines,
+// URLs of other schemes or of other hosts are left out; each path is percent-decoded to its
+// bytes, whatever encoding the name has.
+std::vector<std::string> FilePathsOfUriList(const QByteArray& uriList);
+} // namespace vorn

@@ -1,0 +1,49 @@
+// The exception report.
+
+#include "components/exception_report.h"
+
+#include <QMessageBox>
+
+#include "core/error_texts.h"
+#include "core/file_system.h"
+
+namespace {
+
+// What the report says about an exception that is no std::exception.
+constexpr char kUnknownExceptionText[] = "不明な例外が発生しました。";
+
+QString FromBytes(const std::string& text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+} // namespace
+
+QString ExceptionReportTitle() {
+    return FromBytes(vorn::ApplicationTitle(vorn::ExecutablePath()));
+}
+
+QString ExceptionReportText(std::exception_ptr error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        return FromBytes(vorn::ReportText(e.what()));
+    } catch (...) {
+        return QString::fromUtf8(kUnknownExceptionText);
+    }
+}
+
+void ReportException(QObject* sender) {
+    ReportException(sender, std::current_exception());
+}
+
+void ReportException(QObject* sender, std::exception_ptr error) {
+    (void)sender;
+    if (!error) {
+        return;
+    }
+    // No parent: the report must stay usable while the main window is disabled by a dialog,
+    // and a disabled parent would disable it too.
+    QMessageBox box(QMessageBox::Critical, ExceptionReportTitle(), ExceptionReportText(error),
+                    QMessageBox::Ok);
+    box.exec();
+}
