@@ -1,0 +1,127 @@
+// The application object and the exception report: an exception that escapes an event handler
+// is shown once, in a critical message box with OK, and the program goes on.
+
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QtTest>
+
+#include <stdexcept>
+
+#include "components/application.h"
+#include "components/exception_report.h"
+#include "core/exceptions.h"
+#include "report_closer.h"
+
+namespace {
+
+class TThrowingButton : public QPushButton {
+public:
+    using QPushButton::QPushButton;
+
+protected:
+    void mousePressEvent(QMouseEvent*) override { throw vorn::Exception("Mouse failed"); }
+};
+
+} // namespace
+
+class TApplicationTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void ReportShowsTitleAndText_data();
+    void ReportShowsTitleAndText();
+    void NothingToReport();
+    void ExceptionFromATimerSlot();
+    void ExceptionFromAnEventHandler();
+    void ExceptionFromASignalHandler();
+};
+
+void TApplicationTest::ReportShowsTitleAndText_data() {
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("std::exception, full stop added") << 0 << "Disk is full.";
+    QTest::newRow("ends in a full stop already") << 1 << "Done.";
+    QTest::newRow("not a std::exception") << 2 << "不明な例外が発生しました。";
+}
+
+void TApplicationTest::ReportShowsTitleAndText() {
+    QFETCH(int, kind);
+    QFETCH(QString, text);
+    TReportCloser closer;
+    try {
+        switch (kind) {
+        case 0:
+            throw std::runtime_error("Disk is full");
+        case 1:
+            throw vorn::Exception("Done.");
+        default:
+            throw 42;
+        }
+    } catch (...) {
+        ReportException(this);
+    }
+    QCOMPARE(closer.reports.size(), std::size_t(1));
+    // The title is the executable's name up to its first dot.
+    QCOMPARE(closer.reports[0].title, QString("components_application_test"));
+    QCOMPARE(closer.reports[0].text, text);
+    QCOMPARE(closer.reports[0].icon, QMessageBox::Critical);
+    QCOMPARE(closer.reports[0].buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+}
+
+void TApplicationTest::NothingToReport() {
+    TReportCloser closer;
+    ReportException(this, nullptr);
+    QVERIFY(closer.reports.empty());
+}
+
+void TApplicationTest::ExceptionFromATimerSlot() {
+    TReportCloser closer;
+    bool after = false;
+    QTimer::singleShot(0, this, [] { throw std::runtime_error("From a timer"); });
+    QTimer::singleShot(0, this, [&after] { after = true; });
+    QTRY_VERIFY(after);
+    QCOMPARE(closer.reports.size(), std::size_t(1));
+    QCOMPARE(closer.reports[0].text, QString("From a timer."));
+}
+
+void TApplicationTest::ExceptionFromAnEventHandler() {
+    TReportCloser closer;
+    TThrowingButton button("Press");
+    button.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&button));
+    QTest::mouseClick(&button, Qt::LeftButton);
+    QCOMPARE(closer.reports.size(), std::size_t(1));
+    QCOMPARE(closer.reports[0].text, QString("Mouse failed."));
+
+    // The program goes on: the same window still takes events.
+    QTest::mouseClick(&button, Qt::LeftButton);
+    QCOMPARE(closer.reports.size(), std::size_t(2));
+}
+
+void TApplicationTest::ExceptionFromASignalHandler() {
+    TReportCloser closer;
+    QPushButton button("Press");
+    int clicks = 0;
+    connect(&button, &QPushButton::clicked, this, [&clicks] {
+        if (++clicks == 1) {
+            throw std::runtime_error("Handler failed");
+        }
+    });
+    button.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&button));
+    QTest::mouseClick(&button, Qt::LeftButton);
+    QTest::mouseClick(&button, Qt::LeftButton);
+    QCOMPARE(clicks, 2);
+    QCOMPARE(closer.reports.size(), std::size_t(1));
+    QCOMPARE(closer.reports[0].text, QString("Handler failed."));
+}
+
+int main(int argc, char** argv) {
+    // One application object per process: the tests share it.
+    TApplication app(argc, argv);
+    QTEST_SET_MAIN_SOURCE_PATH
+    TApplicationTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "application_test.moc"

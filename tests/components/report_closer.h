@@ -1,0 +1,39 @@
+#pragma once
+// Closes every exception report (a modal message box) that opens while it lives, and keeps
+// what each one showed.
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QMessageBox>
+#include <QTimer>
+
+#include <vector>
+
+struct TShownReport {
+    QString title;
+    QString text;
+    QMessageBox::Icon icon;
+    QMessageBox::StandardButtons buttons;
+};
+
+class TReportCloser {
+public:
+    TReportCloser() {
+        // A modal box runs its own loop, in which this timer keeps firing.
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            auto box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box || !box->isVisible()) {
+                return;
+            }
+            reports.push_back(
+                {box->windowTitle(), box->text(), box->icon(), box->standardButtons()});
+            box->button(QMessageBox::Ok)->click();
+        });
+        m_timer.start(1);
+    }
+
+    std::vector<TShownReport> reports;
+
+private:
+    QTimer m_timer;
+};
