@@ -1,5 +1,7 @@
 #include "core/marker_check.h"
 
+#include "core/end_marker_explanation.h"
+
 #include <cerrno>
 #include <cstddef>
 #include <fcntl.h>
@@ -75,6 +77,10 @@ bool BytesAt(int fd, off_t offset, unsigned char first, unsigned char second) {
 } // namespace
 
 MarkerVerdict CheckMarkers(const std::string& path) noexcept {
+    return CheckMarkers(path, nullptr);
+}
+
+MarkerVerdict CheckMarkers(const std::string& path, EndMarkerExplanation* explanation) noexcept {
     // A path with a NUL byte inside cannot be handed to the system whole; cutting it at the
     // NUL would check another file.
     if (path.find('\0') != std::string::npos)
@@ -94,8 +100,11 @@ MarkerVerdict CheckMarkers(const std::string& path) noexcept {
         return MarkerVerdict::Soi;
     // The size is the one seen at the open; a file shorter than two bytes by now cannot hold
     // the end marker.
-    if (info.st_size < 2 || !BytesAt(file.Get(), info.st_size - 2, 0xFF, 0xD9))
+    if (info.st_size < 2 || !BytesAt(file.Get(), info.st_size - 2, 0xFF, 0xD9)) {
+        if (explanation)
+            *explanation = ExplainEndMarker(file.Get());
         return MarkerVerdict::Eoi;
+    }
     return MarkerVerdict::Normal;
 }
 

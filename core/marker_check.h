@@ -21,6 +21,11 @@ enum class MarkerVerdict {
 // every path.
 MarkerVerdict CheckMarkers(const std::string& path) noexcept;
 
+struct EndMarkerExplanation;
+// The same check; when the verdict is Eoi and `explanation` is given, the file's marker
+// structure is walked on the same open file to say why (end_marker_explanation.h).
+MarkerVerdict CheckMarkers(const std::string& path, EndMarkerExplanation* explanation) noexcept;
+
 // The error text a verdict writes into a row: "", "SOI", "EOI" or "File open error".
 std::string_view VerdictErrorText(MarkerVerdict verdict) noexcept;
 

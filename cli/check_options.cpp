@@ -1,0 +1,92 @@
+#include "cli/check_options.h"
+
+#include <algorithm>
+#include <charconv>
+#include <string_view>
+#include <thread>
+
+OptionsResult ParseCheckOptions(int argc, const char* const* argv) {
+    CheckOptions options;
+    bool optionsEnded = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg(argv[i]);
+        if (optionsEnded || arg.empty() || arg == "-" || (arg[0] != '-' && arg != "/a")) {
+            options.paths.emplace_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+        } else if (arg == "-a" || arg == "/a") {
+            // The window's switch to check after start-up; here every run checks.
+        } else if (arg == "--errors") {
+            options.errorsOnly = true;
+        } else if (arg == "--json") {
+            options.json = true;
+        } else if (arg == "--summary") {
+            options.summary = true;
+        } else if (arg == "--explain") {
+            options.explain = true;
+        } else if (arg == "--help" || arg == "-h") {
+            options.help = true;
+        } else if (arg == "--version") {
+            options.version = true;
+        } else if (arg == "--jobs" || arg == "-j" || arg.starts_with("--jobs=")) {
+            std::string_view value;
+            if (arg.starts_with("--jobs=")) {
+                value = arg.substr(7);
+            } else if (i + 1 < argc) {
+                value = argv[++i];
+            } else {
+                return {std::nullopt, "--jobs needs a number"};
+            }
+            std::size_t jobs = 0;
+            const auto [end, error] =
+                std::from_chars(value.data(), value.data() + value.size(), jobs);
+            if (error != std::errc() || end != value.data() + value.size() || jobs == 0 ||
+                jobs > 1024)
+                return {std::nullopt, "--jobs takes a whole number from 1 to 1024"};
+            options.jobs = jobs;
+        } else {
+            return {std::nullopt, "unknown option " + std::string(arg)};
+        }
+    }
+    if (options.jobs == 0)
+        options.jobs = std::max(1u, std::thread::hardware_concurrency());
+    if (options.paths.empty() && !options.help && !options.version)
+        return {std::nullopt, "no path given"};
+    return {options, {}};
+}
+
+std::string HelpText() {
+    return R"(Usage: vorn-check [OPTIONS] PATH...
+Checks JPEG files for damage at the file level: a file is sound when its first two
+bytes are FF D8 and its last two are FF D9. Nothing in between is read.
+
+The paths are sorted in path order; folders are walked recursively in path order;
+only files whose names end in .jpg or .jpeg (any case) are checked; a path is
+checked once. A path that names nothing is skipped without a word, as the window
+does: it is not an error.
+
+One line is printed per file, in list order whatever the parallelism:
+  VERDICT<TAB>PATH
+where VERDICT is OK, SOI (the start is wrong), EOI (the end is wrong) or
+"File open error". Paths are written as their bytes; use --json for names that
+hold tabs or line breaks.
+
+Options:
+  --errors       print only the files that failed
+  --json         print one JSON object per line; bytes of a name that are not
+                 valid UTF-8 are written as \udc80 to \udcff (byte 0x80 to 0xff)
+  --jobs N       check on N threads (default: the number of cores)
+  --summary      end with a line "N Files<TAB>C: n<TAB>E: n" (sound and failed)
+  --explain      for an EOI file, walk its marker structure and say why: data
+                 appended after the end marker (as phone motion photos carry), or
+                 where the file is cut short (in the headers or in the image data)
+  --help         show this text
+  --version      show the version
+  --             end of options: later arguments are paths even if they begin with -
+
+Exit status: 0 every file sound (or no file found), 1 at least one file failed,
+2 a usage error.
+)";
+}

@@ -1,0 +1,111 @@
+#include "cli/report_format.h"
+
+#include <cstdint>
+#include <cstdio>
+
+std::string_view VerdictWord(vorn::MarkerVerdict verdict) {
+    return verdict == vorn::MarkerVerdict::Normal ? "OK" : vorn::VerdictErrorText(verdict);
+}
+
+namespace {
+
+// The length of the well-formed UTF-8 sequence at the start of `bytes`, or 0.
+std::size_t Utf8SequenceLength(std::string_view bytes) {
+    const auto byte = [&](std::size_t i) {
+        return static_cast<std::uint8_t>(bytes[i]);
+    };
+    const std::uint8_t lead = byte(0);
+    std::size_t length = 0;
+    std::uint8_t low = 0x80;
+    std::uint8_t high = 0xBF;
+    if (lead < 0x80)
+        return 1;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        if (lead == 0xE0)
+            low = 0xA0;
+        if (lead == 0xED)
+            high = 0x9F; // no surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        if (lead == 0xF0)
+            low = 0x90;
+        if (lead == 0xF4)
+            high = 0x8F;
+    } else {
+        return 0;
+    }
+    if (bytes.size() < length)
+        return 0;
+    if (byte(1) < low || byte(1) > high)
+        return 0;
+    for (std::size_t i = 2; i < length; ++i)
+        if (byte(i) < 0x80 || byte(i) > 0xBF)
+            return 0;
+    return length;
+}
+
+void AppendEscape(std::string& out, unsigned code) {
+    char buffer[8];
+    std::snprintf(buffer, sizeof buffer, "\\u%04x", code);
+    out += buffer;
+}
+
+} // namespace
+
+std::string JsonString(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size() + 2);
+    out += '"';
+    while (!bytes.empty()) {
+        const auto c = static_cast<std::uint8_t>(bytes[0]);
+        const std::size_t length = Utf8SequenceLength(bytes);
+        if (length == 0) {
+            AppendEscape(out, 0xDC00u + c);
+            bytes.remove_prefix(1);
+            continue;
+        }
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (c < 0x20 || c == 0x7F) {
+            AppendEscape(out, c);
+        } else {
+            out.append(bytes.substr(0, length));
+        }
+        bytes.remove_prefix(length);
+    }
+    out += '"';
+    return out;
+}
+
+std::string ReportLine(vorn::MarkerVerdict verdict, std::string_view path,
+                       std::string_view explanation, bool json) {
+    std::string line;
+    if (json) {
+        line = "{\"verdict\":" + JsonString(VerdictWord(verdict)) + ",\"path\":" + JsonString(path);
+        if (!explanation.empty())
+            line += ",\"explanation\":" + JsonString(explanation);
+        line += "}\n";
+        return line;
+    }
+    line.append(VerdictWord(verdict)).append("\t").append(path);
+    if (!explanation.empty())
+        line.append("\t").append(explanation);
+    line += '\n';
+    return line;
+}
+
+std::string SummaryLine(std::size_t files, std::size_t sound, std::size_t failed, bool json) {
+    if (json)
+        return "{\"files\":" + std::to_string(files) + ",\"sound\":" + std::to_string(sound) +
+               ",\"failed\":" + std::to_string(failed) + "}\n";
+    return std::to_string(files) + " Files\tC: " + std::to_string(sound) +
+           "\tE: " + std::to_string(failed) + "\n";
+}

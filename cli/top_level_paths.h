@@ -1,0 +1,23 @@
+#pragma once
+// "Already listed" for vorn-check without keeping a record of every file printed. Within the walk
+// of one command-line path every file's text is new (each folder is entered once, and the names
+// in a folder differ); a text can come again only from a later command-line path that repeats an
+// earlier one, or that lies inside an earlier folder (which sorts before it). So remembering the
+// command-line paths already walked is enough, and memory stays flat however many files follow.
+
+#include <string>
+#include <string_view>
+#include <unordered_set>
+
+class TopLevelPaths {
+public:
+    // True when `path` is one of the command-line paths handled so far, or lies inside one of
+    // them as a folder (its text continues that path and a delimiter).
+    bool Covers(std::string_view path) const;
+    // Records a command-line path once it has been handled.
+    void Add(const std::string& path);
+
+private:
+    std::unordered_set<std::string> m_paths;
+    std::unordered_set<std::string> m_folders; // each with its trailing delimiter
+};

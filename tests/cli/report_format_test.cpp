@@ -1,0 +1,45 @@
+#include "cli/report_format.h"
+
+#include <gtest/gtest.h>
+
+using vorn::MarkerVerdict;
+
+TEST(JsonString, EscapesWhatJsonNeedsAndKeepsEveryByteRecoverable) {
+    const struct {
+        std::string bytes;
+        std::string json;
+    } cases[] = {
+        {"plain.jpg", R"("plain.jpg")"},
+        {"a\"b\\c", R"("a\"b\\c")"},
+        {"tab\there\nline", R"("tab\there\nline")"},
+        {std::string("nul\0x", 5), R"("nul\u0000x")"},
+        {"\x7f", R"("\u007f")"},
+        {"写真.jpg", "\"写真.jpg\""},
+        {"bad\xff\xfe.jpg", R"("bad\udcff\udcfe.jpg")"},
+        {"cut\xe5\x86", R"("cut\udce5\udc86")"},               // a sequence cut short
+        {"\xc0\xaf", R"("\udcc0\udcaf")"},                     // an overlong form of "/"
+        {"\xed\xa0\x80", R"("\udced\udca0\udc80")"},           // an encoded surrogate
+        {"\xf4\x90\x80\x80", R"("\udcf4\udc90\udc80\udc80")"}, // beyond U+10FFFF
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(JsonString(c.bytes), c.json) << c.bytes;
+}
+
+TEST(ReportLine, TabSeparatedOrJson) {
+    EXPECT_EQ(ReportLine(MarkerVerdict::Normal, "/p/a.jpg", "", false), "OK\t/p/a.jpg\n");
+    EXPECT_EQ(ReportLine(MarkerVerdict::Soi, "/p/a.jpg", "", false), "SOI\t/p/a.jpg\n");
+    EXPECT_EQ(ReportLine(MarkerVerdict::OpenError, "x.jpg", "", false), "File open error\tx.jpg\n");
+    EXPECT_EQ(ReportLine(MarkerVerdict::Eoi, "x.jpg", "why", false), "EOI\tx.jpg\twhy\n");
+    EXPECT_EQ(ReportLine(MarkerVerdict::Eoi, "x.jpg", "why", true),
+              R"({"verdict":"EOI","path":"x.jpg","explanation":"why"})"
+              "\n");
+    EXPECT_EQ(ReportLine(MarkerVerdict::Normal, "x.jpg", "", true),
+              R"({"verdict":"OK","path":"x.jpg"})"
+              "\n");
+}
+
+TEST(SummaryLine, CountsLikeTheStatusBar) {
+    EXPECT_EQ(SummaryLine(3, 1, 2, false), "3 Files\tC: 1\tE: 2\n");
+    EXPECT_EQ(SummaryLine(0, 0, 0, true), R"({"files":0,"sound":0,"failed":0})"
+                                          "\n");
+}
