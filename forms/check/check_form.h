@@ -4,6 +4,7 @@
 // stops a run.
 
 #include <QDialog>
+#include <QPointer>
 
 #include <memory>
 
@@ -42,5 +43,6 @@ protected:
 
 private:
     std::unique_ptr<Ui::TCheckForm> m_ui;
-    QWidget* m_mainForm;
+    // Borrowed; null once the main window has been destroyed.
+    QPointer<QWidget> m_mainForm;
 };

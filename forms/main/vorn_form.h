@@ -80,7 +80,15 @@ public:
     TDropDst* DropDst() const { return m_dropDst; }
     QString StatusPanelText(int panel) const;
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
+    // Frame (vorn_form.cpp).
+    void ApplyOuterBounds(const vorn::WindowBounds& bounds);
+    void ApplyColumnWidth(int column, int width);
+    void RecordUserColumnWidth(int column, int width);
+
     // Adding (vorn_form_adding.cpp).
     void AddPath(const std::string& path);
     void AddFolder(const std::string& path);
@@ -95,6 +103,13 @@ private:
     std::vector<QLabel*> m_statusPanels;
     int m_columnWidths[2] = {400, 160};
     std::string m_settingsPath;
+    // The outer bounds asked for before the first show, when the frame margins are still
+    // unknown; Bounds() reports them until the show applies them.
+    vorn::WindowBounds m_requestedBounds{380, 105, 588, 366};
+    bool m_boundsApplied = false;
+    // Set while the program itself resizes a column, so that only the user's resizing is
+    // recorded as the column's width.
+    bool m_applyingColumnWidth = false;
 
     // Adding: the redraw suspension count and the folders being walked (the loop guard).
     int m_redrawSuspension = 0;

@@ -3,6 +3,7 @@
 // name in a label, and a bar. It has no button and the user cannot close it.
 
 #include <QDialog>
+#include <QPointer>
 
 #include <memory>
 
@@ -37,5 +38,6 @@ protected:
 
 private:
     std::unique_ptr<Ui::TProgressForm> m_ui;
-    QWidget* m_mainForm;
+    // Borrowed; null once the main window has been destroyed.
+    QPointer<QWidget> m_mainForm;
 };

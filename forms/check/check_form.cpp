@@ -1,0 +1,91 @@
+// The check dialog.
+
+#include "forms/check/check_form.h"
+
+#include <QCloseEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QShowEvent>
+
+#include "forms/dialog_lock.h"
+#include "ui_check_form.h"
+
+TCheckForm::TCheckForm(QWidget* mainForm)
+    // A fixed dialog frame whose title bar holds a close box only.
+    : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                           Qt::WindowCloseButtonHint)
+    , m_ui(std::make_unique<Ui::TCheckForm>())
+    , m_mainForm(mainForm) {
+    m_ui->setupUi(this);
+    // The layout stores 9 points; the design is 12 pixels whatever the screen's resolution.
+    QFont designFont = font();
+    designFont.setPixelSize(12);
+    setFont(designFont);
+    setFixedSize(216, 72);
+    // The name labels size themselves to their text; the number labels keep their designed size.
+    for (QLabel* label :
+         {m_ui->FilesLabel, m_ui->CheckedLabel, m_ui->NormalLabel, m_ui->ErrorLabel}) {
+        label->adjustSize();
+    }
+    connect(m_ui->OkButton, &QPushButton::clicked, this, &TCheckForm::OkButtonClick);
+    // Only the main window's closing ends the program.
+    setAttribute(Qt::WA_QuitOnClose, false);
+}
+
+TCheckForm::~TCheckForm() = default;
+
+QLabel* TCheckForm::FilesNumLabel() const {
+    return m_ui->FilesNumLabel;
+}
+
+QLabel* TCheckForm::CheckedNumLabel() const {
+    return m_ui->CheckedNumLabel;
+}
+
+QLabel* TCheckForm::NormalNumLabel() const {
+    return m_ui->NormalNumLabel;
+}
+
+QLabel* TCheckForm::ErrorNumLabel() const {
+    return m_ui->ErrorNumLabel;
+}
+
+QPushButton* TCheckForm::OkButton() const {
+    return m_ui->OkButton;
+}
+
+void TCheckForm::FormShow() {
+    // Files is left alone: the run sets it before it shows the dialog.
+    m_ui->CheckedNumLabel->setText(QStringLiteral("0"));
+    m_ui->NormalNumLabel->setText(QStringLiteral("0"));
+    m_ui->ErrorNumLabel->setText(QStringLiteral("0"));
+    PlaceDialogAndLock(this, m_mainForm);
+}
+
+void TCheckForm::FormClose() {
+    UnlockMainForm(m_mainForm);
+}
+
+void TCheckForm::OkButtonClick() {
+    close();
+}
+
+void TCheckForm::reject() {
+    close();
+}
+
+void TCheckForm::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    // A spontaneous show is the window system restoring the window, not a show of the hidden
+    // dialog.
+    if (!event->spontaneous()) {
+        FormShow();
+    }
+}
+
+void TCheckForm::closeEvent(QCloseEvent* event) {
+    // The close hides the dialog (it is never destroyed before the program ends). The base
+    // class is not asked: it would turn the close into reject(), which closes again.
+    event->accept();
+    FormClose();
+}

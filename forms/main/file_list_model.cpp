@@ -1,0 +1,144 @@
+// The rows of the file list.
+
+#include "forms/main/file_list_model.h"
+
+#include <QPixmap>
+
+#include "forms/main/state_images.h"
+
+namespace {
+
+// Captions and error texts are bytes; they are shown as UTF-8, with ill-formed bytes as U+FFFD.
+QString DisplayText(const std::string& text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+} // namespace
+
+TFileListModel::TFileListModel(QObject* parent)
+    : QAbstractTableModel(parent) {}
+
+int TFileListModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : Count();
+}
+
+int TFileListModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+QVariant TFileListModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= Count()) {
+        return {};
+    }
+    const Row& row = m_rows[static_cast<std::size_t>(index.row())];
+    switch (role) {
+    case Qt::DisplayRole:
+    case Qt::AccessibleTextRole:
+        return DisplayText(index.column() == FileNameColumn ? row.caption : row.errorText);
+    case Qt::DecorationRole:
+        if (index.column() == FileNameColumn) {
+            return StateImage(row.state);
+        }
+        return {};
+    default:
+        return {};
+    }
+}
+
+QVariant TFileListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole) {
+        return QAbstractTableModel::headerData(section, orientation, role);
+    }
+    switch (section) {
+    case FileNameColumn:
+        return QStringLiteral("File Name");
+    case ErrorColumn:
+        return QStringLiteral("Error");
+    default:
+        return {};
+    }
+}
+
+Qt::ItemFlags TFileListModel::flags(const QModelIndex& index) const {
+    if (!index.isValid()) {
+        return Qt::NoItemFlags;
+    }
+    // Selectable, never editable: captions cannot be edited in place.
+    return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
+}
+
+int TFileListModel::AppendRow(const std::string& caption) {
+    const int row = Count();
+    beginInsertRows(QModelIndex(), row, row);
+    m_rows.push_back(Row{caption, std::string(), isUnchecked});
+    m_listed.Insert(caption);
+    Count(isUnchecked, +1);
+    endInsertRows();
+    return row;
+}
+
+bool TFileListModel::IsListed(const std::string& path) const {
+    return m_listed.Contains(path);
+}
+
+const std::string& TFileListModel::Caption(int row) const {
+    return m_rows.at(static_cast<std::size_t>(row)).caption;
+}
+
+TItemState TFileListModel::State(int row) const {
+    return m_rows.at(static_cast<std::size_t>(row)).state;
+}
+
+const std::string& TFileListModel::ErrorText(int row) const {
+    return m_rows.at(static_cast<std::size_t>(row)).errorText;
+}
+
+void TFileListModel::SetState(int row, TItemState state) {
+    Row& target = m_rows.at(static_cast<std::size_t>(row));
+    if (target.state == state) {
+        return;
+    }
+    Count(target.state, -1);
+    target.state = state;
+    Count(state, +1);
+    const QModelIndex cell = index(row, FileNameColumn);
+    emit dataChanged(cell, cell, {Qt::DecorationRole});
+}
+
+void TFileListModel::SetErrorText(int row, const std::string& text) {
+    Row& target = m_rows.at(static_cast<std::size_t>(row));
+    if (target.errorText == text) {
+        return;
+    }
+    target.errorText = text;
+    const QModelIndex cell = index(row, ErrorColumn);
+    emit dataChanged(cell, cell, {Qt::DisplayRole, Qt::AccessibleTextRole});
+}
+
+void TFileListModel::Clear() {
+    beginResetModel();
+    // Swapped out so that the memory of a large list is returned at once.
+    std::vector<Row>().swap(m_rows);
+    m_listed.Clear();
+    m_counts = vorn::StateCounts();
+    ++m_generation;
+    endResetModel();
+}
+
+void TFileListModel::Count(TItemState state, int delta) {
+    std::size_t* counter = nullptr;
+    switch (state) {
+    case isUnchecked:
+        counter = &m_counts.unchecked;
+        break;
+    case isNormal:
+        counter = &m_counts.normal;
+        break;
+    case isError:
+        counter = &m_counts.error;
+        break;
+    }
+    if (counter != nullptr) {
+        *counter = delta > 0 ? *counter + 1 : *counter - 1;
+    }
+}

@@ -1,0 +1,67 @@
+// The progress dialog shown while files are added.
+
+#include "forms/progress/progress_form.h"
+
+#include <QCloseEvent>
+#include <QLabel>
+#include <QProgressBar>
+#include <QShowEvent>
+
+#include "forms/dialog_lock.h"
+#include "ui_progress_form.h"
+
+TProgressForm::TProgressForm(QWidget* mainForm)
+    // A fixed dialog frame with a title bar and no buttons at all: no close box, no system menu.
+    : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint)
+    , m_ui(std::make_unique<Ui::TProgressForm>())
+    , m_mainForm(mainForm) {
+    m_ui->setupUi(this);
+    // The layout stores 9 points; the design is 12 pixels whatever the screen's resolution.
+    QFont designFont = font();
+    designFont.setPixelSize(12);
+    setFont(designFont);
+    setFixedSize(336, 48);
+    // A label draws "&" as an access-key marker only when it has a buddy: a single "&" is hidden
+    // and underlines the next character, "&&" draws one "&".
+    m_ui->FileNameLabel->setBuddy(m_ui->ProgressBar);
+    // Only the main window's closing ends the program.
+    setAttribute(Qt::WA_QuitOnClose, false);
+}
+
+TProgressForm::~TProgressForm() = default;
+
+QLabel* TProgressForm::FileNameLabel() const {
+    return m_ui->FileNameLabel;
+}
+
+QProgressBar* TProgressForm::ProgressBar() const {
+    return m_ui->ProgressBar;
+}
+
+void TProgressForm::FormShow() {
+    PlaceDialogAndLock(this, m_mainForm);
+}
+
+void TProgressForm::FormClose() {
+    UnlockMainForm(m_mainForm);
+}
+
+void TProgressForm::reject() {
+    // Esc does not close this dialog: a run has no way to be cancelled.
+}
+
+void TProgressForm::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    // A spontaneous show is the window system restoring the window, not a show of the hidden
+    // dialog.
+    if (!event->spontaneous()) {
+        FormShow();
+    }
+}
+
+void TProgressForm::closeEvent(QCloseEvent* event) {
+    // The close hides the dialog (it is never destroyed before the program ends). The base
+    // class is not asked: it would turn the close into reject(), which does nothing here.
+    event->accept();
+    FormClose();
+}
