@@ -30,7 +30,7 @@ if [ "${1:-}" = --uninstall ]; then
         exit 1
     fi
     prefix=$(sed -n 's/^CMAKE_INSTALL_PREFIX:PATH=//p' "$build/CMakeCache.txt")
-    while IFS= read -r file; do
+    while IFS= read -r file || [ -n "$file" ]; do
         [ -n "$file" ] || continue
         rm -fv -- "$file"
         # The settings file that the program wrote beside its executable.

@@ -32,7 +32,7 @@ check_install() {
     fi
 
     # Everything goes under the prefix: an install into ~/.local must not need root.
-    while IFS= read -r installed; do
+    while IFS= read -r installed || [ -n "$installed" ]; do
         [[ $installed == "$prefix/"* ]] || fail "installed outside the prefix: $installed"
     done <"$build/install_manifest.txt"
 
