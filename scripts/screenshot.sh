@@ -31,10 +31,10 @@ printf '[VornForm]\r\nLeft=24\r\nTop=24\r\nWidth=640\r\nHeight=360\r\n\r\n' >"$w
 printf '[FileListView]\r\nFileName=470\r\nError=120\r\n\r\n' >>"$work/bin/vorn.ini"
 
 # Sample files: only their first and last two bytes matter to the check.
-jpeg() { # jpeg FILE [TAIL]: a sound file, followed by TAIL bytes when given
+jpeg() { # jpeg FILE [TAIL]: a sound file, followed by TAIL (with \xHH escapes) when given
     mkdir -p "$(dirname "$1")"
     { printf '\xff\xd8\xff\xe0\x00\x10JFIF\x00'; head -c 3000 /dev/urandom; printf '\xff\xd9'; } >"$1"
-    if [ $# -gt 1 ]; then printf '%s' "$2" >>"$1"; fi
+    if [ $# -gt 1 ]; then printf '%b' "$2" >>"$1"; fi
 }
 pictures="$work/Pictures"
 jpeg "$pictures/Holiday/IMG_0101.jpg"
@@ -44,7 +44,7 @@ jpeg "$pictures/Holiday/IMG_0103.jpg" && head -c 1500 "$pictures/Holiday/IMG_010
     mv "$work/cut" "$pictures/Holiday/IMG_0103.jpg"
 jpeg "$pictures/Holiday/IMG_0104.JPG"
 # A phone's motion photo: a video follows the picture's end marker.
-jpeg "$pictures/Phone/PXL_20260704_181512.MP.jpg" $'\x00\x00\x00\x18ftypmp42 video data'
+jpeg "$pictures/Phone/PXL_20260704_181512.MP.jpg" '\x00\x00\x00\x18ftypmp42 video data'
 jpeg "$pictures/Phone/PXL_20260704_181540.jpg"
 # Not a JPEG file at all, only named like one.
 printf '\x89PNG\r\n\x1a\n' >"$pictures/Phone/screenshot.jpg"
