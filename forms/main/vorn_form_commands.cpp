@@ -1,16 +1,132 @@
-// The menu commands and the list's double click.
+// The menu commands and the list's double click: walking the errors, opening a file, emptying
+// the list, leaving.
 
 #include "forms/main/vorn_form.h"
 
-void TVornForm::FindError(TSearchDirection direction)
-{
-    (void)direction;
+#include <QDesktopServices>
+#include <QItemSelectionModel>
+#include <QScrollBar>
+#include <QTableView>
+#include <QUrl>
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+#include <vector>
+
+#include "forms/main/file_list_model.h"
+
+namespace {
+
+// The selected row of the single-selection list, or -1.
+int SelectedRow(const QTableView* list) {
+    const QItemSelectionModel* const selection = list->selectionModel();
+    if (!selection) {
+        return -1;
+    }
+    const QModelIndexList rows = selection->selectedRows();
+    if (!rows.isEmpty()) {
+        return rows.first().row();
+    }
+    const QModelIndexList cells = selection->selectedIndexes();
+    return cells.isEmpty() ? -1 : cells.first().row();
 }
 
-void TVornForm::MenuExitClick() {}
-void TVornForm::MenuCheckAllClick() {}
-void TVornForm::MenuDeleteAllClick() {}
-void TVornForm::MenuPrevErrorClick() {}
-void TVornForm::MenuNextErrorClick() {}
-void TVornForm::MenuOpenItemClick() {}
-void TVornForm::FileListViewDblClick() {}
+// The working folder as bytes (a folder whose name is not UTF-8 included), or "" when the
+// system cannot tell.
+std::string WorkingFolder() {
+    std::vector<char> buffer(4096);
+    while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
+        if (errno != ERANGE) {
+            return {};
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+    return buffer.data();
+}
+
+// A file URL that carries every byte of the path, whatever encoding its names have.
+QUrl FileUrl(const std::string& path) {
+    std::string absolute = path;
+    if (absolute.empty() || absolute.front() != '/') {
+        absolute = WorkingFolder() + "/" + absolute;
+    }
+    const QByteArray bytes(absolute.data(), static_cast<qsizetype>(absolute.size()));
+    return QUrl::fromEncoded("file://" + bytes.toPercentEncoding("/"), QUrl::StrictMode);
+}
+
+} // namespace
+
+void TVornForm::FindError(TSearchDirection direction) {
+    QTableView* const list = FileListView();
+    const int count = m_fileList->Count();
+    const int step = direction == TSearchDirection::sdDown ? 1 : -1;
+    // The walk begins with the selected row's neighbour; with none selected, down begins at the
+    // first row and up finds nothing. It never wraps.
+    int found = -1;
+    for (int row = SelectedRow(list) + step; row >= 0 && row < count; row += step) {
+        if (m_fileList->State(row) == isError) {
+            found = row;
+            break;
+        }
+    }
+    if (found < 0) {
+        return;
+    }
+
+    const QModelIndex index = m_fileList->index(found, TFileListModel::FileNameColumn);
+    // A new current row would scroll itself fully into view; a row already partly visible
+    // must not move.
+    const bool autoScroll = list->hasAutoScroll();
+    list->setAutoScroll(false);
+    list->selectionModel()->select(index,
+                                   QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    list->selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+    list->setAutoScroll(autoScroll);
+
+    const int top = list->rowViewportPosition(found);
+    const int bottom = top + list->rowHeight(found);
+    if (bottom <= 0 || top >= list->viewport()->height()) {
+        // Only the rows scroll; the columns stay where the user put them.
+        QScrollBar* const columns = list->horizontalScrollBar();
+        const int columnPosition = columns->value();
+        list->scrollTo(index, QAbstractItemView::EnsureVisible);
+        columns->setValue(columnPosition);
+    }
+}
+
+void TVornForm::MenuExitClick() {
+    close();
+}
+
+void TVornForm::MenuCheckAllClick() {
+    CheckAll();
+}
+
+void TVornForm::MenuDeleteAllClick() {
+    // One step, which also empties the index of listed paths. The status bar keeps its counts
+    // until the next addition refreshes them.
+    m_fileList->Clear();
+}
+
+void TVornForm::MenuPrevErrorClick() {
+    FindError(TSearchDirection::sdUp);
+}
+
+void TVornForm::MenuNextErrorClick() {
+    FindError(TSearchDirection::sdDown);
+}
+
+void TVornForm::MenuOpenItemClick() {
+    const int row = SelectedRow(FileListView());
+    if (row < 0) {
+        return;
+    }
+    // Handed to the desktop's default program; whether that succeeds is not reported.
+    QDesktopServices::openUrl(FileUrl(m_fileList->Caption(row)));
+}
+
+void TVornForm::FileListViewDblClick() {
+    MenuOpenItemClick();
+}
