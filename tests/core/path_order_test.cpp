@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -42,7 +43,10 @@ const Ordered kOrderedPairs[] = {
     {"co-op", "cop"},           //
     {"coop", "co'op"},          // the apostrophe likewise
     {"co'op", "coopa"},         //
-    {"co\u2019op", "coopa"},    // and the typographic apostrophe
+    {"coop", "co\u2019op"},     // and the typographic apostrophe
+    {"co\u2019op", "coopa"},    //
+    {"menu2018", "menu2019"},   // digits and letters are no special sequence
+    {"menu2019", "menu202"},    //
     {"/d/a/z.jpg", "/d/b.jpg"}, // whole paths compare
     {"a.jpg", "a.jpg.bak"},     //
 };
@@ -180,6 +184,52 @@ TEST(PathOrder, PathsWithoutASharedFolderSortWhole) {
             }
         }
     }
+}
+
+// Sorting builds its keys in more than one way (a table for plain ASCII names, the collation's
+// weights or the engine's own keys for the rest, depending on the locale); whichever is taken,
+// a sorted list must agree with Compare.
+TEST(PathOrder, SortedListsAgreeWithCompare) {
+    const char* const pieces[] = {
+        "a", "A", "b", "z", "Z", "0", "1", "9", "-", "'", "_", " ", ".", "jpg", "ch", "CH", "aa",
+        // from here on not ASCII, or not well-formed
+        "\xC3\xA4", "a\xCC\x88", "\xC3\x85", "\xC3\xB8", "\xC5\x82", "\xE4\xB8\x80", "\xE3\x82\xA2",
+        "\xF0\x9F\x98\x80", "\xFF", "\xE2\x80\x99", "\xC3\x9F", "\xD0\x96"};
+    const std::size_t asciiPieces = 17;
+    std::mt19937 random(11);
+    for (const char* locale : {"", "en_US_POSIX", "sv_SE", "de_DE", "pl_PL", "cs_CZ", "da_DK",
+                               "ru_RU", "ja_JP", "fr_CA"}) {
+        PathCollator collator(locale);
+        for (int round = 0; round < 20; ++round) {
+            const std::size_t choices = round % 2 == 0 ? asciiPieces : std::size(pieces);
+            std::vector<std::string> paths;
+            for (int i = 0; i < 50; ++i) {
+                std::string path = "/d/";
+                for (std::size_t n = 1 + random() % 5; n > 0; --n) {
+                    path += pieces[random() % choices];
+                }
+                paths.push_back(path);
+            }
+            SortPaths(paths, collator);
+            for (std::size_t i = 1; i < paths.size(); ++i) {
+                const int order = collator.Compare(paths[i - 1], paths[i]);
+                ASSERT_LE(order, 0) << locale << ": " << paths[i - 1] << " / " << paths[i];
+                if (order == 0) {
+                    ASSERT_LE(paths[i - 1], paths[i]) << locale;
+                }
+            }
+        }
+    }
+}
+
+TEST(PathOrder, LocaleLettersMadeOfTwoCharacters) {
+    // Czech ch is one letter after h; Danish aa is one letter after z.
+    EXPECT_EQ(Sorted({"/d/ch.jpg", "/d/i.jpg", "/d/h.jpg", "/d/d.jpg"}, PathCollator("cs_CZ")),
+              (std::vector<std::string>{"/d/d.jpg", "/d/h.jpg", "/d/ch.jpg", "/d/i.jpg"}));
+    EXPECT_EQ(Sorted({"/d/aa.jpg", "/d/z.jpg", "/d/ab.jpg"}, PathCollator("da_DK")),
+              (std::vector<std::string>{"/d/ab.jpg", "/d/z.jpg", "/d/aa.jpg"}));
+    EXPECT_EQ(Sorted({"/d/ch.jpg", "/d/i.jpg", "/d/h.jpg", "/d/d.jpg"}, PathCollator("")),
+              (std::vector<std::string>{"/d/ch.jpg", "/d/d.jpg", "/d/h.jpg", "/d/i.jpg"}));
 }
 
 TEST(PathOrder, ShortListsStayAsTheyAre) {
