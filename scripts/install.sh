@@ -19,8 +19,12 @@ refresh_desktop() {
     if command -v update-desktop-database >/dev/null && [ -d "$share/applications" ]; then
         update-desktop-database -q "$share/applications" || true
     fi
-    if command -v gtk-update-icon-cache >/dev/null && [ -d "$share/icons/hicolor" ]; then
+    # An icon cache that is there must be brought up to date; none is made where there was none,
+    # and a touched theme folder makes the desktop look again.
+    if [ -f "$share/icons/hicolor/icon-theme.cache" ] && command -v gtk-update-icon-cache >/dev/null; then
         gtk-update-icon-cache -q -t -f "$share/icons/hicolor" 2>/dev/null || true
+    elif [ -d "$share/icons/hicolor" ]; then
+        touch "$share/icons/hicolor" || true
     fi
 }
 
