@@ -108,6 +108,22 @@ std::string ReadSmallFile(const std::string& path) {
     return content;
 }
 
+bool IsEmptyFolder(const std::string& path) {
+    DIR* dir = ::opendir(path.c_str());
+    if (dir == nullptr) {
+        return false;
+    }
+    bool empty = true;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
+            empty = false;
+            break;
+        }
+    }
+    ::closedir(dir);
+    return empty;
+}
+
 bool IsJpegName(const char* name) {
     const char* dot = std::strrchr(name, '.');
     return dot != nullptr && (::strcasecmp(dot, ".jpg") == 0 || ::strcasecmp(dot, ".jpeg") == 0);
@@ -175,8 +191,17 @@ TreeCounts MakeBenchTree(const std::string& root, int folders, int filesPerFolde
 
     const std::string shape = std::to_string(folders) + " " + std::to_string(filesPerFolder) + "\n";
     MakeFolder(root);
-    if (ReadSmallFile(root + kShapeFile) == shape) {
+    const std::string madeShape = ReadSmallFile(root + kShapeFile);
+    if (madeShape == shape) {
         return counts;
+    }
+    if (!madeShape.empty()) {
+        // A tree of another shape: made anew, so that no file of it is left over.
+        RemoveTree(root);
+        MakeFolder(root);
+    } else if (!IsEmptyFolder(root)) {
+        // Never write into, or later remove, a folder of someone's own files.
+        throw std::runtime_error(root + " is not empty and holds no benchmark tree");
     }
     for (int folder = 0; folder < folders; ++folder) {
         // Folder names that do not sort the same by bytes and by the path order.

@@ -17,8 +17,9 @@ struct TreeCounts {
 // Makes `folders` folders of `filesPerFolder` files under `root` (created when missing) and
 // returns the counts the tree holds. Most files are small sound JPEG files; some miss their
 // start or end marker, some are other types, names mix letter case, digits and punctuation.
-// A tree made earlier under `root` with the same shape is reused as it is.
-// Throws std::runtime_error when the tree cannot be written.
+// A tree made earlier under `root` with the same shape is reused as it is; one of another shape
+// is removed and made anew. Throws std::runtime_error when the tree cannot be written, or when
+// `root` is a folder that holds files but no benchmark tree.
 TreeCounts MakeBenchTree(const std::string& root, int folders, int filesPerFolder);
 
 // Walks `root` recursively with opendir/readdir/stat, and reads the first and the last two
