@@ -84,8 +84,11 @@ void TCheckForm::showEvent(QShowEvent* event) {
 }
 
 void TCheckForm::closeEvent(QCloseEvent* event) {
-    // The close hides the dialog (it is never destroyed before the program ends). The base
-    // class is not asked: it would turn the close into reject(), which closes again.
-    event->accept();
+    // The dialog hides itself instead of accepting the close, so that it keeps its native window:
+    // Qt sends no close event to a window whose native window is gone, and a close of the hidden
+    // dialog must still run FormClose. The base class is not asked: it would turn the close into
+    // reject(), which closes again.
+    event->ignore();
+    hide();
     FormClose();
 }

@@ -80,7 +80,9 @@ TVornForm::TVornForm(QWidget* parent)
             [this](int column, int, int width) { RecordUserColumnWidth(column, width); });
     connect(list, &QAbstractItemView::doubleClicked, this, [this] { FileListViewDblClick(); });
 
-    // The status bar: five fixed panels, left to right.
+    // The status bar: five fixed panels, left to right. They do not set a minimum width for the
+    // window: a narrow window cuts them off at its right edge.
+    m_ui->StatusBar->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     for (std::size_t panel = 0; panel < kStatusPanelWidths.size(); ++panel) {
         auto* const label = new QLabel(QString::fromLatin1(kStatusPanelTexts[panel]), this);
         label->setObjectName(QStringLiteral("StatusPanel%1").arg(panel));

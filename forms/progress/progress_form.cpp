@@ -60,8 +60,15 @@ void TProgressForm::showEvent(QShowEvent* event) {
 }
 
 void TProgressForm::closeEvent(QCloseEvent* event) {
-    // The close hides the dialog (it is never destroyed before the program ends). The base
-    // class is not asked: it would turn the close into reject(), which does nothing here.
-    event->accept();
+    event->ignore();
+    // A close from the window system (the dialog has no close box, but a desktop may offer a
+    // close of its own) is refused: the user cannot close this dialog.
+    if (event->spontaneous()) {
+        return;
+    }
+    // The dialog hides itself instead of accepting the close, so that it keeps its native window:
+    // Qt sends no close event to a window whose native window is gone, and a close of the hidden
+    // dialog must still run FormClose.
+    hide();
     FormClose();
 }
