@@ -89,8 +89,11 @@ check_install() {
         xmllint --noout "$prefix/share/icons/hicolor/scalable/apps/$id.svg" || fail "icon is not well-formed"
     fi
     if command -v groff >/dev/null; then
-        report=$(groff -man -ww -z "$prefix/share/man/man1/vorn.1" 2>&1)
-        [ -z "$report" ] || fail "manual page: $report"
+        local page
+        for page in "$prefix"/share/man/man1/*.1; do
+            report=$(groff -man -ww -z "$page" 2>&1)
+            [ -z "$report" ] || fail "manual page $(basename "$page"): $report"
+        done
     fi
 }
 
