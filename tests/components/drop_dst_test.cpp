@@ -120,6 +120,13 @@ struct TFixture {
     std::vector<TReceivedDrop> drops;
 };
 
+// QTemporaryDir cannot name a file whose name is not UTF-8 to remove it: this does, on every
+// way out of a test.
+struct TRemoveOnExit {
+    std::string path;
+    ~TRemoveOnExit() { ::unlink(path.c_str()); }
+};
+
 } // namespace
 
 class TDropDstTest : public QObject {
@@ -217,6 +224,7 @@ void TDropDstTest::PathBytesSurvive() {
         root + "/" + std::string(4000, 'x') + ".jpg", // far beyond any fixed buffer
     };
     MakeFile(paths[0]);
+    const TRemoveOnExit removeFirst{paths[0]};
     MakeFile(paths[1]);
 
     TFixture fixture;
@@ -224,8 +232,6 @@ void TDropDstTest::PathBytesSurvive() {
     DragAndDrop(fixture.list->viewport(), mime.get(), {1, 1});
     QCOMPARE(fixture.drops.size(), std::size_t(1));
     QCOMPARE(fixture.drops[0].files, paths);
-    // QTemporaryDir cannot name a file whose name is not UTF-8 to remove it.
-    ::unlink(paths[0].c_str());
 }
 
 void TDropDstTest::UriListParsing_data() {

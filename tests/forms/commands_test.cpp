@@ -118,6 +118,13 @@ void MakeFile(const std::string& path, const char* bytes = "\xFF\xD8\xFF\xD9") {
     ::close(fd);
 }
 
+// QTemporaryDir cannot name a file whose name is not UTF-8 to remove it: this does, on every
+// way out of a test.
+struct TRemoveOnExit {
+    std::string path;
+    ~TRemoveOnExit() { ::unlink(path.c_str()); }
+};
+
 } // namespace
 
 class TCommandsTest : public QObject {
@@ -356,6 +363,7 @@ void TCommandsTest::DroppedFilesAreAdded() {
     MakeFile(root + "/folder/notes.txt");
     MakeFile(root + "/z.jpg");
     MakeFile(root + "/\xff.jpg");
+    const TRemoveOnExit removeFf{root + "/\xff.jpg"};
 
     TWindows windows;
     windows.Rows("NE");
@@ -387,7 +395,6 @@ void TCommandsTest::DroppedFilesAreAdded() {
     QCOMPARE(captions, (std::vector<std::string>{root + "/z.jpg", root + "/folder/a.JPEG",
                                                  root + "/folder/b.jpg", root + "/\xff.jpg"}));
     QCOMPARE(windows.Panels().mid(0, 4), (QStringList{"4 Files", "U: 4", "C: 0", "E: 0"}));
-    ::unlink((root + "/\xff.jpg").c_str()); // QTemporaryDir cannot name it to remove it
 }
 
 QTEST_MAIN(TCommandsTest)
