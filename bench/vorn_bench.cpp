@@ -1,0 +1,274 @@
+// Times Vorn itself on the offscreen platform, windows and all: AddFiles over a large tree, then
+// CheckAll, warm cache, against the plain reference loop doing the same job in the same run.
+// Goals: adding plus checking at most 3 times the reference loop; peak memory at most 150 MB
+// with 100,000 rows; events processed once per path and once per row, with no long gap.
+//
+//   vorn_bench [--tree DIR] [--folders N] [--files N] [--runs N]
+//
+// With --tree the tree is made in DIR once and reused by later runs; without it, it is made in
+// a temporary folder and removed at the end.
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEvent>
+#include <QLabel>
+#include <QPointer>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <unistd.h>
+
+#include "bench/bench_tree.h"
+#include "forms/check/check_form.h"
+#include "forms/main/file_list_model.h"
+#include "forms/main/vorn_form.h"
+#include "forms/progress/progress_form.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using vorn::bench::TreeCounts;
+
+double MillisecondsSince(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+// The process's peak resident memory in MB (VmHWM), or -1 when the system does not tell.
+double PeakMemoryMb() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::strtod(line.c_str() + 6, nullptr) / 1024.0;
+    return -1;
+}
+
+// Measures how the program yields to the event loop: a posted event is delivered once per
+// processEvents call, so the probe counts those calls and the longest time between two.
+class YieldProbe : public QObject {
+public:
+    YieldProbe() { Post(); }
+    ~YieldProbe() override { m_active = false; }
+    void Stop() { m_active = false; }
+    long Yields() const { return m_yields; }
+    double LongestGapMs() const { return double(m_longestGap) / 1e6; }
+
+protected:
+    bool event(QEvent* event) override {
+        if (event->type() != kType)
+            return QObject::event(event);
+        if (m_active) {
+            if (m_sinceLast.isValid())
+                m_longestGap = std::max(m_longestGap, m_sinceLast.nsecsElapsed());
+            m_sinceLast.start();
+            ++m_yields;
+            Post();
+        }
+        return true;
+    }
+
+private:
+    static constexpr QEvent::Type kType = QEvent::Type(QEvent::User + 11);
+    void Post() { QCoreApplication::postEvent(this, new QEvent(kType)); }
+
+    QElapsedTimer m_sinceLast;
+    qint64 m_longestGap = 0;
+    long m_yields = 0;
+    bool m_active = true;
+};
+
+// Counts the paints of a window and its children.
+class PaintCounter : public QObject {
+public:
+    explicit PaintCounter(QWidget* window) {
+        window->installEventFilter(this);
+        for (QWidget* child : window->findChildren<QWidget*>())
+            child->installEventFilter(this);
+    }
+    long Paints() const { return m_paints; }
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint)
+            ++m_paints;
+        return false;
+    }
+
+private:
+    long m_paints = 0;
+};
+
+struct VornRun {
+    double addMs = 0;
+    double checkMs = 0;
+    int rows = 0;
+    int errors = 0;
+    long addYields = 0;
+    long checkYields = 0;
+    double longestGapMs = 0;
+    long dialogPaints = 0;
+    double peakMb = 0;
+};
+
+// One run on fresh windows, as the program makes them: the tree dropped on the list, then the
+// whole list checked.
+VornRun RunVorn(const std::string& root, bool probe) {
+    auto* form = new TVornForm;
+    QPointer<TCheckForm> check = new TCheckForm(form);
+    QPointer<TProgressForm> progress = new TProgressForm(form);
+    form->AttachDialogs(check, progress);
+    form->show();
+    QCoreApplication::processEvents();
+    PaintCounter progressPaints(progress);
+    PaintCounter checkPaints(check);
+
+    VornRun run;
+    {
+        std::optional<YieldProbe> yields;
+        if (probe)
+            yields.emplace();
+        const Clock::time_point start = Clock::now();
+        form->DropDstFileDrop(nullptr, {root}, 0, 0);
+        run.addMs = MillisecondsSince(start);
+        if (probe) {
+            run.addYields = yields->Yields();
+            run.longestGapMs = yields->LongestGapMs();
+        }
+    }
+    {
+        std::optional<YieldProbe> yields;
+        if (probe)
+            yields.emplace();
+        const Clock::time_point start = Clock::now();
+        form->CheckAll();
+        run.checkMs = MillisecondsSince(start);
+        if (probe) {
+            run.checkYields = yields->Yields();
+            run.longestGapMs = std::max(run.longestGapMs, yields->LongestGapMs());
+        }
+    }
+    run.rows = form->FileList()->Count();
+    run.errors = check->ErrorNumLabel()->text().toInt();
+    run.dialogPaints = progressPaints.Paints() + checkPaints.Paints();
+    run.peakMb = PeakMemoryMb();
+    check->close();
+    delete check.data();
+    delete progress.data();
+    delete form;
+    return run;
+}
+
+struct Options {
+    std::string tree;
+    int folders = 100;
+    int files = 1000;
+    int runs = 3;
+};
+
+bool ParseOptions(int argc, char** argv, Options& options) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string name = argv[i];
+        if (i + 1 >= argc)
+            return false;
+        const char* value = argv[++i];
+        if (name == "--tree")
+            options.tree = value;
+        else if (name == "--folders")
+            options.folders = std::atoi(value);
+        else if (name == "--files")
+            options.files = std::atoi(value);
+        else if (name == "--runs")
+            options.runs = std::atoi(value);
+        else
+            return false;
+    }
+    return options.folders > 0 && options.files > 0 && options.runs > 0;
+}
+
+int Main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    Options options;
+    if (!ParseOptions(argc, argv, options)) {
+        std::fprintf(stderr,
+                     "usage: vorn_bench [--tree DIR] [--folders N] [--files N] [--runs N]\n");
+        return 2;
+    }
+    const bool temporary = options.tree.empty();
+    if (temporary) {
+        const char* base = std::getenv("TMPDIR");
+        std::string pattern =
+            std::string(base != nullptr && *base ? base : "/tmp") + "/vorn-bench-XXXXXX";
+        if (::mkdtemp(pattern.data()) == nullptr) {
+            std::perror("mkdtemp");
+            return 1;
+        }
+        options.tree = pattern;
+    }
+
+    Clock::time_point start = Clock::now();
+    const TreeCounts made =
+        vorn::bench::MakeBenchTree(options.tree, options.folders, options.files);
+    std::printf("tree: %s, %d folders of %d files, ready in %.0f ms (platform %s)\n",
+                options.tree.c_str(), options.folders, options.files, MillisecondsSince(start),
+                qPrintable(QGuiApplication::platformName()));
+
+    // Warm-up: one untimed pass of each fills the caches (and makes the collator).
+    // The warm-up run also measures how the program yields to the event loop; the probe that
+    // does so posts an event per yield, which costs time, so the timed runs go without it.
+    TreeCounts reference = vorn::bench::ReferenceLoop(options.tree);
+    const VornRun probed = RunVorn(options.tree, true);
+    VornRun best;
+    double bestReference = 1e300;
+    for (int run = 0; run < options.runs; ++run) {
+        start = Clock::now();
+        reference = vorn::bench::ReferenceLoop(options.tree);
+        bestReference = std::min(bestReference, MillisecondsSince(start));
+        const VornRun vorn = RunVorn(options.tree, false);
+        if (run == 0 || vorn.addMs + vorn.checkMs < best.addMs + best.checkMs)
+            best = vorn;
+    }
+    const double peakMb = PeakMemoryMb();
+
+    const double total = best.addMs + best.checkMs;
+    std::printf("reference loop: best of %d %.1f ms\n", options.runs, bestReference);
+    std::printf("Vorn (best of %d): AddFiles %.1f ms + CheckAll %.1f ms = %.1f ms\n", options.runs,
+                best.addMs, best.checkMs, total);
+    std::printf("  per path %.2f us adding, per row %.2f us checking\n",
+                1000.0 * best.addMs / double(std::max<long>(probed.addYields, 1)),
+                1000.0 * best.checkMs / double(std::max(best.rows, 1)));
+    std::printf("  dialog paints in the run: %ld\n", best.dialogPaints);
+    std::printf("responsiveness (a run with a probe): events processed %ld times adding, %ld times "
+                "checking; longest time between two: %.2f ms\n",
+                probed.addYields, probed.checkYields, probed.longestGapMs);
+    std::printf("counts: tree JPEG %zu errors %zu; reference JPEG %zu errors %zu; Vorn rows %d "
+                "errors %d\n",
+                made.jpegs, made.errors, reference.jpegs, reference.errors, best.rows, best.errors);
+    const bool agree = std::size_t(best.rows) == made.jpegs &&
+                       std::size_t(best.errors) == made.errors && reference == made;
+    std::printf("counts agree: %s\n", agree ? "yes" : "NO");
+    std::printf("ratio Vorn/reference: %.2f (goal <= 3.00)\n", total / bestReference);
+    std::printf("peak memory (VmHWM): %.1f MB with %d rows (goal <= 150 MB)\n", peakMb, best.rows);
+
+    if (temporary)
+        vorn::bench::RemoveTree(options.tree);
+    return agree ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    try {
+        return Main(argc, argv);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "vorn_bench: %s\n", error.what());
+        return 1;
+    }
+}
