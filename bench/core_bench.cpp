@@ -76,13 +76,13 @@ private:
         if (path.empty() || m_listed.Contains(path)) {
             return;
         }
-        if (const auto identity = vorn::FolderTest(path)) {
-            AddFolder(path, *identity);
+        const vorn::PathFacts facts = vorn::ExaminePath(path);
+        if (facts.folder) {
+            AddFolder(path, *facts.folder);
             return;
         }
         ++m_counts.files; // in this tree, whatever is not a folder is a file
-        // The extension test needs no system call, so it comes before the file test.
-        if (!vorn::HasJpegExtension(path) || !vorn::FileTest(path)) {
+        if (!facts.exists || !vorn::HasJpegExtension(path)) {
             return;
         }
         m_listed.Insert(path);

@@ -23,24 +23,32 @@ struct FolderCloser {
 
 } // namespace
 
-std::optional<FolderIdentity> FolderTest(const std::string& path) {
+PathFacts ExaminePath(const std::string& path) {
+    PathFacts facts;
+    if (Unusable(path))
+        return facts;
     struct stat info {};
     // stat() follows links, so a link to a folder is a folder; a link loop fails with ELOOP.
-    if (Unusable(path) || ::stat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
-        return std::nullopt;
-    return FolderIdentity{static_cast<std::uint64_t>(info.st_dev),
-                          static_cast<std::uint64_t>(info.st_ino)};
+    if (::stat(path.c_str(), &info) == 0) {
+        facts.exists = true;
+        if (S_ISDIR(info.st_mode))
+            facts.folder = FolderIdentity{static_cast<std::uint64_t>(info.st_dev),
+                                          static_cast<std::uint64_t>(info.st_ino)};
+        return facts;
+    }
+    // A link that leads nowhere (dangling, or a loop) still exists as an entry: it is taken as
+    // a file, so it is listed and then reported as not openable instead of vanishing silently.
+    facts.exists = ::lstat(path.c_str(), &info) == 0;
+    return facts;
+}
+
+std::optional<FolderIdentity> FolderTest(const std::string& path) {
+    return ExaminePath(path).folder;
 }
 
 bool FileTest(const std::string& path) {
-    if (Unusable(path))
-        return false;
-    struct stat info {};
-    if (::stat(path.c_str(), &info) == 0)
-        return !S_ISDIR(info.st_mode);
-    // A link that leads nowhere (dangling, or a loop) still exists as an entry: it is taken as
-    // a file, so it is listed and then reported as not openable instead of vanishing silently.
-    return ::lstat(path.c_str(), &info) == 0;
+    const PathFacts facts = ExaminePath(path);
+    return facts.exists && !facts.folder;
 }
 
 std::vector<std::string> ListFolder(const std::string& folder) {

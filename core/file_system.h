@@ -16,6 +16,15 @@ struct FolderIdentity {
     friend bool operator==(const FolderIdentity&, const FolderIdentity&) = default;
 };
 
+// What a path names, from one look at the file system.
+struct PathFacts {
+    bool exists = false;                  // the path names something (a dangling link too)
+    std::optional<FolderIdentity> folder; // set when that is a folder, or a link to one
+};
+// The folder test and the file test below in one: a walk asks both of every path, and one stat
+// answers both.
+PathFacts ExaminePath(const std::string& path);
+
 // Folder test: the identity of the folder `path` names (a link to a folder counts as a folder),
 // or nothing when it names no folder or cannot be examined.
 std::optional<FolderIdentity> FolderTest(const std::string& path);

@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <cstddef>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -44,18 +43,23 @@ int OpenForCheck(const std::string& path) {
     }
 }
 
-// The file cannot be shared the way an exclusive open would refuse it, so an advisory lock
-// stands in for it: when another program holds a lock on the file, the check leaves it alone
-// and reports it as not openable. A file system that has no such locks (EOPNOTSUPP, ENOLCK,
-// some network file systems) says so with another error; the file is then read anyway, since
-// a missing lock facility must not turn a readable file into an error. The lock is released
-// when the descriptor is closed.
+// The file cannot be opened without sharing as an exclusive open would, so the check asks
+// instead whether another program holds a record lock on the file (fcntl or open-file-
+// description locks, which editors, databases and network file servers take): a lock that
+// would conflict with writing means the file is in use, and the check leaves it alone and
+// reports it as not openable. Asking takes no lock, so the check never gets in another
+// program's way and costs no lock bookkeeping per file. A file system or kernel without such
+// locks answers with an error; the file is then read anyway, since a missing lock facility
+// must not turn a readable file into an error.
 bool HeldByAnotherProgram(int fd) {
+    struct flock probe {};
+    probe.l_type = F_WRLCK;
+    probe.l_whence = SEEK_SET; // l_start 0, l_len 0: the whole file
     for (;;) {
-        if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
-            return false;
+        if (::fcntl(fd, F_OFD_GETLK, &probe) == 0)
+            return probe.l_type != F_UNLCK;
         if (errno != EINTR)
-            return errno == EWOULDBLOCK;
+            return false;
     }
 }
 

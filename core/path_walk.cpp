@@ -30,11 +30,12 @@ void PathWalk::WalkPath(const std::string& path) {
     if (path.empty() || m_visitor.IsListed(path))
         return;
     // The folder test comes first, so a folder named album.jpg is walked, not listed.
-    if (const auto identity = FolderTest(path)) {
-        WalkFolder(path, *identity);
+    const PathFacts facts = ExaminePath(path);
+    if (facts.folder) {
+        WalkFolder(path, *facts.folder);
         return;
     }
-    if (FileTest(path) && HasJpegExtension(path))
+    if (facts.exists && HasJpegExtension(path))
         m_visitor.Take(path);
 }
 

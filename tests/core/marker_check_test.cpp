@@ -102,12 +102,18 @@ TEST_F(MarkerCheckTest, PathWithNulByteIsNotCutShort) {
 
 TEST_F(MarkerCheckTest, FileLockedByAnotherHolderCannotBeOpened) {
     const std::string path = Write("locked.jpg", {0xFF, 0xD8, 0xFF, 0xD9});
-    const int other = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    ASSERT_GE(other, 0);
-    ASSERT_EQ(::flock(other, LOCK_SH), 0);
-    EXPECT_EQ(CheckMarkers(path), MarkerVerdict::OpenError);
-    ::close(other);
-    EXPECT_EQ(CheckMarkers(path), MarkerVerdict::Normal);
+    // A read lock of another holder conflicts with writing, whichever kind of record lock it is.
+    for (const int command : {F_OFD_SETLK, F_SETLK}) {
+        const int other = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        ASSERT_GE(other, 0);
+        struct flock lock {};
+        lock.l_type = F_RDLCK;
+        lock.l_whence = SEEK_SET;
+        ASSERT_EQ(::fcntl(other, command, &lock), 0);
+        EXPECT_EQ(CheckMarkers(path), MarkerVerdict::OpenError) << command;
+        ::close(other);
+        EXPECT_EQ(CheckMarkers(path), MarkerVerdict::Normal) << command;
+    }
 }
 
 TEST_F(MarkerCheckTest, FileIsReleasedOnEveryOutcome) {
