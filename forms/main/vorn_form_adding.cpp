@@ -154,8 +154,10 @@ void TVornForm::AddFiles(const std::vector<std::string>& paths) {
 void TVornForm::AddPath(const std::string& path) {
     if (path.empty() || m_fileList->IsListed(path))
         return;
-    // The folder test comes first: a folder named album.jpg is walked, not listed.
-    if (const std::optional<vorn::FolderIdentity> folder = vorn::FolderTest(path)) {
+    // The folder test comes first: a folder named album.jpg is walked, not listed. One look at
+    // the file system answers both the folder and the file test.
+    const vorn::PathFacts facts = vorn::ExaminePath(path);
+    if (const std::optional<vorn::FolderIdentity>& folder = facts.folder) {
         // A folder already being walked (reached again through a link to one of its own
         // ancestors, or a bind mount) is not entered again, so such a loop ends here.
         if (std::find(m_foldersBeingWalked.begin(), m_foldersBeingWalked.end(), *folder) !=
@@ -166,8 +168,7 @@ void TVornForm::AddPath(const std::string& path) {
         AddFolder(path);
         return;
     }
-    // Both tests must pass; the extension test needs no system call, so it goes first.
-    if (!vorn::HasJpegExtension(path) || !vorn::FileTest(path))
+    if (!facts.exists || !vorn::HasJpegExtension(path))
         return;
     m_fileList->AppendRow(path);
 }
