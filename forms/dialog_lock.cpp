@@ -26,9 +26,6 @@ void PlaceDialogAndLock(QWidget* dialog, QWidget* mainForm) {
     // move() places the outer frame of a window.
     dialog->move(position.left, position.top);
     mainForm->setEnabled(false);
-    // The dialog takes the keyboard (Esc and Enter) from the main window it has just disabled,
-    // also where no window manager activates new windows.
-    dialog->activateWindow();
 }
 
 void UnlockMainForm(QWidget* mainForm) {

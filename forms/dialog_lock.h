@@ -15,8 +15,8 @@ class QWidget;
 // The outer frame of a window in screen pixels.
 vorn::WindowBounds OuterBounds(const QWidget* window);
 
-// The on-show step: ties the dialog to the main window, centres it over the main window,
-// disables the main window and activates the dialog. Call it from the dialog's show event, after
+// The on-show step: ties the dialog to the main window, centres it over the main window and
+// disables the main window. Call it from the dialog's show event, after
 // the dialog's native window exists. A null main window is left alone, and the dialog then stays
 // where it is.
 void PlaceDialogAndLock(QWidget* dialog, QWidget* mainForm);

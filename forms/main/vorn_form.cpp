@@ -163,7 +163,21 @@ void TVornForm::showEvent(QShowEvent* event) {
     if (!m_boundsApplied && !event->spontaneous()) {
         m_boundsApplied = true;
         ApplyOuterBounds(m_requestedBounds);
+        m_awaitingFrameMargins = frameGeometry() == geometry();
     }
+}
+
+bool TVornForm::event(QEvent* event) {
+    const bool handled = QMainWindow::event(event);
+    // A window manager frames the window before it is first exposed, so the first paint knows
+    // the margins for certain; where no window manager runs they stay 0.
+    if (m_awaitingFrameMargins && event->type() == QEvent::Paint) {
+        m_awaitingFrameMargins = false;
+        if (frameGeometry() != geometry()) {
+            ApplyOuterBounds(m_requestedBounds);
+        }
+    }
+    return handled;
 }
 
 int TVornForm::ColumnWidth(int column) const {

@@ -81,6 +81,7 @@ public:
     QString StatusPanelText(int panel) const;
 
 protected:
+    bool event(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
 private:
@@ -107,6 +108,10 @@ private:
     // unknown; Bounds() reports them until the show applies them.
     vorn::WindowBounds m_requestedBounds{380, 105, 588, 366};
     bool m_boundsApplied = false;
+    // Set while the first show has applied the bounds without knowing the frame's margins (a
+    // window manager adds its frame after the window is mapped); the first paint, when they are
+    // known, applies the bounds again.
+    bool m_awaitingFrameMargins = false;
     // Set while the program itself resizes a column, so that only the user's resizing is
     // recorded as the column's width.
     bool m_applyingColumnWidth = false;

@@ -349,7 +349,7 @@ void DialogsTest::progressDialogCannotBeClosedByTheUser() {
     QSignalSpy exits(windows.Action("MenuExit"), &QAction::triggered);
     TProgressForm& dialog = *windows.progress;
     dialog.show();
-    QVERIFY(QTest::qWaitForWindowActive(&dialog));
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
     QTest::keyClick(&dialog, Qt::Key_Escape);
     QTest::keyClick(&dialog, Qt::Key_Return);
     QVERIFY(dialog.isVisible());
