@@ -6,12 +6,14 @@
 #include <QAction>
 #include <QHeaderView>
 #include <QLabel>
+#include <QScreen>
 #include <QShowEvent>
 #include <QStatusBar>
 #include <QTableView>
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 
 #include "components/drop_dst.h"
 #include "core/settings_file.h"
@@ -149,13 +151,29 @@ void TVornForm::SetBounds(const vorn::WindowBounds& bounds) {
 }
 
 void TVornForm::ApplyOuterBounds(const vorn::WindowBounds& bounds) {
-    const QRect frame = frameGeometry();
-    const QRect client = geometry();
-    // move() places the outer frame; resize() sets the client area. The window system's own
-    // limits (the minimum size) still apply.
-    move(bounds.left, bounds.top);
-    resize(bounds.width - (frame.width() - client.width()),
-           bounds.height - (frame.height() - client.height()));
+    const QSize margins = frameGeometry().size() - geometry().size();
+    // The values are applied as they are; the limits are the window system's. Qt's are the
+    // window's minimum size and coordinates it can compute with (the X protocol itself stops at
+    // 16 bits). The largest size is the virtual desktop with the frame around it, as other
+    // desktops limit a window: a settings file asking for more would cost a backing store of
+    // gigabytes.
+    static constexpr std::int64_t kCoordinateLimit = std::int64_t{1} << 30;
+    QSize largest(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    if (const QScreen* const display = screen(); display != nullptr) {
+        largest = display->virtualSize() + margins;
+    }
+    const auto position = [](std::int32_t value) {
+        return static_cast<int>(
+            std::clamp<std::int64_t>(value, -kCoordinateLimit, kCoordinateLimit));
+    };
+    const auto clientExtent = [](std::int32_t outer, int margin, int limit) {
+        return static_cast<int>(
+            std::clamp<std::int64_t>(std::int64_t{outer} - margin, 0, std::max(limit - margin, 0)));
+    };
+    // move() places the outer frame; resize() sets the client area.
+    move(position(bounds.left), position(bounds.top));
+    resize(clientExtent(bounds.width, margins.width(), largest.width()),
+           clientExtent(bounds.height, margins.height(), largest.height()));
 }
 
 void TVornForm::showEvent(QShowEvent* event) {

@@ -101,6 +101,8 @@ private slots:
     void columnWidthsRecordTheUsersResizing();
     void boundsAreTheOuterFrame();
     void minimizedAndMaximizedBounds();
+    void extremeBoundsStayWithinTheWindowSystemsLimits_data();
+    void extremeBoundsStayWithinTheWindowSystemsLimits();
 
     void noSettingsFileGivesTheDesignAndThe95ByteFile();
     void settingsFileFormsAreApplied_data();
@@ -451,6 +453,36 @@ void MainWindowTest::minimizedAndMaximizedBounds() {
     const QRect frame = form.frameGeometry();
     QCOMPARE(form.Bounds(),
              (vorn::WindowBounds{frame.x(), frame.y(), frame.width(), frame.height()}));
+}
+
+void MainWindowTest::extremeBoundsStayWithinTheWindowSystemsLimits_data() {
+    QTest::addColumn<vorn::WindowBounds>("bounds");
+    QTest::newRow("largest") << vorn::WindowBounds{INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX};
+    QTest::newRow("smallest") << vorn::WindowBounds{INT32_MAX, INT32_MAX, INT32_MIN, INT32_MIN};
+    QTest::newRow("nothing") << vorn::WindowBounds{0, 0, 0, 0};
+}
+
+void MainWindowTest::extremeBoundsStayWithinTheWindowSystemsLimits() {
+    QFETCH(vorn::WindowBounds, bounds);
+    Window window;
+    TVornForm& form = *window.form;
+    form.SetBounds(bounds);
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    // No larger than the desktop with a frame around it, and never empty.
+    const QSize frame = form.frameGeometry().size();
+    const QSize margins = frame - form.size();
+    const QSize desktop = form.screen()->virtualSize();
+    QVERIFY(frame.width() <= desktop.width() + margins.width());
+    QVERIFY(frame.height() <= desktop.height() + margins.height());
+    QVERIFY(form.width() > 0 && form.height() > 0);
+    // What is stored at exit is the frame as it stands.
+    const vorn::WindowBounds stored = form.Bounds();
+    QCOMPARE(stored.width, frame.width());
+    QCOMPARE(stored.height, frame.height());
+    form.close();
+    form.SaveSettings();
+    QVERIFY(window.ReadSettings().startsWith("[VornForm]\r\nLeft="));
 }
 
 void MainWindowTest::noSettingsFileGivesTheDesignAndThe95ByteFile() {
