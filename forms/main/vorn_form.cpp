@@ -218,7 +218,10 @@ void TVornForm::ApplyColumnWidth(int column, int width) {
     if (width == -1 || width == -2) {
         m_ui->FileListView->resizeColumnToContents(column);
     } else {
-        m_ui->FileListView->horizontalHeader()->resizeSection(column, std::max(width, 0));
+        // The header ignores a size beyond its maximum; the widest column it can show stands
+        // in for a wider one.
+        QHeaderView* const header = m_ui->FileListView->horizontalHeader();
+        header->resizeSection(column, std::clamp(width, 0, header->maximumSectionSize()));
     }
     m_applyingColumnWidth = false;
 }

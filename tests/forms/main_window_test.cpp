@@ -352,7 +352,7 @@ void MainWindowTest::statusBarSummary() {
 
 void MainWindowTest::columnWidthsRecordTheValueSet_data() {
     QTest::addColumn<int>("width");
-    QTest::addColumn<int>("shown"); // -1: fitted to the contents
+    QTest::addColumn<int>("shown"); // -1: fitted to the contents; -2: the widest the header allows
     QTest::newRow("designed") << 400 << 400;
     QTest::newRow("narrow") << 37 << 37;
     QTest::newRow("zero hides") << 0 << 0;
@@ -360,6 +360,7 @@ void MainWindowTest::columnWidthsRecordTheValueSet_data() {
     QTest::newRow("-2 fits") << -2 << -1;
     QTest::newRow("other negative") << -7 << 0;
     QTest::newRow("lowest") << INT32_MIN << 0;
+    QTest::newRow("largest") << INT32_MAX << -2;
 }
 
 void MainWindowTest::columnWidthsRecordTheValueSet() {
@@ -372,6 +373,9 @@ void MainWindowTest::columnWidthsRecordTheValueSet() {
     const int fitted = list->horizontalHeader()->sectionSize(0);
     list->horizontalHeader()->resizeSection(0, 123);
 
+    if (shown == -2) {
+        shown = list->horizontalHeader()->maximumSectionSize();
+    }
     window.form->SetColumnWidth(0, width);
     QCOMPARE(window.form->ColumnWidth(0), width);
     QCOMPARE(list->horizontalHeader()->sectionSize(0), shown == -1 ? fitted : shown);
