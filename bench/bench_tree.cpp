@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -217,6 +218,42 @@ TreeCounts MakeBenchTree(const std::string& root, int folders, int filesPerFolde
     // Written last: a tree whose making was cut short is made again next time.
     WriteFile(root + kShapeFile, shape);
     return counts;
+}
+
+bool ParseBenchOptions(int argc, char** argv, BenchOptions& options) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string name = argv[i];
+        if (i + 1 >= argc) {
+            return false;
+        }
+        const char* value = argv[++i];
+        if (name == "--tree") {
+            options.tree = value;
+        } else if (name == "--folders") {
+            options.folders = std::atoi(value);
+        } else if (name == "--files") {
+            options.files = std::atoi(value);
+        } else if (name == "--runs") {
+            options.runs = std::atoi(value);
+        } else {
+            return false;
+        }
+    }
+    return options.folders > 0 && options.files > 0 && options.runs > 0;
+}
+
+void ChooseTreeFolder(BenchOptions& options, bool& temporary) {
+    temporary = options.tree.empty();
+    if (!temporary) {
+        return;
+    }
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern =
+        std::string(base != nullptr && *base ? base : "/tmp") + "/vorn-bench-XXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        throw std::runtime_error("cannot make a temporary folder for the tree");
+    }
+    options.tree = pattern;
 }
 
 TreeCounts ReferenceLoop(const std::string& root) {

@@ -26,6 +26,20 @@ TreeCounts MakeBenchTree(const std::string& root, int folders, int filesPerFolde
 // bytes of each JPEG file with open/read/lseek/read/close: the obvious way to do the job.
 TreeCounts ReferenceLoop(const std::string& root);
 
+// The command line every benchmark takes: --tree DIR --folders N --files N --runs N.
+struct BenchOptions {
+    std::string tree; // empty: a temporary folder, removed at the end
+    int folders = 100;
+    int files = 1000;
+    int runs = 3;
+};
+// False on anything else, or a count below one.
+bool ParseBenchOptions(int argc, char** argv, BenchOptions& options);
+
+// The folder of the tree: `options.tree`, or a new temporary folder (then `temporary` is set and
+// options.tree names it). Throws std::runtime_error when none can be made.
+void ChooseTreeFolder(BenchOptions& options, bool& temporary);
+
 // Removes a tree made by MakeBenchTree (every file and folder under `root`, and `root`).
 void RemoveTree(const std::string& root);
 

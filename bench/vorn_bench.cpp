@@ -164,54 +164,18 @@ VornRun RunVorn(const std::string& root, bool probe) {
     return run;
 }
 
-struct Options {
-    std::string tree;
-    int folders = 100;
-    int files = 1000;
-    int runs = 3;
-};
-
-bool ParseOptions(int argc, char** argv, Options& options) {
-    for (int i = 1; i < argc; ++i) {
-        const std::string name = argv[i];
-        if (i + 1 >= argc)
-            return false;
-        const char* value = argv[++i];
-        if (name == "--tree")
-            options.tree = value;
-        else if (name == "--folders")
-            options.folders = std::atoi(value);
-        else if (name == "--files")
-            options.files = std::atoi(value);
-        else if (name == "--runs")
-            options.runs = std::atoi(value);
-        else
-            return false;
-    }
-    return options.folders > 0 && options.files > 0 && options.runs > 0;
-}
-
 int Main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
-    Options options;
-    if (!ParseOptions(argc, argv, options)) {
+    vorn::bench::BenchOptions options;
+    if (!vorn::bench::ParseBenchOptions(argc, argv, options)) {
         std::fprintf(stderr,
                      "usage: vorn_bench [--tree DIR] [--folders N] [--files N] [--runs N]\n");
         return 2;
     }
-    const bool temporary = options.tree.empty();
-    if (temporary) {
-        const char* base = std::getenv("TMPDIR");
-        std::string pattern =
-            std::string(base != nullptr && *base ? base : "/tmp") + "/vorn-bench-XXXXXX";
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            std::perror("mkdtemp");
-            return 1;
-        }
-        options.tree = pattern;
-    }
+    bool temporary = false;
+    vorn::bench::ChooseTreeFolder(options, temporary);
 
     Clock::time_point start = Clock::now();
     const TreeCounts made =

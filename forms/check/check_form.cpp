@@ -27,6 +27,11 @@ TCheckForm::TCheckForm(QWidget* mainForm)
          {m_ui->FilesLabel, m_ui->CheckedLabel, m_ui->NormalLabel, m_ui->ErrorLabel}) {
         label->adjustSize();
     }
+    // Fixed sizes also spare a run a layout request on every new figure.
+    for (QLabel* label : {m_ui->FilesNumLabel, m_ui->CheckedNumLabel, m_ui->NormalNumLabel,
+                          m_ui->ErrorNumLabel}) {
+        label->setFixedSize(label->size());
+    }
     connect(m_ui->OkButton, &QPushButton::clicked, this, &TCheckForm::OkButtonClick);
     // Only the main window's closing ends the program.
     setAttribute(Qt::WA_QuitOnClose, false);

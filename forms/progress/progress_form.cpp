@@ -24,6 +24,9 @@ TProgressForm::TProgressForm(QWidget* mainForm)
     // A label draws "&" as an access-key marker only when it has a buddy: a single "&" is hidden
     // and underlines the next character, "&&" draws one "&".
     m_ui->FileNameLabel->setBuddy(m_ui->ProgressBar);
+    // The label keeps its designed size whatever its text (a long name is cut at its right
+    // edge), which also spares a run a layout request for every path.
+    m_ui->FileNameLabel->setFixedSize(m_ui->FileNameLabel->size());
     // Only the main window's closing ends the program.
     setAttribute(Qt::WA_QuitOnClose, false);
 }
