@@ -28,15 +28,15 @@ class TApplicationTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void ReportShowsTitleAndText_data();
-    void ReportShowsTitleAndText();
-    void NothingToReport();
-    void ExceptionFromATimerSlot();
-    void ExceptionFromAnEventHandler();
-    void ExceptionFromASignalHandler();
+    void reportShowsTitleAndText_data();
+    void reportShowsTitleAndText();
+    void nothingToReport();
+    void exceptionFromATimerSlot();
+    void exceptionFromAnEventHandler();
+    void exceptionFromASignalHandler();
 };
 
-void TApplicationTest::ReportShowsTitleAndText_data() {
+void TApplicationTest::reportShowsTitleAndText_data() {
     QTest::addColumn<int>("kind");
     QTest::addColumn<QString>("text");
     QTest::newRow("std::exception, full stop added") << 0 << "Disk is full.";
@@ -44,7 +44,7 @@ void TApplicationTest::ReportShowsTitleAndText_data() {
     QTest::newRow("not a std::exception") << 2 << "不明な例外が発生しました。";
 }
 
-void TApplicationTest::ReportShowsTitleAndText() {
+void TApplicationTest::reportShowsTitleAndText() {
     QFETCH(int, kind);
     QFETCH(QString, text);
     TReportCloser closer;
@@ -68,13 +68,13 @@ void TApplicationTest::ReportShowsTitleAndText() {
     QCOMPARE(closer.reports[0].buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
 }
 
-void TApplicationTest::NothingToReport() {
+void TApplicationTest::nothingToReport() {
     TReportCloser closer;
     ReportException(this, nullptr);
     QVERIFY(closer.reports.empty());
 }
 
-void TApplicationTest::ExceptionFromATimerSlot() {
+void TApplicationTest::exceptionFromATimerSlot() {
     TReportCloser closer;
     bool after = false;
     QTimer::singleShot(0, this, [] { throw std::runtime_error("From a timer"); });
@@ -84,7 +84,7 @@ void TApplicationTest::ExceptionFromATimerSlot() {
     QCOMPARE(closer.reports[0].text, QString("From a timer."));
 }
 
-void TApplicationTest::ExceptionFromAnEventHandler() {
+void TApplicationTest::exceptionFromAnEventHandler() {
     TReportCloser closer;
     TThrowingButton button("Press");
     button.show();
@@ -98,7 +98,7 @@ void TApplicationTest::ExceptionFromAnEventHandler() {
     QCOMPARE(closer.reports.size(), std::size_t(2));
 }
 
-void TApplicationTest::ExceptionFromASignalHandler() {
+void TApplicationTest::exceptionFromASignalHandler() {
     TReportCloser closer;
     QPushButton button("Press");
     int clicks = 0;

@@ -77,20 +77,20 @@ class TControlHookTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void NoControlInstallsNothing();
-    void TargetPicksTheHookedWidget_data();
-    void TargetPicksTheHookedWidget();
-    void FormTargetWithoutAFormRaises();
-    void RewritingTheControlHooksItOnce();
-    void MovingBetweenControlAndForm();
-    void TwoHooksChainNewestFirst();
-    void HookedWidgetDestroyedWhileHooked();
-    void ControlDestroyedThenLoaded();
-    void NativeWindowFollowed();
-    void HookingKeepsTheListAlien();
+    void noControlInstallsNothing();
+    void targetPicksTheHookedWidget_data();
+    void targetPicksTheHookedWidget();
+    void formTargetWithoutAFormRaises();
+    void rewritingTheControlHooksItOnce();
+    void movingBetweenControlAndForm();
+    void twoHooksChainNewestFirst();
+    void hookedWidgetDestroyedWhileHooked();
+    void controlDestroyedThenLoaded();
+    void nativeWindowFollowed();
+    void hookingKeepsTheListAlien();
 };
 
-void TControlHookTest::NoControlInstallsNothing() {
+void TControlHookTest::noControlInstallsNothing() {
     QWidget form;
     std::vector<std::string> log;
     TRecordingHook hook(&form, "hook", &log);
@@ -103,7 +103,7 @@ void TControlHookTest::NoControlInstallsNothing() {
     QVERIFY(log.empty());
 }
 
-void TControlHookTest::TargetPicksTheHookedWidget_data() {
+void TControlHookTest::targetPicksTheHookedWidget_data() {
     QTest::addColumn<int>("target");
     QTest::addColumn<QString>("control");
     QTest::addColumn<QString>("expected");
@@ -125,7 +125,7 @@ void TControlHookTest::TargetPicksTheHookedWidget_data() {
                                                << "dialog";
 }
 
-void TControlHookTest::TargetPicksTheHookedWidget() {
+void TControlHookTest::targetPicksTheHookedWidget() {
     QFETCH(int, target);
     QFETCH(QString, control);
     QFETCH(QString, expected);
@@ -150,7 +150,7 @@ void TControlHookTest::TargetPicksTheHookedWidget() {
     QCOMPARE(log, std::vector<std::string>{"hook:probe"});
 }
 
-void TControlHookTest::FormTargetWithoutAFormRaises() {
+void TControlHookTest::formTargetWithoutAFormRaises() {
     // Neither a control nor any owner of the hook is a widget: nothing to hook.
     QObject owner;
     std::vector<std::string> log;
@@ -175,7 +175,7 @@ void TControlHookTest::FormTargetWithoutAFormRaises() {
     QVERIFY(log.empty());
 }
 
-void TControlHookTest::RewritingTheControlHooksItOnce() {
+void TControlHookTest::rewritingTheControlHooksItOnce() {
     QWidget form;
     auto control = new QWidget(&form);
     std::vector<std::string> log;
@@ -189,7 +189,7 @@ void TControlHookTest::RewritingTheControlHooksItOnce() {
     QCOMPARE(log, std::vector<std::string>{"hook:probe"});
 }
 
-void TControlHookTest::MovingBetweenControlAndForm() {
+void TControlHookTest::movingBetweenControlAndForm() {
     QWidget form;
     auto list = new QTableView(&form);
     std::vector<std::string> log;
@@ -216,7 +216,7 @@ void TControlHookTest::MovingBetweenControlAndForm() {
     }
 }
 
-void TControlHookTest::TwoHooksChainNewestFirst() {
+void TControlHookTest::twoHooksChainNewestFirst() {
     QWidget form;
     auto control = new QWidget(&form);
     std::vector<std::string> log;
@@ -239,7 +239,7 @@ void TControlHookTest::TwoHooksChainNewestFirst() {
     QVERIFY(log.empty());
 }
 
-void TControlHookTest::HookedWidgetDestroyedWhileHooked() {
+void TControlHookTest::hookedWidgetDestroyedWhileHooked() {
     // A plain child and a native one (whose window announces its destruction as well).
     for (bool native : {false, true}) {
         QWidget form;
@@ -263,7 +263,7 @@ void TControlHookTest::HookedWidgetDestroyedWhileHooked() {
     }
 }
 
-void TControlHookTest::ControlDestroyedThenLoaded() {
+void TControlHookTest::controlDestroyedThenLoaded() {
     for (THookTarget target : {htControl, htForm}) {
         QWidget form;
         auto list = new QTableView(&form);
@@ -278,7 +278,7 @@ void TControlHookTest::ControlDestroyedThenLoaded() {
     }
 }
 
-void TControlHookTest::NativeWindowFollowed() {
+void TControlHookTest::nativeWindowFollowed() {
     QWidget form;
     form.resize(200, 200);
     auto control = new TNativeWidget(&form);
@@ -320,7 +320,7 @@ void TControlHookTest::NativeWindowFollowed() {
     }
 }
 
-void TControlHookTest::HookingKeepsTheListAlien() {
+void TControlHookTest::hookingKeepsTheListAlien() {
     // Hooking the list must not give it (or its siblings) a native window of its own.
     QWidget form;
     auto list = new QTableView(&form);

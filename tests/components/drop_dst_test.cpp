@@ -133,20 +133,20 @@ class TDropDstTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void AcceptanceFollowsAcceptDrop();
-    void AcceptanceAppliedToANewWindow();
-    void DropOfFilesAndAFolder();
-    void PathBytesSurvive();
-    void UriListParsing_data();
-    void UriListParsing();
-    void DropsTheTargetDoesNotTake_data();
-    void DropsTheTargetDoesNotTake();
-    void DropWithoutHandler();
-    void HandlerThatThrows();
-    void SecondDropInsideTheHandler();
+    void acceptanceFollowsAcceptDrop();
+    void acceptanceAppliedToANewWindow();
+    void dropOfFilesAndAFolder();
+    void pathBytesSurvive();
+    void uriListParsing_data();
+    void uriListParsing();
+    void dropsTheTargetDoesNotTake_data();
+    void dropsTheTargetDoesNotTake();
+    void dropWithoutHandler();
+    void handlerThatThrows();
+    void secondDropInsideTheHandler();
 };
 
-void TDropDstTest::AcceptanceFollowsAcceptDrop() {
+void TDropDstTest::acceptanceFollowsAcceptDrop() {
     QWidget form;
     auto list = new QTableView(&form);
     TDropDst dropDst(&form);
@@ -168,7 +168,7 @@ void TDropDstTest::AcceptanceFollowsAcceptDrop() {
     QVERIFY(!list->viewport()->acceptDrops());
 }
 
-void TDropDstTest::AcceptanceAppliedToANewWindow() {
+void TDropDstTest::acceptanceAppliedToANewWindow() {
     QWidget form;
     form.resize(200, 200);
     auto control = new QWidget(&form);
@@ -189,7 +189,7 @@ void TDropDstTest::AcceptanceAppliedToANewWindow() {
     QVERIFY(control->acceptDrops());
 }
 
-void TDropDstTest::DropOfFilesAndAFolder() {
+void TDropDstTest::dropOfFilesAndAFolder() {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const std::string root = dir.path().toStdString();
@@ -214,7 +214,7 @@ void TDropDstTest::DropOfFilesAndAFolder() {
     QVERIFY(fixture.spy.seen.empty());
 }
 
-void TDropDstTest::PathBytesSurvive() {
+void TDropDstTest::pathBytesSurvive() {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const std::string root = dir.path().toStdString();
@@ -234,7 +234,7 @@ void TDropDstTest::PathBytesSurvive() {
     QCOMPARE(fixture.drops[0].files, paths);
 }
 
-void TDropDstTest::UriListParsing_data() {
+void TDropDstTest::uriListParsing_data() {
     QTest::addColumn<QByteArray>("uriList");
     QTest::addColumn<QByteArrayList>("expected");
     QTest::newRow("empty") << QByteArray() << QByteArrayList{};
@@ -261,7 +261,7 @@ void TDropDstTest::UriListParsing_data() {
         << QByteArray("file:a.jpg\r\nfile://\r\nfile:\r\nfile://localhost\r\n") << QByteArrayList{};
 }
 
-void TDropDstTest::UriListParsing() {
+void TDropDstTest::uriListParsing() {
     QFETCH(QByteArray, uriList);
     QFETCH(QByteArrayList, expected);
     std::vector<std::string> expectedPaths;
@@ -271,7 +271,7 @@ void TDropDstTest::UriListParsing() {
     QCOMPARE(vorn::FilePathsOfUriList(uriList), expectedPaths);
 }
 
-void TDropDstTest::DropsTheTargetDoesNotTake_data() {
+void TDropDstTest::dropsTheTargetDoesNotTake_data() {
     QTest::addColumn<bool>("acceptDrop");
     QTest::addColumn<QString>("format");
     QTest::addColumn<int>("actions");
@@ -281,7 +281,7 @@ void TDropDstTest::DropsTheTargetDoesNotTake_data() {
     QTest::newRow("move only") << true << "text/uri-list" << int(Qt::MoveAction);
 }
 
-void TDropDstTest::DropsTheTargetDoesNotTake() {
+void TDropDstTest::dropsTheTargetDoesNotTake() {
     QFETCH(bool, acceptDrop);
     QFETCH(QString, format);
     QFETCH(int, actions);
@@ -297,7 +297,7 @@ void TDropDstTest::DropsTheTargetDoesNotTake() {
     QVERIFY(fixture.drops.empty());
 }
 
-void TDropDstTest::DropWithoutHandler() {
+void TDropDstTest::dropWithoutHandler() {
     TFixture fixture;
     fixture.dropDst->OnFileDrop = nullptr;
     const auto mime = UriMime("file:///a.jpg\r\n");
@@ -316,7 +316,7 @@ void TDropDstTest::DropWithoutHandler() {
     QVERIFY(fixture.drops[0].files.empty());
 }
 
-void TDropDstTest::HandlerThatThrows() {
+void TDropDstTest::handlerThatThrows() {
     TFixture fixture;
     int calls = 0;
     std::vector<std::string> received;
@@ -344,7 +344,7 @@ void TDropDstTest::HandlerThatThrows() {
     QVERIFY(fixture.spy.seen.empty());
 }
 
-void TDropDstTest::SecondDropInsideTheHandler() {
+void TDropDstTest::secondDropInsideTheHandler() {
     // A handler that processes events can see the next drop arrive before it returns, and may
     // even replace the handler; neither may disturb the drop it is handling.
     TFixture fixture;

@@ -131,20 +131,20 @@ class TCommandsTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void FindErrorWalks_data();
-    void FindErrorWalks();
-    void FoundRowIsSelectedAndFocusedAndOpens();
-    void FindErrorScrollsOnlyARowOutOfView();
-    void EmptyListCommandsDoNothing();
-    void DeleteAllLeavesTheStatusBar();
-    void OpenHandsOverTheRealBytes_data();
-    void OpenHandsOverTheRealBytes();
-    void DoubleClickOpens();
-    void ExitClosesTheWindow();
-    void DroppedFilesAreAdded();
+    void findErrorWalks_data();
+    void findErrorWalks();
+    void foundRowIsSelectedAndFocusedAndOpens();
+    void findErrorScrollsOnlyARowOutOfView();
+    void emptyListCommandsDoNothing();
+    void deleteAllLeavesTheStatusBar();
+    void openHandsOverTheRealBytes_data();
+    void openHandsOverTheRealBytes();
+    void doubleClickOpens();
+    void exitClosesTheWindow();
+    void droppedFilesAreAdded();
 };
 
-void TCommandsTest::FindErrorWalks_data() {
+void TCommandsTest::findErrorWalks_data() {
     // Rows by state, the row selected first (-1: none), the commands (n Next, p Prev) and the
     // selected row after each (-1: none).
     QTest::addColumn<QString>("states");
@@ -161,7 +161,7 @@ void TCommandsTest::FindErrorWalks_data() {
     QTest::newRow("no error at all") << "UNNU" << 2 << "np" << QList<int>{2, 2};
 }
 
-void TCommandsTest::FindErrorWalks() {
+void TCommandsTest::findErrorWalks() {
     QFETCH(QString, states);
     QFETCH(int, selected);
     QFETCH(QString, commands);
@@ -184,7 +184,7 @@ void TCommandsTest::FindErrorWalks() {
     }
 }
 
-void TCommandsTest::FoundRowIsSelectedAndFocusedAndOpens() {
+void TCommandsTest::foundRowIsSelectedAndFocusedAndOpens() {
     TWindows windows;
     TUrlCatcher catcher;
     windows.Rows("NENE");
@@ -211,7 +211,7 @@ void TCommandsTest::FoundRowIsSelectedAndFocusedAndOpens() {
     QCOMPARE(catcher.Paths(), std::vector<std::string>{windows.List().Caption(3)});
 }
 
-void TCommandsTest::FindErrorScrollsOnlyARowOutOfView() {
+void TCommandsTest::findErrorScrollsOnlyARowOutOfView() {
     TWindows windows;
     windows.Rows(std::string(300, 'N'));
     QTableView* const view = windows.View();
@@ -260,7 +260,7 @@ void TCommandsTest::FindErrorScrollsOnlyARowOutOfView() {
     }
 }
 
-void TCommandsTest::EmptyListCommandsDoNothing() {
+void TCommandsTest::emptyListCommandsDoNothing() {
     TWindows windows;
     TUrlCatcher catcher;
     const QStringList panels = windows.Panels();
@@ -278,7 +278,7 @@ void TCommandsTest::EmptyListCommandsDoNothing() {
     QVERIFY(windows.form->isEnabled());
 }
 
-void TCommandsTest::DeleteAllLeavesTheStatusBar() {
+void TCommandsTest::deleteAllLeavesTheStatusBar() {
     TWindows windows;
     windows.Rows("UNEEN");
     windows.Select(2);
@@ -299,7 +299,7 @@ void TCommandsTest::DeleteAllLeavesTheStatusBar() {
     QVERIFY(!windows.check->isVisible());
 }
 
-void TCommandsTest::OpenHandsOverTheRealBytes_data() {
+void TCommandsTest::openHandsOverTheRealBytes_data() {
     QTest::addColumn<QByteArray>("caption");
     QTest::addColumn<QByteArray>("opened"); // "./" stands for the working folder
     QTest::newRow("plain") << QByteArray("/photos/a.jpg") << QByteArray("/photos/a.jpg");
@@ -311,7 +311,7 @@ void TCommandsTest::OpenHandsOverTheRealBytes_data() {
         << QByteArray("sub/\xe9.jpg") << QByteArray("./sub/\xe9.jpg");
 }
 
-void TCommandsTest::OpenHandsOverTheRealBytes() {
+void TCommandsTest::openHandsOverTheRealBytes() {
     QFETCH(QByteArray, caption);
     QFETCH(QByteArray, opened);
     std::string expected = opened.toStdString();
@@ -334,7 +334,7 @@ void TCommandsTest::OpenHandsOverTheRealBytes() {
     QCOMPARE(catcher.Paths(), std::vector<std::string>{expected});
 }
 
-void TCommandsTest::DoubleClickOpens() {
+void TCommandsTest::doubleClickOpens() {
     TWindows windows;
     TUrlCatcher catcher;
     windows.Rows("NNN");
@@ -347,13 +347,13 @@ void TCommandsTest::DoubleClickOpens() {
     QCOMPARE(catcher.Paths(), std::vector<std::string>{windows.List().Caption(1)});
 }
 
-void TCommandsTest::ExitClosesTheWindow() {
+void TCommandsTest::exitClosesTheWindow() {
     TWindows windows;
     windows.form->MenuExitClick();
     QVERIFY(!windows.form->isVisible());
 }
 
-void TCommandsTest::DroppedFilesAreAdded() {
+void TCommandsTest::droppedFilesAreAdded() {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const std::string root = dir.path().toStdString();

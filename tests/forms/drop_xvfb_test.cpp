@@ -97,10 +97,10 @@ class TDropXvfbTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void FolderAndFilesDroppedFromAnotherProcess();
+    void folderAndFilesDroppedFromAnotherProcess();
 };
 
-void TDropXvfbTest::FolderAndFilesDroppedFromAnotherProcess() {
+void TDropXvfbTest::folderAndFilesDroppedFromAnotherProcess() {
     if (QGuiApplication::platformName() != "xcb") {
         QSKIP("needs a real X server");
     }
