@@ -43,20 +43,20 @@ QList<int> SelectedRows(const Forms& forms) {
 // "name->target" a symbolic link, "name@" a file last written in 1970.
 void MakeEntries(const TempTree& tree, const QByteArrayList& entries) {
     for (const QByteArray& entry : entries) {
-        const std::string spec = entry.toStdString();
-        if (const std::size_t arrow = spec.find("->"); arrow != std::string::npos) {
-            QVERIFY(symlink(spec.substr(arrow + 2).c_str(),
-                            tree.Path(spec.substr(0, arrow)).c_str()) == 0);
-        } else if (spec.back() == '/') {
-            tree.Folder(spec);
-        } else if (spec.back() == '|') {
-            QVERIFY(mkfifo(tree.Path(spec.substr(0, spec.size() - 1)).c_str(), 0600) == 0);
-        } else if (spec.back() == '@') {
-            const std::string path = tree.Write(spec.substr(0, spec.size() - 1));
+        const std::string text = entry.toStdString();
+        if (const std::size_t arrow = text.find("->"); arrow != std::string::npos) {
+            QVERIFY(symlink(text.substr(arrow + 2).c_str(),
+                            tree.Path(text.substr(0, arrow)).c_str()) == 0);
+        } else if (text.back() == '/') {
+            tree.Folder(text);
+        } else if (text.back() == '|') {
+            QVERIFY(mkfifo(tree.Path(text.substr(0, text.size() - 1)).c_str(), 0600) == 0);
+        } else if (text.back() == '@') {
+            const std::string path = tree.Write(text.substr(0, text.size() - 1));
             const utimbuf times{86400, 86400};
             QVERIFY(utime(path.c_str(), &times) == 0);
         } else {
-            tree.Write(spec);
+            tree.Write(text);
         }
     }
 }
