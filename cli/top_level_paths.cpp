@@ -2,6 +2,27 @@
 
 #include "core/path_rules.h"
 
+namespace {
+
+// True when `rest` is a plain chain of names below a folder: no empty segment (a doubled or a
+// final delimiter) and no "." or ".." segment. Only such a text can have come out of a walk; any
+// other text of a file below a walked folder is another row.
+bool IsPlainBelow(std::string_view rest, const vorn::PathRules& rules) {
+    std::size_t start = 0;
+    for (std::size_t i = 0; i <= rest.size(); ++i) {
+        if (i < rest.size() && (rules.delimiters.find(rest[i]) == std::string_view::npos ||
+                                vorn::IsTrailByte(rest, i, rules)))
+            continue;
+        const std::string_view segment = rest.substr(start, i - start);
+        if (segment.empty() || segment == "." || segment == "..")
+            return false;
+        start = i + 1;
+    }
+    return true;
+}
+
+} // namespace
+
 bool TopLevelPaths::Covers(std::string_view path) const {
     if (m_paths.empty())
         return false;
@@ -12,7 +33,8 @@ bool TopLevelPaths::Covers(std::string_view path) const {
         if (rules.delimiters.find(path[i]) == std::string_view::npos ||
             vorn::IsTrailByte(path, i, rules))
             continue;
-        if (m_folders.contains(std::string(path.substr(0, i + 1))))
+        if (m_folders.contains(std::string(path.substr(0, i + 1))) &&
+            IsPlainBelow(path.substr(i + 1), rules))
             return true;
     }
     return false;

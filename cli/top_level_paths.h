@@ -12,7 +12,8 @@
 class TopLevelPaths {
 public:
     // True when `path` is one of the command-line paths handled so far, or lies inside one of
-    // them as a folder (its text continues that path and a delimiter).
+    // them as a folder (its text continues that path and a delimiter with plain names, none
+    // empty, "." or "..", as a walk writes them).
     bool Covers(std::string_view path) const;
     // Records a command-line path once it has been handled.
     void Add(const std::string& path);

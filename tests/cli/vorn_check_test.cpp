@@ -148,3 +148,20 @@ TEST_F(VornCheck, ExplainSaysWhyTheEndIsWrong) {
                               "\timage data ends with an end marker followed by 500 more bytes "
                               "(appended data)\n");
 }
+
+// A later path that names a file of an earlier folder by another text (a "." or ".." segment, a
+// doubled delimiter) is another row for the window, so it is checked again under that text.
+TEST_F(VornCheck, AnotherTextOfAWalkedFileIsListedAgain) {
+    Write(P("d/x.jpg"), kSound);
+    Write(P("d/sub/y.jpg"), kSound);
+    const std::vector<std::string> otherTexts{P("d/./x.jpg"), P("d//x.jpg"), P("d/sub/../x.jpg"),
+                                              P("d/sub//y.jpg")};
+    std::vector<std::string> args{P("d")};
+    args.insert(args.end(), otherTexts.begin(), otherTexts.end());
+    const Outcome result = RunCheck(args);
+    EXPECT_EQ(std::count(result.out.begin(), result.out.end(), '\n'), 6) << result.out;
+    for (const std::string& text : otherTexts)
+        EXPECT_NE(result.out.find("OK\t" + text + "\n"), std::string::npos) << text;
+    EXPECT_NE(result.out.find("OK\t" + P("d/x.jpg") + "\n"), std::string::npos);
+    EXPECT_NE(result.out.find("OK\t" + P("d/sub/y.jpg") + "\n"), std::string::npos);
+}
