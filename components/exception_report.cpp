@@ -45,5 +45,7 @@ void ReportException(QObject* sender, std::exception_ptr error) {
     // and a disabled parent would disable it too.
     QMessageBox box(QMessageBox::Critical, ExceptionReportTitle(), ExceptionReportText(error),
                     QMessageBox::Ok);
+    // A message may hold a file name, which can look like markup: it is shown as it is.
+    box.setTextFormat(Qt::PlainText);
     box.exec();
 }

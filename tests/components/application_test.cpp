@@ -42,6 +42,8 @@ void TApplicationTest::reportShowsTitleAndText_data() {
     QTest::newRow("std::exception, full stop added") << 0 << "Disk is full.";
     QTest::newRow("ends in a full stop already") << 1 << "Done.";
     QTest::newRow("not a std::exception") << 2 << "不明な例外が発生しました。";
+    // A message that names a file may hold what looks like markup; it is shown as it is.
+    QTest::newRow("looks like markup") << 3 << "Cannot read <b>a&amp;b</b>.jpg.";
 }
 
 void TApplicationTest::reportShowsTitleAndText() {
@@ -54,6 +56,8 @@ void TApplicationTest::reportShowsTitleAndText() {
             throw std::runtime_error("Disk is full");
         case 1:
             throw vorn::Exception("Done.");
+        case 3:
+            throw std::runtime_error("Cannot read <b>a&amp;b</b>.jpg");
         default:
             throw 42;
         }
@@ -66,6 +70,7 @@ void TApplicationTest::reportShowsTitleAndText() {
     QCOMPARE(closer.reports[0].text, text);
     QCOMPARE(closer.reports[0].icon, QMessageBox::Critical);
     QCOMPARE(closer.reports[0].buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    QCOMPARE(closer.reports[0].format, Qt::PlainText);
 }
 
 void TApplicationTest::nothingToReport() {

@@ -14,6 +14,7 @@ struct TShownReport {
     QString text;
     QMessageBox::Icon icon;
     QMessageBox::StandardButtons buttons;
+    Qt::TextFormat format;
 };
 
 class TReportCloser {
@@ -25,8 +26,8 @@ public:
             if (!box || !box->isVisible()) {
                 return;
             }
-            reports.push_back(
-                {box->windowTitle(), box->text(), box->icon(), box->standardButtons()});
+            reports.push_back({box->windowTitle(), box->text(), box->icon(), box->standardButtons(),
+                               box->textFormat()});
             box->button(QMessageBox::Ok)->click();
         });
         m_timer.start(1);
