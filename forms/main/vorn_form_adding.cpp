@@ -212,7 +212,9 @@ void TVornForm::ProcessCommandLine(const std::vector<std::string>& parameters) {
     std::vector<std::string> paths = parameters;
     vorn::SortPaths(paths);
     AddFiles(paths);
-    if (vorn::HasCheckSwitch(parameters))
+    // A window closed while the paths were listed has ended the program: the switch then starts
+    // no check (and no dialog comes up over the closed window).
+    if (vorn::HasCheckSwitch(parameters) && isVisible())
         CheckAll();
 }
 

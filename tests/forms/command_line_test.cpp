@@ -14,6 +14,7 @@ private slots:
     void parameters_data();
     void parameters();
     void windowComesUpFirst();
+    void exitWhileListingLeavesTheListUnchecked();
 };
 
 void CommandLineTest::parameters_data() {
@@ -101,6 +102,38 @@ void CommandLineTest::windowComesUpFirst() {
     forms.form->ProcessCommandLine({tree.Write("x.jpg")});
     QVERIFY(shownFirst);
     QCOMPARE(probe.Ticks(), 1);
+}
+
+// The window is closed while the command-line paths are still being listed (a folder's walk has
+// ended and the window takes input): the program is ending, so the switch starts no check and
+// no dialog comes up over a closed window.
+void CommandLineTest::exitWhileListingLeavesTheListUnchecked() {
+    TempTree tree;
+    for (const char* name : {"F/A/a1.jpg", "F/A/a2.jpg", "F/b.jpg", "F/c.jpg"})
+        tree.Write(name);
+    Forms forms;
+    forms.form->hide();
+    bool closed = false;
+    bool checkDialogShown = false;
+    RunProbe probe([&] {
+        checkDialogShown = checkDialogShown || forms.check->isVisible();
+        if (!closed && forms.progress->FileNameLabel()->text() == "A" && forms.form->isEnabled()) {
+            forms.form->close();
+            closed = true;
+        }
+        return true;
+    });
+
+    forms.form->ProcessCommandLine({tree.Path("F"), "-a"});
+    probe.Stop();
+
+    QVERIFY(closed);
+    QVERIFY(!forms.form->isVisible());
+    QVERIFY(!checkDialogShown);
+    QVERIFY(!forms.check->isVisible());
+    QVERIFY(forms.list().Count() > 0);
+    for (int row = 0; row < forms.list().Count(); ++row)
+        QCOMPARE(forms.list().State(row), isUnchecked);
 }
 
 QTEST_MAIN(CommandLineTest)
