@@ -87,6 +87,6 @@ Options:
   --             end of options: later arguments are paths even if they begin with -
 
 Exit status: 0 every file sound (or no file found), 1 at least one file failed,
-2 a usage error.
+2 a usage error, or the report could not be written.
 )";
 }

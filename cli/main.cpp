@@ -46,7 +46,11 @@ public:
         Print();
         if (m_options.summary)
             Write(SummaryLine(m_sound + m_failed, m_sound, m_failed, m_options.json));
-        std::fflush(stdout);
+        // A report cut short (a full disk, a closed pipe) must not pass for a complete one.
+        if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+            std::fputs("vorn-check: the report could not be written\n", stderr);
+            return 2;
+        }
         return m_failed > 0 ? 1 : 0;
     }
 

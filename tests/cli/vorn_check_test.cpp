@@ -21,13 +21,13 @@ struct Outcome {
     std::string out;
 };
 
-Outcome RunCheck(const std::vector<std::string>& args) {
+Outcome RunCheck(const std::vector<std::string>& args, const char* output = nullptr) {
     int pipeFds[2];
     if (::pipe(pipeFds) != 0)
         return {};
     const pid_t pid = ::fork();
     if (pid == 0) {
-        ::dup2(pipeFds[1], 1);
+        ::dup2(output ? ::open(output, O_WRONLY) : pipeFds[1], 1);
         ::close(pipeFds[0]);
         ::close(pipeFds[1]);
         std::vector<char*> argv{const_cast<char*>(VORN_CHECK_EXE)};
@@ -164,4 +164,9 @@ TEST_F(VornCheck, AnotherTextOfAWalkedFileIsListedAgain) {
         EXPECT_NE(result.out.find("OK\t" + text + "\n"), std::string::npos) << text;
     EXPECT_NE(result.out.find("OK\t" + P("d/x.jpg") + "\n"), std::string::npos);
     EXPECT_NE(result.out.find("OK\t" + P("d/sub/y.jpg") + "\n"), std::string::npos);
+}
+
+TEST_F(VornCheck, AReportThatCannotBeWrittenIsNoSuccess) {
+    Write(P("ok.jpg"), kSound);
+    EXPECT_EQ(RunCheck({P("ok.jpg")}, "/dev/full").status, 2);
 }
