@@ -122,6 +122,13 @@ public:
         }
     }
     int Get() const { return m_fd; }
+    // Closes now and tells whether the system took it without an error; some file systems
+    // (network ones, a full disk with delayed allocation) report a failed write only here.
+    bool Close() {
+        const int fd = m_fd;
+        m_fd = -1;
+        return ::close(fd) == 0 || errno == EINTR;
+    }
 
 private:
     int m_fd;
@@ -338,7 +345,7 @@ void SettingsFile::Write(const std::string& path) const {
         throw EFCreateError(path);
     }
     // Non-blocking, so that a named pipe without a reader fails at once instead of waiting.
-    const Descriptor file(::open(
+    Descriptor file(::open(
         path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666));
     if (file.Get() < 0) {
         throw EFCreateError(path);
@@ -353,6 +360,9 @@ void SettingsFile::Write(const std::string& path) const {
         } else {
             throw EWriteError();
         }
+    }
+    if (!file.Close()) {
+        throw EWriteError();
     }
 }
 
