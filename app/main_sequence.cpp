@@ -117,12 +117,14 @@ int RunMainSequence(const std::vector<std::string>& parameters, const std::strin
 }
 
 int RunMainSequence(int argc, char** argv) {
-    // The parameters are taken before the application object sees the command line: it removes
-    // the options it knows, and every parameter is a path here.
+    // Every parameter is a path: the application object sees the program's own path alone, so
+    // that a path spelt like one of the toolkit's options (-reverse, -qwindowtitle, -platform)
+    // is not taken as that option.
     const std::vector<std::string> parameters(argv + (argc > 0 ? 1 : 0), argv + argc);
+    int ownArgc = argc > 0 ? 1 : 0;
     std::unique_ptr<TApplication> application;
     try {
-        application = std::make_unique<TApplication>(argc, argv);
+        application = std::make_unique<TApplication>(ownArgc, argv);
     } catch (...) {
         ShowUnhandledError(std::current_exception());
         return 1;

@@ -140,6 +140,7 @@ private slots:
     void initTestCase();
     void firstStartEscAndTheNextStartWhereTheWindowWasLeft();
     void checkDialogTakesTheKeyboard();
+    void parametersNamedLikeToolkitOptionsArePaths();
     // Last: it runs a window manager on the display.
     void boundsHoldUnderAWindowManager();
 };
@@ -201,6 +202,15 @@ void CheckDialogTakesTheKeyboard(bool windowManager) {
 
 void ProgramXvfbTest::checkDialogTakesTheKeyboard() {
     CheckDialogTakesTheKeyboard(false);
+}
+
+// Every parameter is a path: one that is spelt like an option of the toolkit (here the one that
+// would retitle the first window) changes nothing in the program.
+void ProgramXvfbTest::parametersNamedLikeToolkitOptionsArePaths() {
+    Program program;
+    const QString window = program.Start({"-qwindowtitle", "x.jpg"});
+    QVERIFY(!window.isEmpty());
+    QCOMPARE(program.PressEscAndWait(window), 0);
 }
 
 void ProgramXvfbTest::boundsHoldUnderAWindowManager() {
