@@ -8,6 +8,7 @@ packages=(
     qt6-base-dev libicu-dev libgtest-dev
     xvfb xauth xdotool x11-utils openbox
     desktop-file-utils appstream
+    libjpeg62-turbo-dev libfuse3-dev fuse3 clang-format-15 ccache
 )
 
 missing=()
