@@ -1,5 +1,7 @@
 #include "core/end_marker_explanation.h"
 
+#include "core/retry_on_interrupt.h"
+
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -65,16 +67,14 @@ private:
     bool Fill() {
         m_bufferOffset += m_end;
         m_next = m_end = 0;
-        for (;;) {
-            const ssize_t n =
-                ::pread(m_fd, m_buffer.data(), m_buffer.size(), static_cast<off_t>(m_bufferOffset));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                return false;
-            m_end = static_cast<std::size_t>(n);
-            return true;
-        }
+        const ssize_t n = RetryOnInterrupt([&] {
+            return ::pread(m_fd, m_buffer.data(), m_buffer.size(),
+                           static_cast<off_t>(m_bufferOffset));
+        });
+        if (n <= 0)
+            return false;
+        m_end = static_cast<std::size_t>(n);
+        return true;
     }
 
     void Reposition(std::uint64_t offset) {

@@ -1,6 +1,8 @@
 #include "core/marker_check.h"
 
 #include "core/end_marker_explanation.h"
+#include "core/retry_on_interrupt.h"
+#include "core/unique_fd.h"
 
 #include <cerrno>
 #include <cstddef>
@@ -15,32 +17,11 @@ static_assert(sizeof(off_t) == 8, "the end marker is read at a 64-bit offset");
 
 namespace {
 
-// Closes the descriptor on every way out of the check. close() is not retried on EINTR: on
-// Linux the descriptor is released whatever close() returns.
-class FileHandle {
-public:
-    explicit FileHandle(int fd)
-        : m_fd(fd) {}
-    ~FileHandle() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-    int Get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
-
 int OpenForCheck(const std::string& path) {
     // Non-blocking, so that a named pipe without a writer or a device cannot stall the check;
     // without a controlling-terminal side effect; never creating anything.
-    for (;;) {
-        const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-        if (fd >= 0 || errno != EINTR)
-            return fd;
-    }
+    return RetryOnInterrupt(
+        [&] { return ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC); });
 }
 
 // The file cannot be opened without sharing as an exclusive open would, so the check asks
@@ -55,12 +36,9 @@ bool HeldByAnotherProgram(int fd) {
     struct flock probe {};
     probe.l_type = F_WRLCK;
     probe.l_whence = SEEK_SET; // l_start 0, l_len 0: the whole file
-    for (;;) {
-        if (::fcntl(fd, F_OFD_GETLK, &probe) == 0)
-            return probe.l_type != F_UNLCK;
-        if (errno != EINTR)
-            return false;
-    }
+    if (RetryOnInterrupt([&] { return ::fcntl(fd, F_OFD_GETLK, &probe); }) != 0)
+        return false;
+    return probe.l_type != F_UNLCK;
 }
 
 // True when two bytes were read at `offset` and they are `first` then `second`. Any failure or
@@ -69,11 +47,11 @@ bool BytesAt(int fd, off_t offset, unsigned char first, unsigned char second) {
     unsigned char bytes[2];
     std::size_t got = 0;
     while (got < sizeof bytes) {
-        const ssize_t n = ::pread(fd, bytes + got, sizeof bytes - got, offset + off_t(got));
-        if (n > 0)
-            got += std::size_t(n);
-        else if (n == 0 || errno != EINTR)
+        const ssize_t n = RetryOnInterrupt(
+            [&] { return ::pread(fd, bytes + got, sizeof bytes - got, offset + off_t(got)); });
+        if (n <= 0)
             return false;
+        got += std::size_t(n);
     }
     return bytes[0] == first && bytes[1] == second;
 }
@@ -90,7 +68,7 @@ MarkerVerdict CheckMarkers(const std::string& path, EndMarkerExplanation* explan
     if (path.find('\0') != std::string::npos)
         return MarkerVerdict::OpenError;
 
-    const FileHandle file(OpenForCheck(path));
+    const UniqueFd file(OpenForCheck(path));
     if (file.Get() < 0)
         return MarkerVerdict::OpenError;
 

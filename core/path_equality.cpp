@@ -1,14 +1,8 @@
 #include "core/path_equality.h"
 
+#include "core/ascii_case.h"
+
 namespace vorn {
-
-namespace {
-
-char AsciiLower(char c) {
-    return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
-}
-
-} // namespace
 
 std::string PathKey(std::string_view path, PathEquality rule) {
     std::string key(path);
@@ -20,15 +14,7 @@ std::string PathKey(std::string_view path, PathEquality rule) {
 }
 
 bool SamePath(std::string_view a, std::string_view b, PathEquality rule) {
-    if (a.size() != b.size())
-        return false;
-    if (rule == PathEquality::Exact)
-        return a == b;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (AsciiLower(a[i]) != AsciiLower(b[i]))
-            return false;
-    }
-    return true;
+    return rule == PathEquality::Exact ? a == b : EqualsIgnoringAsciiCase(a, b);
 }
 
 } // namespace vorn

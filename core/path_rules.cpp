@@ -1,5 +1,7 @@
 #include "core/path_rules.h"
 
+#include "core/ascii_case.h"
+
 namespace vorn {
 
 namespace {
@@ -32,20 +34,6 @@ std::size_t LastStop(std::string_view path, const PathRules& rules, bool dotToo)
             return i;
     }
     return std::string_view::npos;
-}
-
-char AsciiUpper(char c) {
-    return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c;
-}
-
-bool EqualsAsciiFolded(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (AsciiUpper(a[i]) != AsciiUpper(b[i]))
-            return false;
-    }
-    return true;
 }
 
 } // namespace
@@ -103,7 +91,8 @@ std::string WithTrailingDelimiter(std::string_view folder, const PathRules& rule
 }
 
 bool IsJpegExtension(std::string_view extension) {
-    return EqualsAsciiFolded(extension, ".jpg") || EqualsAsciiFolded(extension, ".jpeg");
+    return EqualsIgnoringAsciiCase(extension, ".jpg") ||
+           EqualsIgnoringAsciiCase(extension, ".jpeg");
 }
 
 bool HasJpegExtension(std::string_view path, const PathRules& rules) {

@@ -7,7 +7,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "core/ascii_case.h"
 #include "core/exceptions.h"
+#include "core/retry_on_interrupt.h"
+#include "core/unique_fd.h"
 
 namespace vorn {
 
@@ -32,24 +35,6 @@ std::string_view Trim(std::string_view text) {
         --end;
     }
     return text.substr(begin, end - begin);
-}
-
-char AsciiUpper(char c) {
-    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-// Names compare with only the ASCII letters folded: bytes of multi-byte characters stay as they
-// are, so the comparison never depends on the locale.
-bool SameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (AsciiUpper(a[i]) != AsciiUpper(b[i])) {
-            return false;
-        }
-    }
-    return true;
 }
 
 int HexDigit(char c) {
@@ -108,31 +93,6 @@ std::optional<std::int32_t> ParseDecimalDigits(std::string_view digits, bool neg
     }
     return static_cast<std::int32_t>(negative ? -magnitude : magnitude);
 }
-
-// Owns a descriptor and closes it on every path out of the scope.
-class Descriptor {
-public:
-    explicit Descriptor(int fd)
-        : m_fd(fd) {}
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    ~Descriptor() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-    }
-    int Get() const { return m_fd; }
-    // Closes now and tells whether the system took it without an error; some file systems
-    // (network ones, a full disk with delayed allocation) report a failed write only here.
-    bool Close() {
-        const int fd = m_fd;
-        m_fd = -1;
-        return ::close(fd) == 0 || errno == EINTR;
-    }
-
-private:
-    int m_fd;
-};
 
 } // namespace
 
@@ -200,7 +160,7 @@ void SettingsFile::Read(const std::string& path) {
         return;
     }
     // Non-blocking, so that a named pipe standing at the path cannot make the open wait.
-    const Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    const UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     if (file.Get() < 0) {
         throw EFOpenError(path);
     }
@@ -214,14 +174,15 @@ void SettingsFile::Read(const std::string& path) {
     if (S_ISREG(status.st_mode)) {
         char buffer[4096];
         for (;;) {
-            const ssize_t got = ::read(file.Get(), buffer, sizeof buffer);
-            if (got > 0) {
-                text.append(buffer, static_cast<std::size_t>(got));
-            } else if (got == 0) {
-                break;
-            } else if (errno != EINTR) {
+            const ssize_t got =
+                RetryOnInterrupt([&] { return ::read(file.Get(), buffer, sizeof buffer); });
+            if (got < 0) {
                 throw EFOpenError(path);
             }
+            if (got == 0) {
+                break;
+            }
+            text.append(buffer, static_cast<std::size_t>(got));
         }
     }
     Parse(text);
@@ -274,11 +235,11 @@ std::optional<std::string> SettingsFile::Lookup(std::string_view section,
                                                 std::string_view key) const {
     // Only the last section of the name counts; earlier ones are ignored entirely.
     for (auto s = m_sections.rbegin(); s != m_sections.rend(); ++s) {
-        if (!SameName(s->name, section)) {
+        if (!EqualsIgnoringAsciiCase(s->name, section)) {
             continue;
         }
         for (auto l = s->lines.rbegin(); l != s->lines.rend(); ++l) {
-            if (l->isEntry && SameName(l->key, key)) {
+            if (l->isEntry && EqualsIgnoringAsciiCase(l->key, key)) {
                 return l->value;
             }
         }
@@ -302,7 +263,7 @@ void SettingsFile::WriteInteger(std::string_view section, std::string_view key,
     // The entry goes into the section a lookup would read, so it is found again.
     Section* target = nullptr;
     for (auto s = m_sections.rbegin(); s != m_sections.rend(); ++s) {
-        if (SameName(s->name, section)) {
+        if (EqualsIgnoringAsciiCase(s->name, section)) {
             target = &*s;
             break;
         }
@@ -345,21 +306,19 @@ void SettingsFile::Write(const std::string& path) const {
         throw EFCreateError(path);
     }
     // Non-blocking, so that a named pipe without a reader fails at once instead of waiting.
-    Descriptor file(::open(
-        path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666));
+    UniqueFd file(::open(path.c_str(),
+                         O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666));
     if (file.Get() < 0) {
         throw EFCreateError(path);
     }
     std::size_t written = 0;
     while (written < text.size()) {
-        const ssize_t put = ::write(file.Get(), text.data() + written, text.size() - written);
-        if (put > 0) {
-            written += static_cast<std::size_t>(put);
-        } else if (put < 0 && errno == EINTR) {
-            continue;
-        } else {
+        const ssize_t put = RetryOnInterrupt(
+            [&] { return ::write(file.Get(), text.data() + written, text.size() - written); });
+        if (put <= 0) {
             throw EWriteError();
         }
+        written += static_cast<std::size_t>(put);
     }
     if (!file.Close()) {
         throw EWriteError();
