@@ -10,9 +10,9 @@
 #include <cstdio>
 #include <exception>
 #include <memory>
-#include <string_view>
 
 #include "components/application.h"
+#include "components/display_text.h"
 #include "core/error_texts.h"
 #include "core/file_system.h"
 #include "core/path_rules.h"
@@ -52,10 +52,6 @@ private:
     QPointer<QWidget> m_mainForm;
 };
 
-QString FromUtf8(std::string_view text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
 // The unhandled-error box: no owner window, an error icon and OK.
 void ShowUnhandledError(std::exception_ptr error) {
     std::string text;
@@ -74,8 +70,8 @@ void ShowUnhandledError(std::exception_ptr error) {
                      vorn::kUnhandledErrorTitle.data(), text.c_str());
         return;
     }
-    QMessageBox box(QMessageBox::Critical, FromUtf8(vorn::kUnhandledErrorTitle), FromUtf8(text),
-                    QMessageBox::Ok);
+    QMessageBox box(QMessageBox::Critical, DisplayText(vorn::kUnhandledErrorTitle),
+                    DisplayText(text), QMessageBox::Ok);
     box.exec();
 }
 

@@ -4,6 +4,7 @@
 
 #include <QMessageBox>
 
+#include "components/display_text.h"
 #include "core/error_texts.h"
 #include "core/file_system.h"
 
@@ -12,21 +13,17 @@ namespace {
 // What the report says about an exception that is no std::exception.
 constexpr char kUnknownExceptionText[] = "不明な例外が発生しました。";
 
-QString FromBytes(const std::string& text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
 } // namespace
 
 QString ExceptionReportTitle() {
-    return FromBytes(vorn::ApplicationTitle(vorn::ExecutablePath()));
+    return DisplayText(vorn::ApplicationTitle(vorn::ExecutablePath()));
 }
 
 QString ExceptionReportText(std::exception_ptr error) {
     try {
         std::rethrow_exception(error);
     } catch (const std::exception& e) {
-        return FromBytes(vorn::ReportText(e.what()));
+        return DisplayText(vorn::ReportText(e.what()));
     } catch (...) {
         return QString::fromUtf8(kUnknownExceptionText);
     }

@@ -4,16 +4,8 @@
 
 #include <QPixmap>
 
+#include "components/display_text.h"
 #include "forms/main/state_images.h"
-
-namespace {
-
-// Captions and error texts are bytes; they are shown as UTF-8, with ill-formed bytes as U+FFFD.
-QString DisplayText(const std::string& text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-} // namespace
 
 TFileListModel::TFileListModel(QObject* parent)
     : QAbstractTableModel(parent) {}

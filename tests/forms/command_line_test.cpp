@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QTest>
 
+#include "core/scope_exit.h"
 #include "tests/forms/run_fixture.h"
 
 class CommandLineTest : public QObject {
@@ -60,10 +61,7 @@ void CommandLineTest::parameters() {
         tree.Write(name);
     const QString previous = QDir::currentPath();
     QVERIFY(QDir::setCurrent(QString::fromStdString(tree.Root())));
-    struct Restore {
-        QString path;
-        ~Restore() { QDir::setCurrent(path); }
-    } restore{previous};
+    const vorn::ScopeExit restore([&previous] { QDir::setCurrent(previous); });
     std::vector<std::string> list;
     for (const QByteArray& parameter : parameters)
         list.push_back(parameter.startsWith("T/") ? tree.Path(parameter.mid(2).toStdString())
