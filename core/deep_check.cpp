@@ -1,0 +1,114 @@
+#include "core/deep_check.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#include "core/jpeg_decode.h"
+#include "core/jpeg_structure.h"
+#include "core/retry_on_interrupt.h"
+#include "core/unique_fd.h"
+
+namespace vorn {
+
+namespace {
+
+DeepCheckResult FromFault(const JpegFault& fault, std::uint64_t scans) {
+    DeepCheckResult result;
+    result.verdict =
+        fault.kind == JpegFault::Kind::Damaged ? DeepVerdict::Damaged : DeepVerdict::Unverified;
+    result.reason = fault.reason;
+    result.offset = fault.offset;
+    result.scans = scans;
+    return result;
+}
+
+DeepCheckResult Unreadable(std::string reason) {
+    DeepCheckResult result;
+    result.reason = std::move(reason);
+    return result;
+}
+
+// Reads up to `size` bytes from the start; fewer when the file shrinks meanwhile.
+bool ReadWhole(int fd, std::uint64_t size, std::vector<std::uint8_t>& bytes) {
+    bytes.resize(size);
+    std::size_t got = 0;
+    while (got < size) {
+        const ssize_t n = RetryOnInterrupt(
+            [&] { return ::pread(fd, bytes.data() + got, size - got, static_cast<off_t>(got)); });
+        if (n < 0)
+            return false;
+        if (n == 0)
+            break;
+        got += static_cast<std::size_t>(n);
+    }
+    bytes.resize(got);
+    return true;
+}
+
+} // namespace
+
+DeepCheckResult DeepCheckBytes(std::span<const std::uint8_t> bytes, const DeepCheckLimits& limits) {
+    const JpegStructure structure = WalkJpegStructure(bytes, limits);
+    if (structure.fault)
+        return FromFault(*structure.fault, structure.scans);
+    const std::span<const std::uint8_t> picture = bytes.first(structure.end);
+    if (const std::optional<JpegFault> fault = DecodeJpeg(picture, limits))
+        return FromFault(*fault, structure.scans);
+
+    DeepCheckResult result;
+    result.verdict = DeepVerdict::Sound;
+    result.scans = structure.scans;
+    const std::span<const std::uint8_t> trailer = bytes.subspan(structure.end);
+    result.trailer = ClassifyTrailer(trailer);
+    result.trailerBytes = trailer.size();
+    if (result.trailer != TrailerKind::None) {
+        result.reason = "followed by " + std::string(TrailerDescription(result.trailer)) + " (" +
+                        std::to_string(trailer.size()) + " bytes)";
+        result.offset = structure.end;
+    }
+    return result;
+}
+
+DeepCheckResult DeepCheckFile(const std::string& path, const DeepCheckLimits& limits) {
+    if (path.find('\0') != std::string::npos)
+        return Unreadable("cannot be opened");
+    // Non-blocking, so that a named pipe or a device given a JPEG name cannot stall the check.
+    const UniqueFd file(RetryOnInterrupt(
+        [&] { return ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC); }));
+    if (!file.Valid())
+        return Unreadable("cannot be opened");
+    const int fd = file.Get();
+
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
+        return Unreadable("not a regular file");
+    const auto size = static_cast<std::uint64_t>(info.st_size);
+    if (size > limits.maxFileBytes) {
+        DeepCheckResult result;
+        result.verdict = DeepVerdict::Unverified;
+        result.reason = "too large to verify: a file of " + std::to_string(size) + " bytes";
+        return result;
+    }
+    std::vector<std::uint8_t> bytes;
+    if (!ReadWhole(fd, size, bytes))
+        return Unreadable("read error");
+    return DeepCheckBytes(bytes, limits);
+}
+
+std::string_view DeepVerdictWord(DeepVerdict verdict) {
+    switch (verdict) {
+    case DeepVerdict::Sound:
+        return "sound";
+    case DeepVerdict::Damaged:
+        return "damaged";
+    case DeepVerdict::Unverified:
+        return "unverified";
+    case DeepVerdict::Unreadable:
+        break;
+    }
+    return "unreadable";
+}
+
+} // namespace vorn

@@ -1,0 +1,157 @@
+#include "core/deep_check.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace vorn {
+namespace {
+
+namespace fs = std::filesystem;
+
+const char* const kOriginals[] = {"baseline", "progressive", "grey", "cmyk", "restart"};
+
+fs::path Intact(const std::string& stem) {
+    return fs::path(std::getenv("VORN_TEST_DATA")) / "jpeg" / (stem + ".jpg");
+}
+fs::path Variant(const std::string& name) {
+    return fs::path(VORN_DAMAGE_SUITE) / (name + ".jpg");
+}
+
+void ExpectResult(const fs::path& file, DeepVerdict verdict, const std::string& reasonStart) {
+    const DeepCheckResult result = DeepCheckFile(file.string());
+    EXPECT_EQ(DeepVerdictWord(result.verdict), DeepVerdictWord(verdict)) << file;
+    EXPECT_TRUE(result.reason.starts_with(reasonStart)) << file << ": " << result.reason;
+}
+
+TEST(DeepCheck, IntactFilesAreSound) {
+    for (const char* stem : kOriginals) {
+        const DeepCheckResult result = DeepCheckFile(Intact(stem).string());
+        EXPECT_EQ(result.verdict, DeepVerdict::Sound) << stem << ": " << result.reason;
+        EXPECT_EQ(result.reason, "") << stem;
+        EXPECT_EQ(result.trailer, TrailerKind::None) << stem;
+        EXPECT_EQ(result.scans, std::string(stem) == "progressive" ? 10u : 1u) << stem;
+    }
+}
+
+// Every kind of damage, made from every intact file; where one file's structure finds the
+// damage before the decoder does, its own row says so.
+TEST(DeepCheck, DamageSuite) {
+    struct Row {
+        const char* kind;
+        DeepVerdict verdict;
+        const char* reason;
+    };
+    const Row rows[] = {
+        {"truncated", DeepVerdict::Damaged, "cut short at byte "},
+        {"zeroed-tail", DeepVerdict::Damaged, "cut short at byte "},
+        {"bad-start", DeepVerdict::Damaged, "no start marker"},
+        {"zeros-inside", DeepVerdict::Damaged, "image data: premature end of data segment"},
+        {"chunk-dropped", DeepVerdict::Damaged, "image data: premature end of data segment"},
+        {"huffman-counts", DeepVerdict::Damaged, "bad Huffman table at byte "},
+        {"huffman-symbols", DeepVerdict::Damaged, "bad Huffman table at byte "},
+        {"frame-components", DeepVerdict::Damaged, "bad frame header at byte "},
+        {"frame-size", DeepVerdict::Damaged, "image data: premature end of data segment"},
+        {"trailer-video", DeepVerdict::Sound, "followed by a motion-photo video (20032 bytes)"},
+        {"trailer-tagged-video", DeepVerdict::Sound, "followed by a motion-photo video"},
+        {"trailer-padding", DeepVerdict::Sound, "followed by padding (4096 bytes)"},
+        {"trailer-vendor", DeepVerdict::Sound, "followed by unrecognised data (2056 bytes)"},
+        {"trailer-jpeg", DeepVerdict::Sound, "followed by another JPEG picture"},
+    };
+    const Row restartRows[] = {
+        {"zeros-inside", DeepVerdict::Damaged, "restart marker out of sequence at byte "},
+        {"chunk-dropped", DeepVerdict::Damaged, "restart marker out of sequence at byte "},
+        {"frame-size", DeepVerdict::Damaged,
+         "9 restart markers in the image data at byte 629, "
+         "1020 due"},
+    };
+    for (const char* stem : kOriginals)
+        for (const Row& row : rows) {
+            const std::string name = std::string(stem) + "-" + row.kind;
+            const Row* own = &row;
+            if (std::string(stem) == "restart")
+                for (const Row& special : restartRows)
+                    if (std::string(special.kind) == row.kind)
+                        own = &special;
+            ExpectResult(Variant(name), own->verdict, own->reason);
+        }
+}
+
+TEST(DeepCheck, BitFlipsTheDecoderMeets) {
+    ExpectResult(Variant("progressive-bit-flip-1"), DeepVerdict::Damaged,
+                 "image data: premature end of data segment");
+    ExpectResult(Variant("cmyk-bit-flip-3"), DeepVerdict::Damaged,
+                 "image data: 45 extraneous bytes before marker 0xd9");
+}
+
+TEST(DeepCheck, WhereTheFaultAndTheTrailerStand) {
+    const DeepCheckResult cut = DeepCheckFile(Variant("grey-truncated").string());
+    EXPECT_EQ(cut.offset, fs::file_size(Variant("grey-truncated")));
+    const DeepCheckResult video = DeepCheckFile(Variant("grey-trailer-video").string());
+    EXPECT_EQ(video.offset, fs::file_size(Intact("grey")));
+    EXPECT_EQ(video.trailer, TrailerKind::Video);
+    EXPECT_EQ(video.trailerBytes, 20032u);
+    const DeepCheckResult second = DeepCheckFile(Variant("grey-trailer-jpeg").string());
+    EXPECT_EQ(second.trailer, TrailerKind::Jpeg);
+}
+
+TEST(DeepCheck, HostileFilesMeetACeiling) {
+    ExpectResult(Variant("hostile-huge-declared"), DeepVerdict::Unverified,
+                 "too large to verify: 64250 × 64250 declared");
+    ExpectResult(Variant("hostile-many-scans"), DeepVerdict::Unverified,
+                 "too large to verify: 50000 scans");
+}
+
+TEST(DeepCheck, CeilingsCanBeLowered) {
+    struct Row {
+        const char* stem;
+        DeepCheckLimits limits;
+        const char* reason;
+    };
+    const Row rows[] = {
+        {"grey", {.maxPixels = 480 * 300 - 1}, "too large to verify: 480 × 300 declared"},
+        {"progressive", {.maxScans = 9}, "too large to verify: 10 scans"},
+        {"progressive",
+         {.maxMemory = 256 << 10},
+         "too large to verify: needs more than 256 KB of memory"},
+        {"grey", {.maxFileBytes = 1000}, "too large to verify: a file of 18203 bytes"},
+    };
+    for (const Row& row : rows) {
+        const DeepCheckResult result = DeepCheckFile(Intact(row.stem).string(), row.limits);
+        EXPECT_EQ(result.verdict, DeepVerdict::Unverified) << row.reason;
+        EXPECT_EQ(result.reason, row.reason);
+    }
+}
+
+TEST(DeepCheck, WhatIsNotARegularFileIsUnreadable) {
+    std::string pattern = (fs::temp_directory_path() / "vorn-deep-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    const fs::path folder = pattern;
+    const std::string fifo = (folder / "pipe.jpg").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string paths[] = {fifo, (folder / "missing.jpg").string(), folder.string(),
+                                 std::string("a\0b.jpg", 7)};
+    for (const std::string& path : paths)
+        EXPECT_EQ(DeepCheckFile(path).verdict, DeepVerdict::Unreadable) << path;
+    fs::remove_all(folder);
+}
+
+// Every prefix of an intact file is damaged, never sound and never a crash.
+TEST(DeepCheck, EveryCutIsDamage) {
+    std::ifstream in(Intact("progressive"), std::ios::binary);
+    const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
+    for (std::size_t size = 0; size + 2 < bytes.size(); size += 97) {
+        const DeepCheckResult result = DeepCheckBytes(std::span(bytes).first(size));
+        EXPECT_EQ(result.verdict, DeepVerdict::Damaged) << size;
+    }
+}
+
+} // namespace
+} // namespace vorn
