@@ -2,6 +2,7 @@
 
 #include "core/retry_on_interrupt.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -13,10 +14,16 @@ namespace vorn {
 namespace {
 
 // Reads a file front to back through one buffer; skipping moves past bytes without reading them.
+// Holes are served as zero bytes without reading, and a search for FF jumps over them whole.
+// Reading stops for good once `dataLimit` bytes have been read.
 class ForwardReader {
 public:
-    explicit ForwardReader(int fd)
-        : m_fd(fd) {}
+    ForwardReader(int fd, std::uint64_t dataLimit)
+        : m_fd(fd)
+        , m_dataLeft(dataLimit) {}
+
+    // True once a read was refused because the data limit was used up.
+    bool LimitReached() const { return m_limitReached; }
 
     std::uint64_t Offset() const { return m_bufferOffset + m_next; }
 
@@ -50,8 +57,13 @@ public:
     // Advances to the next 0xFF byte and consumes it; false at the end of the file.
     bool SkipToFF() {
         for (;;) {
-            if (m_next == m_end && !Fill())
-                return false;
+            if (m_next == m_end) {
+                // A hole holds no FF: jump to the data after it without serving its zeros.
+                const std::uint64_t offset = Offset();
+                Reposition(HoleEnd(offset));
+                if (!Fill())
+                    return false;
+            }
             const void* hit = std::memchr(m_buffer.data() + m_next, 0xFF, m_end - m_next);
             if (hit) {
                 m_next = static_cast<std::size_t>(static_cast<const std::uint8_t*>(hit) -
@@ -67,14 +79,46 @@ private:
     bool Fill() {
         m_bufferOffset += m_end;
         m_next = m_end = 0;
+        const std::uint64_t holeEnd = HoleEnd(m_bufferOffset);
+        if (holeEnd > m_bufferOffset) {
+            m_end = static_cast<std::size_t>(
+                std::min<std::uint64_t>(holeEnd - m_bufferOffset, m_buffer.size()));
+            std::fill_n(m_buffer.begin(), m_end, std::uint8_t{0});
+            return true;
+        }
+        if (m_dataLeft == 0) {
+            // The end of the file is no reason to call the walk unfinished.
+            struct stat info {};
+            m_limitReached = ::fstat(m_fd, &info) != 0 ||
+                             static_cast<std::uint64_t>(info.st_size) > m_bufferOffset;
+            return false;
+        }
+        const std::size_t want =
+            static_cast<std::size_t>(std::min<std::uint64_t>(m_buffer.size(), m_dataLeft));
         const ssize_t n = RetryOnInterrupt([&] {
-            return ::pread(m_fd, m_buffer.data(), m_buffer.size(),
-                           static_cast<off_t>(m_bufferOffset));
+            return ::pread(m_fd, m_buffer.data(), want, static_cast<off_t>(m_bufferOffset));
         });
         if (n <= 0)
             return false;
         m_end = static_cast<std::size_t>(n);
+        m_dataLeft -= m_end;
         return true;
+    }
+
+    // Where the hole that `offset` lies in ends, or `offset` itself when data (or the end of the
+    // file) stands there. A file system that cannot tell holes from data has none.
+    std::uint64_t HoleEnd(std::uint64_t offset) const {
+        const off_t data = ::lseek(m_fd, static_cast<off_t>(offset), SEEK_DATA);
+        if (data >= 0)
+            return static_cast<std::uint64_t>(data);
+        if (errno != ENXIO)
+            return offset;
+        // No data from `offset` on: a hole runs to the end of the file, or this is the end.
+        struct stat info {};
+        if (::fstat(m_fd, &info) != 0)
+            return offset;
+        const auto size = static_cast<std::uint64_t>(info.st_size);
+        return size > offset ? size : offset;
     }
 
     void Reposition(std::uint64_t offset) {
@@ -83,6 +127,8 @@ private:
     }
 
     int m_fd;
+    std::uint64_t m_dataLeft;
+    bool m_limitReached = false;
     std::array<std::uint8_t, 64 * 1024> m_buffer{};
     std::uint64_t m_bufferOffset = 0; // file offset of m_buffer[0]
     std::size_t m_next = 0;
@@ -104,11 +150,13 @@ bool IsStandalone(std::uint8_t marker) {
 
 } // namespace
 
-EndMarkerExplanation ExplainEndMarker(int fd) {
+EndMarkerExplanation ExplainEndMarker(int fd, std::uint64_t dataLimit) {
     using Kind = EndMarkerExplanation::Kind;
-    ForwardReader reader(fd);
+    ForwardReader reader(fd, dataLimit);
     bool inImageData = false;
     const auto cutShort = [&] {
+        if (reader.LimitReached())
+            return EndMarkerExplanation{Kind::Unfinished, reader.Offset(), 0};
         return EndMarkerExplanation{
             inImageData ? Kind::CutShortInImageData : Kind::CutShortInHeaders, reader.Offset(), 0};
     };
@@ -189,6 +237,8 @@ std::string Describe(const EndMarkerExplanation& explanation) {
         return "cut short in the headers at byte " + at;
     case Kind::CutShortInImageData:
         return "cut short in the image data at byte " + at;
+    case Kind::Unfinished:
+        return "explanation cut short at byte " + at + ", where its data limit was reached";
     case Kind::Unrecognised:
         break;
     }

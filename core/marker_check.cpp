@@ -26,15 +26,15 @@ int OpenForCheck(const std::string& path) {
 
 // The file cannot be opened without sharing as an exclusive open would, so the check asks
 // instead whether another program holds a record lock on the file (fcntl or open-file-
-// description locks, which editors, databases and network file servers take): a lock that
-// would conflict with writing means the file is in use, and the check leaves it alone and
-// reports it as not openable. Asking takes no lock, so the check never gets in another
-// program's way and costs no lock bookkeeping per file. A file system or kernel without such
-// locks answers with an error; the file is then read anyway, since a missing lock facility
-// must not turn a readable file into an error.
+// description locks, which editors, databases and network file servers take). Only a lock that
+// would keep the check from reading means the file is in use: a write lock. Another reader's
+// shared lock does not, and such a file is checked. Asking takes no lock, so the check never
+// gets in another program's way and costs no lock bookkeeping per file. A file system or kernel
+// without such locks answers with an error; the file is then read anyway, since a missing lock
+// facility must not turn a readable file into an error.
 bool HeldByAnotherProgram(int fd) {
     struct flock probe {};
-    probe.l_type = F_WRLCK;
+    probe.l_type = F_RDLCK;    // conflicts only with a write lock
     probe.l_whence = SEEK_SET; // l_start 0, l_len 0: the whole file
     if (RetryOnInterrupt([&] { return ::fcntl(fd, F_OFD_GETLK, &probe); }) != 0)
         return false;
@@ -59,20 +59,32 @@ bool BytesAt(int fd, off_t offset, unsigned char first, unsigned char second) {
 } // namespace
 
 MarkerVerdict CheckMarkers(const std::string& path) noexcept {
-    return CheckMarkers(path, nullptr);
+    return CheckMarkers(path, MarkerCheckOptions{});
 }
 
 MarkerVerdict CheckMarkers(const std::string& path, EndMarkerExplanation* explanation) noexcept {
+    MarkerCheckOptions options;
+    options.explanation = explanation;
+    return CheckMarkers(path, options);
+}
+
+MarkerVerdict CheckMarkers(const std::string& path, const MarkerCheckOptions& options) noexcept {
     // A path with a NUL byte inside cannot be handed to the system whole; cutting it at the
     // NUL would check another file.
     if (path.find('\0') != std::string::npos)
         return MarkerVerdict::OpenError;
 
-    const UniqueFd file(OpenForCheck(path));
-    if (file.Get() < 0)
+    // Opening is not harmless for everything else: it lets a writer waiting on a named pipe
+    // through (and it then fails on its first write), and reading a device such as a kernel
+    // log consumes what it holds. So the type is known before the open.
+    struct stat info {};
+    if (!options.knownRegularFile && (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)))
         return MarkerVerdict::OpenError;
 
-    struct stat info {};
+    const UniqueFd file(OpenForCheck(path));
+    if (!file.Valid())
+        return MarkerVerdict::OpenError;
+    // The path may name something else by now.
     if (::fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode))
         return MarkerVerdict::OpenError;
     if (HeldByAnotherProgram(file.Get()))
@@ -83,8 +95,8 @@ MarkerVerdict CheckMarkers(const std::string& path, EndMarkerExplanation* explan
     // The size is the one seen at the open; a file shorter than two bytes by now cannot hold
     // the end marker.
     if (info.st_size < 2 || !BytesAt(file.Get(), info.st_size - 2, 0xFF, 0xD9)) {
-        if (explanation)
-            *explanation = ExplainEndMarker(file.Get());
+        if (options.explanation)
+            *options.explanation = ExplainEndMarker(file.Get(), options.explanationDataLimit);
         return MarkerVerdict::Eoi;
     }
     return MarkerVerdict::Normal;

@@ -1,6 +1,9 @@
 #pragma once
 // The file-level check of one JPEG file: FF D8 at the start, FF D9 at the end.
 
+#include "core/end_marker_explanation.h"
+
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -13,17 +16,30 @@ enum class MarkerVerdict {
     OpenError, // the path cannot be opened as a regular file
 };
 
+// What the caller asks of one check beyond the verdict.
+struct MarkerCheckOptions {
+    // The caller has already seen that the path names a regular file (from a folder listing or
+    // a stat), so the check need not ask again before opening. The type is still confirmed on
+    // the open file.
+    bool knownRegularFile = false;
+    // When the verdict is Eoi and this is given, the file's marker structure is walked on the
+    // same open file to say why (end_marker_explanation.h).
+    EndMarkerExplanation* explanation = nullptr;
+    // The most file data the explanation reads (holes are not read and do not count).
+    std::uint64_t explanationDataLimit = kDefaultExplanationDataLimit;
+};
+
 // Checks the file at `path` (bytes, used as they are; a relative path is resolved against the
 // working directory). Reads at most four bytes: two at offset 0 and two at size - 2.
-// The open never blocks, and only regular files are read: a folder, named pipe, socket or
-// device gives OpenError at once, whatever its name. A file held locked by another program
-// gives OpenError too. Never throws for anything the file system does; the file is closed on
-// every path.
+// Only a regular file (or a link to one) is opened: the type is looked up first, so a folder,
+// named pipe, socket or device gives OpenError without being opened, whatever its name, and a
+// writer waiting on a named pipe is never let through. The open never blocks, and the type is
+// confirmed on the open file, so a path replaced by something else in between is not read
+// either. A file on which another program holds a write lock gives OpenError too. Never
+// throws for anything the file system does; the file is closed on every path.
+MarkerVerdict CheckMarkers(const std::string& path, const MarkerCheckOptions& options) noexcept;
 MarkerVerdict CheckMarkers(const std::string& path) noexcept;
-
-struct EndMarkerExplanation;
-// The same check; when the verdict is Eoi and `explanation` is given, the file's marker
-// structure is walked on the same open file to say why (end_marker_explanation.h).
+// The same check with an explanation of an Eoi verdict when `explanation` is given.
 MarkerVerdict CheckMarkers(const std::string& path, EndMarkerExplanation* explanation) noexcept;
 
 // The error text a verdict writes into a row: "", "SOI", "EOI" or "File open error".

@@ -141,6 +141,74 @@ TEST(ExplainEndMarker, SkipsLargeSegmentsBeyondTheBuffer) {
     EXPECT_EQ(result.appendedBytes, 3u);
 }
 
+TEST(ExplainEndMarker, SkipsHolesAndStopsAtItsDataLimit) {
+    const Bytes scan = Concat({kSoi, kHeaders, kScanHeader, kScanData});
+    const std::uint64_t gib = std::uint64_t{1} << 30;
+    const std::uint64_t mib = std::uint64_t{1} << 20;
+    const Bytes manyMib(3 * mib, 0x12);
+    const struct {
+        const char* name;
+        Bytes head;              // written at offset 0
+        std::uint64_t size;      // the file is extended to this size with a hole
+        Bytes tail;              // then written at `size` (after the hole)
+        std::uint64_t dataLimit; // 0: the default
+        Kind kind;
+        std::uint64_t offset;
+        std::uint64_t appended;
+    } cases[] = {
+        {"100 GB, a hole after the image data",
+         scan,
+         100 * gib,
+         {},
+         0,
+         Kind::CutShortInImageData,
+         100 * gib,
+         0},
+        {"15 TB, a hole after the image data",
+         scan,
+         15360 * gib,
+         {},
+         0,
+         Kind::CutShortInImageData,
+         15360 * gib,
+         0},
+        {"the end marker after a hole", scan, 10 * gib, Concat({kEoi, {1, 2, 3}}), 0,
+         Kind::AppendedData, 10 * gib + 2, 3},
+        {"a hole where a marker must stand", kSoi, 10 * gib, {}, 0, Kind::Unrecognised, 3, 0},
+        {"more image data than the limit",
+         Concat({kSoi, kHeaders, kScanHeader, manyMib}),
+         0,
+         {},
+         mib,
+         Kind::Unfinished,
+         mib,
+         0},
+        {"image data exactly the limit",
+         scan,
+         0,
+         {},
+         scan.size(),
+         Kind::CutShortInImageData,
+         scan.size(),
+         0},
+    };
+    for (const auto& c : cases) {
+        const TempFile file(c.head);
+        if (c.size > 0) {
+            if (::ftruncate(file.Fd(), static_cast<off_t>(c.size)) != 0)
+                GTEST_SKIP() << "the temporary folder holds no sparse file of " << c.size;
+            ASSERT_EQ(::pwrite(file.Fd(), c.tail.data(), c.tail.size(), static_cast<off_t>(c.size)),
+                      static_cast<ssize_t>(c.tail.size()));
+        }
+        const EndMarkerExplanation result = c.dataLimit
+                                                ? vorn::ExplainEndMarker(file.Fd(), c.dataLimit)
+                                                : vorn::ExplainEndMarker(file.Fd());
+        EXPECT_EQ(result.kind, c.kind) << c.name;
+        EXPECT_EQ(result.offset, c.offset) << c.name;
+        EXPECT_EQ(result.appendedBytes, c.appended) << c.name;
+    }
+}
+
 TEST(DescribeEndMarker, OneLineForAPerson) {
     EXPECT_EQ(vorn::Describe({Kind::AppendedData, 100, 12}),
               "image data ends with an end marker followed by 12 more bytes (appended data)");
@@ -148,4 +216,6 @@ TEST(DescribeEndMarker, OneLineForAPerson) {
               "cut short in the headers at byte 40");
     EXPECT_EQ(vorn::Describe({Kind::CutShortInImageData, 4096, 0}),
               "cut short in the image data at byte 4096");
+    EXPECT_EQ(vorn::Describe({Kind::Unfinished, 4096, 0}),
+              "explanation cut short at byte 4096, where its data limit was reached");
 }

@@ -9,6 +9,8 @@
 #include <string>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -80,11 +82,54 @@ TEST_F(MarkerCheckTest, WhatIsNotARegularFileCannotBeOpened) {
     fs::create_symlink(Path("loop.jpg"), Path("loop.jpg"));
 
     // A named pipe without a writer would block a plain open or read: it must come back at once.
-    for (const std::string& path :
-         {Path("missing.jpg"), Path("pipe.jpg"), Path("folder.jpg"), std::string("/dev/null"),
-          Path("dangling.jpg"), Path("loop.jpg"), std::string()}) {
-        EXPECT_EQ(CheckMarkers(path), MarkerVerdict::OpenError) << path;
+    // A caller that wrongly says it saw a regular file changes nothing: the open file is asked.
+    for (const bool known : {false, true}) {
+        MarkerCheckOptions options;
+        options.knownRegularFile = known;
+        for (const std::string& path :
+             {Path("missing.jpg"), Path("pipe.jpg"), Path("folder.jpg"), std::string("/dev/null"),
+              Path("dangling.jpg"), Path("loop.jpg"), std::string()}) {
+            EXPECT_EQ(CheckMarkers(path, options), MarkerVerdict::OpenError) << path << known;
+        }
     }
+}
+
+// The number of the system call process `pid` is in, as /proc shows it.
+std::string ProcessSyscall(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/syscall");
+    std::string number;
+    in >> number;
+    return number;
+}
+
+TEST_F(MarkerCheckTest, WriterWaitingOnANamedPipeIsNotLetThrough) {
+    const std::string path = Path("waiting.jpg");
+    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+    const pid_t writer = ::fork();
+    ASSERT_GE(writer, 0);
+    if (writer == 0) {
+        // Blocks until a reader opens the pipe; then the byte is left for that reader.
+        const int fd = ::open(path.c_str(), O_WRONLY);
+        ::_exit(fd >= 0 && ::write(fd, "x", 1) == 1 ? 0 : 1);
+    }
+    // Wait until the writer sits in its open, so the check meets a writer waiting.
+    while (ProcessSyscall(writer) != std::to_string(SYS_openat))
+        ::usleep(1000);
+
+    EXPECT_EQ(CheckMarkers(path), MarkerVerdict::OpenError);
+    // Opening the pipe would have woken the writer at once; it still waits.
+    EXPECT_EQ(ProcessSyscall(writer), std::to_string(SYS_openat));
+
+    // The first reader gets the writer's byte.
+    const int reader = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    int status = 0;
+    ASSERT_EQ(::waitpid(writer, &status, 0), writer);
+    char byte = 0;
+    EXPECT_EQ(::read(reader, &byte, 1), 1);
+    EXPECT_EQ(byte, 'x');
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    ::close(reader);
 }
 
 TEST_F(MarkerCheckTest, LinkToASoundFileIsChecked) {
@@ -100,19 +145,48 @@ TEST_F(MarkerCheckTest, PathWithNulByteIsNotCutShort) {
     EXPECT_EQ(CheckMarkers(path), MarkerVerdict::OpenError);
 }
 
-TEST_F(MarkerCheckTest, FileLockedByAnotherHolderCannotBeOpened) {
+TEST_F(MarkerCheckTest, OnlyAWriteLockOfAnotherProgramMakesAFileInUse) {
     const std::string path = Write("locked.jpg", {0xFF, 0xD8, 0xFF, 0xD9});
-    // A read lock of another holder conflicts with writing, whichever kind of record lock it is.
-    for (const int command : {F_OFD_SETLK, F_SETLK}) {
-        const int other = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        ASSERT_GE(other, 0);
-        struct flock lock {};
-        lock.l_type = F_RDLCK;
-        lock.l_whence = SEEK_SET;
-        ASSERT_EQ(::fcntl(other, command, &lock), 0);
-        EXPECT_EQ(CheckMarkers(path), MarkerVerdict::OpenError) << command;
-        ::close(other);
-        EXPECT_EQ(CheckMarkers(path), MarkerVerdict::Normal) << command;
+    struct Case {
+        int command;
+        short type;
+        MarkerVerdict expected;
+    };
+    const Case cases[] = {
+        {F_SETLK, F_RDLCK, MarkerVerdict::Normal},
+        {F_OFD_SETLK, F_RDLCK, MarkerVerdict::Normal},
+        {F_SETLK, F_WRLCK, MarkerVerdict::OpenError},
+        {F_OFD_SETLK, F_WRLCK, MarkerVerdict::OpenError},
+    };
+    for (const Case& c : cases) {
+        int ready[2];
+        int release[2];
+        ASSERT_EQ(::pipe(ready), 0);
+        ASSERT_EQ(::pipe(release), 0);
+        const pid_t holder = ::fork();
+        ASSERT_GE(holder, 0);
+        if (holder == 0) {
+            // Takes the lock, says so, and holds it until the test closes its end of `release`.
+            ::close(release[1]);
+            const int fd = ::open(path.c_str(), O_RDWR);
+            struct flock lock {};
+            lock.l_type = c.type;
+            lock.l_whence = SEEK_SET;
+            const char taken = fd >= 0 && ::fcntl(fd, c.command, &lock) == 0 ? 1 : 0;
+            char ignored = 0;
+            ::_exit(::write(ready[1], &taken, 1) == 1 && ::read(release[0], &ignored, 1) == 0 ? 0
+                                                                                              : 1);
+        }
+        ::close(ready[1]);
+        ::close(release[0]);
+        char taken = 0;
+        ASSERT_EQ(::read(ready[0], &taken, 1), 1);
+        ASSERT_EQ(taken, 1);
+        EXPECT_EQ(CheckMarkers(path), c.expected) << c.command << " " << c.type;
+        ::close(release[1]);
+        ::close(ready[0]);
+        ASSERT_EQ(::waitpid(holder, nullptr, 0), holder);
+        EXPECT_EQ(CheckMarkers(path), MarkerVerdict::Normal);
     }
 }
 
