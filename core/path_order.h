@@ -6,17 +6,23 @@
 // little (co-op sorts next to coop). Holds in every locale, C and POSIX included.
 
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace vorn {
 
+// The collations are opened on the first comparison, key or sort of two or more paths, so a run
+// that never orders anything does not pay for them; that first use throws vorn::Exception when
+// they cannot be opened. Safe to use from several threads at once.
 class PathCollator {
 public:
     // The collator of the user's locale (from the environment); the root collation for C/POSIX.
     PathCollator();
-    // The collator of a named ICU locale ("sv_SE", "" for root, "en_US_POSIX").
+    // The collator of a named ICU locale ("sv_SE", "" for root, "en_US_POSIX"); null for the
+    // user's.
     explicit PathCollator(const char* locale);
     ~PathCollator();
     PathCollator(const PathCollator&) = delete;
@@ -31,7 +37,11 @@ public:
 private:
     friend void SortPaths(std::vector<std::string>& paths, const PathCollator& collator);
     struct Impl;
-    std::unique_ptr<Impl> m_impl;
+    const Impl& Opened() const;
+
+    std::optional<std::string> m_locale; // none: the user's
+    mutable std::once_flag m_opened;
+    mutable std::unique_ptr<Impl> m_impl;
 };
 
 // The process-wide collator of the user's locale, made on first use.
