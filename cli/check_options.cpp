@@ -2,8 +2,32 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdint>
+#include <optional>
 #include <string_view>
 #include <thread>
+
+namespace {
+
+// A whole number of bytes, with K, M or G (powers of 1024) after it if wanted; at least 1.
+std::optional<std::uint64_t> ParseByteCount(std::string_view text) {
+    std::uint64_t unit = 1;
+    if (!text.empty()) {
+        const std::string_view units = "KMG";
+        if (const std::size_t power = units.find(text.back()); power != std::string_view::npos) {
+            unit = std::uint64_t{1} << (10 * (power + 1));
+            text.remove_suffix(1);
+        }
+    }
+    std::uint64_t count = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), count);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size() || count == 0 ||
+        count > UINT64_MAX / unit)
+        return std::nullopt;
+    return count * unit;
+}
+
+} // namespace
 
 OptionsResult ParseCheckOptions(int argc, const char* const* argv) {
     CheckOptions options;
@@ -26,6 +50,19 @@ OptionsResult ParseCheckOptions(int argc, const char* const* argv) {
             options.summary = true;
         } else if (arg == "--explain") {
             options.explain = true;
+        } else if (arg == "--explain-limit" || arg.starts_with("--explain-limit=")) {
+            std::string_view value;
+            if (arg != "--explain-limit") {
+                value = arg.substr(arg.find('=') + 1);
+            } else if (i + 1 < argc) {
+                value = argv[++i];
+            } else {
+                return {std::nullopt, "--explain-limit needs a size"};
+            }
+            const std::optional<std::uint64_t> limit = ParseByteCount(value);
+            if (!limit)
+                return {std::nullopt, "--explain-limit takes a size in bytes, such as 4096 or 64M"};
+            options.explainLimit = *limit;
         } else if (arg == "--help" || arg == "-h") {
             options.help = true;
         } else if (arg == "--version") {
@@ -70,8 +107,10 @@ does: it is not an error.
 One line is printed per file, in list order whatever the parallelism:
   VERDICT<TAB>PATH
 where VERDICT is OK, SOI (the start is wrong), EOI (the end is wrong) or
-"File open error". Paths are written as their bytes; use --json for names that
-hold tabs or line breaks.
+"File open error". In a path, a backslash is written as \\, a tab, line break
+and carriage return as \t, \n and \r, and every other control character as
+\xHH (C0, DEL, and in a UTF-8 name the C1 range as its two bytes), so each line
+holds one file; --json gives the exact names.
 
 Options:
   --errors       print only the files that failed
@@ -82,6 +121,10 @@ Options:
   --explain      for an EOI file, walk its marker structure and say why: data
                  appended after the end marker (as phone motion photos carry), or
                  where the file is cut short (in the headers or in the image data)
+  --explain-limit SIZE
+                 read at most SIZE bytes of data for one explanation (default
+                 64M; K, M and G count in 1024s; holes are not read); a longer
+                 walk says that the explanation was cut short
   --help         show this text
   --version      show the version
   --             end of options: later arguments are paths even if they begin with -

@@ -2,9 +2,12 @@
 // The command line of vorn-check.
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "core/end_marker_explanation.h"
 
 struct CheckOptions {
     bool errorsOnly = false; // --errors
@@ -14,6 +17,8 @@ struct CheckOptions {
     bool help = false;       // --help
     bool version = false;    // --version
     std::size_t jobs = 0;    // --jobs N; 0 until parsed: the number of cores
+    // --explain-limit SIZE: the most file data one explanation reads
+    std::uint64_t explainLimit = vorn::kDefaultExplanationDataLimit;
     std::vector<std::string> paths;
 };
 

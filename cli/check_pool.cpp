@@ -2,8 +2,9 @@
 
 #include "core/end_marker_explanation.h"
 
-CheckPool::CheckPool(std::size_t jobs, bool explain)
-    : m_explain(explain) {
+CheckPool::CheckPool(std::size_t jobs, bool explain, std::uint64_t explainLimit)
+    : m_explain(explain)
+    , m_explainLimit(explainLimit) {
     for (std::size_t i = 0; i < jobs; ++i)
         m_workers.emplace_back([this] { Work(); });
 }
@@ -57,17 +58,20 @@ void CheckPool::Work() {
         // The batch's vectors are not touched by Start or Collect until every worker has left
         // this loop, so each worker writes its own slots without a lock.
         for (std::size_t i = m_next++; i < m_paths.size(); i = m_next++)
-            m_verdicts[i] = CheckFile(m_paths[i], m_explain);
+            m_verdicts[i] = CheckFile(m_paths[i], m_explain, m_explainLimit);
         const std::lock_guard lock(m_mutex);
         if (--m_active == 0)
             m_done.notify_all();
     }
 }
 
-FileVerdict CheckFile(const std::string& path, bool explain) {
+FileVerdict CheckFile(const std::string& path, bool explain, std::uint64_t explainLimit) {
     FileVerdict result;
     vorn::EndMarkerExplanation explanation;
-    result.verdict = vorn::CheckMarkers(path, explain ? &explanation : nullptr);
+    vorn::MarkerCheckOptions options;
+    options.explanation = explain ? &explanation : nullptr;
+    options.explanationDataLimit = explainLimit;
+    result.verdict = vorn::CheckMarkers(path, options);
     if (explain && result.verdict == vorn::MarkerVerdict::Eoi)
         result.explanation = vorn::Describe(explanation);
     return result;

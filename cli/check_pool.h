@@ -19,7 +19,7 @@ struct FileVerdict {
 
 class CheckPool {
 public:
-    CheckPool(std::size_t jobs, bool explain);
+    CheckPool(std::size_t jobs, bool explain, std::uint64_t explainLimit);
     ~CheckPool();
     CheckPool(const CheckPool&) = delete;
     CheckPool& operator=(const CheckPool&) = delete;
@@ -34,6 +34,7 @@ private:
     void Work();
 
     bool m_explain;
+    std::uint64_t m_explainLimit;
     std::vector<std::thread> m_workers;
     std::mutex m_mutex;
     std::condition_variable m_wake;
@@ -47,5 +48,7 @@ private:
     bool m_stopping = false;
 };
 
-// The verdict of one file, with the explanation of an EOI verdict when `explain` is set.
-FileVerdict CheckFile(const std::string& path, bool explain);
+// The verdict of one file, with the explanation of an EOI verdict when `explain` is set, read
+// from at most `explainLimit` bytes of data.
+FileVerdict CheckFile(const std::string& path, bool explain,
+                      std::uint64_t explainLimit = vorn::kDefaultExplanationDataLimit);

@@ -23,7 +23,7 @@ class Run : public vorn::PathWalk::Visitor {
 public:
     explicit Run(const CheckOptions& options)
         : m_options(options)
-        , m_pool(options.jobs, options.explain) {}
+        , m_pool(options.jobs, options.explain, options.explainLimit) {}
 
     bool IsListed(const std::string& path) override { return m_done.Covers(path); }
 

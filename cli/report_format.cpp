@@ -53,7 +53,51 @@ void AppendEscape(std::string& out, unsigned code) {
     out += buffer;
 }
 
+bool IsValidUtf8(std::string_view bytes) {
+    while (!bytes.empty()) {
+        const std::size_t length = Utf8SequenceLength(bytes);
+        if (length == 0)
+            return false;
+        bytes.remove_prefix(length);
+    }
+    return true;
+}
+
+void AppendHexEscape(std::string& out, std::uint8_t byte) {
+    char buffer[8];
+    std::snprintf(buffer, sizeof buffer, "\\x%02x", unsigned{byte});
+    out += buffer;
+}
+
 } // namespace
+
+std::string EscapeForReport(std::string_view bytes) {
+    const bool utf8 = IsValidUtf8(bytes);
+    std::string out;
+    out.reserve(bytes.size());
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const auto c = static_cast<std::uint8_t>(bytes[i]);
+        if (c == '\\') {
+            out += "\\\\";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c < 0x20 || c == 0x7F) {
+            AppendHexEscape(out, c);
+        } else if (utf8 && c == 0xC2 && i + 1 < bytes.size() &&
+                   static_cast<std::uint8_t>(bytes[i + 1]) <= 0x9F) {
+            // U+0080 to U+009F; in valid UTF-8 a continuation byte follows, so it is >= 0x80.
+            AppendHexEscape(out, c);
+            AppendHexEscape(out, static_cast<std::uint8_t>(bytes[++i]));
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
 
 std::string JsonString(std::string_view bytes) {
     std::string out;
@@ -95,9 +139,9 @@ std::string ReportLine(vorn::MarkerVerdict verdict, std::string_view path,
         line += "}\n";
         return line;
     }
-    line.append(VerdictWord(verdict)).append("\t").append(path);
+    line.append(VerdictWord(verdict)).append("\t").append(EscapeForReport(path));
     if (!explanation.empty())
-        line.append("\t").append(explanation);
+        line.append("\t").append(EscapeForReport(explanation));
     line += '\n';
     return line;
 }

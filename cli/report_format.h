@@ -13,7 +13,15 @@ std::string_view VerdictWord(vorn::MarkerVerdict verdict);
 // backslash escaped), every other byte 0xXY as \udcXY, so the exact bytes can be recovered.
 std::string JsonString(std::string_view bytes);
 
-// One line, newline included: "VERDICT\tPATH[\tEXPLANATION]\n" or a JSON object.
+// A name as the tab-separated report writes it: a backslash as \\, tab, newline and carriage
+// return as \t, \n and \r, every other control byte (0x00 to 0x1f, 0x7f) as \xHH, and when
+// the whole name is valid UTF-8 the C1 controls (U+0080 to U+009F) as the \xHH of their two
+// bytes. Everything else is written as it is. A report line then always holds one file, a
+// name cannot move a column or drive the terminal, and the exact bytes can be recovered.
+std::string EscapeForReport(std::string_view bytes);
+
+// One line, newline included: "VERDICT\tPATH[\tEXPLANATION]\n" with the path and the
+// explanation escaped as above, or a JSON object that holds them exactly.
 std::string ReportLine(vorn::MarkerVerdict verdict, std::string_view path,
                        std::string_view explanation, bool json);
 

@@ -46,11 +46,34 @@ TEST(CheckOptions, UsageErrors) {
         {"--jobs=-1", "x"},    // negative
         {"--frobnicate", "x"}, // unknown option
         {"-x", "y"},           // unknown short option
+        {"--explain-limit"},   // no size
+        {"--explain-limit", "0", "x"},
+        {"--explain-limit=1T", "x"},
+        {"--explain-limit=M", "x"},
+        {"--explain-limit=20000000000G", "x"}, // beyond 64 bits
     };
     for (const auto& args : cases) {
         const OptionsResult result = Parse(args);
         EXPECT_FALSE(result.options) << (args.empty() ? "(none)" : args[0]);
         EXPECT_FALSE(result.error.empty());
+    }
+}
+
+TEST(CheckOptions, ExplainLimitTakesASize) {
+    const struct {
+        std::vector<const char*> args;
+        std::uint64_t limit;
+    } cases[] = {
+        {{"x"}, vorn::kDefaultExplanationDataLimit},
+        {{"--explain-limit", "4096", "x"}, 4096},
+        {{"--explain-limit=2K", "x"}, 2048},
+        {{"--explain-limit=64M", "x"}, std::uint64_t{64} << 20},
+        {{"--explain-limit=3G", "x"}, std::uint64_t{3} << 30},
+    };
+    for (const auto& c : cases) {
+        const OptionsResult result = Parse(c.args);
+        ASSERT_TRUE(result.options) << result.error;
+        EXPECT_EQ(result.options->explainLimit, c.limit) << c.args[0];
     }
 }
 

@@ -25,6 +25,39 @@ TEST(JsonString, EscapesWhatJsonNeedsAndKeepsEveryByteRecoverable) {
         EXPECT_EQ(JsonString(c.bytes), c.json) << c.bytes;
 }
 
+TEST(EscapeForReport, EveryControlByteAndTheBackslashAreEscaped) {
+    const struct {
+        std::string bytes;
+        std::string written;
+    } cases[] = {
+        {"plain.jpg", "plain.jpg"},
+        {"c\nOK\tforged.jpg", R"(c\nOK\tforged.jpg)"},
+        {"a\\b\rc", R"(a\\b\rc)"},
+        {std::string("nul\0x", 5), R"(nul\x00x)"},
+        {"\x1b]0;title\x07\x1b[31m", R"(\x1b]0;title\x07\x1b[31m)"},
+        {"del\x7f", R"(del\x7f)"},
+        {"写真.jpg", "写真.jpg"},
+        // C1 controls in a UTF-8 name (U+009B is a terminal's one-byte escape); U+00A0 and
+        // U+0100 are no controls.
+        {"a\xc2\x9b"
+         "31m\xc2\x80",
+         R"(a\xc2\x9b31m\xc2\x80)"},
+        {"\xc2\xa0\xc4\x80", "\xc2\xa0\xc4\x80"},
+        // In a name that is not UTF-8 the same bytes are parts of other characters.
+        {"\xff\xc2\x9b", "\xff\xc2\x9b"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(EscapeForReport(c.bytes), c.written) << c.bytes;
+        // One file, one line, two columns.
+        const std::string line = ReportLine(MarkerVerdict::Normal, c.bytes, "", false);
+        EXPECT_EQ(line, "OK\t" + c.written + "\n");
+    }
+    // The JSON report keeps the exact name.
+    EXPECT_EQ(ReportLine(MarkerVerdict::Normal, "a\tb", "", true),
+              R"({"verdict":"OK","path":"a\tb"})"
+              "\n");
+}
+
 TEST(ReportLine, TabSeparatedOrJson) {
     EXPECT_EQ(ReportLine(MarkerVerdict::Normal, "/p/a.jpg", "", false), "OK\t/p/a.jpg\n");
     EXPECT_EQ(ReportLine(MarkerVerdict::Soi, "/p/a.jpg", "", false), "SOI\t/p/a.jpg\n");

@@ -147,6 +147,18 @@ TEST_F(VornCheck, ExplainSaysWhyTheEndIsWrong) {
                               "EOI\t" + P("motion.jpg") +
                               "\timage data ends with an end marker followed by 500 more bytes "
                               "(appended data)\n");
+    // A walk that needs more data than allowed says so.
+    EXPECT_EQ(RunCheck({"--explain", "--explain-limit=8", P("motion.jpg")}).out,
+              "EOI\t" + P("motion.jpg") +
+                  "\texplanation cut short at byte 8, where its data limit was reached\n");
+}
+
+// A name cannot forge a line or a column of the report.
+TEST_F(VornCheck, EachReportLineHoldsOneFile) {
+    Write(P("c\nOK\tforged.jpg"), kBadEnd);
+    const Outcome result = RunCheck({P("")});
+    EXPECT_EQ(result.out, "EOI\t" + P("") + "c\\nOK\\tforged.jpg\n");
+    EXPECT_EQ(result.status, 1);
 }
 
 // A later path that names a file of an earlier folder by another text (a "." or ".." segment, a
