@@ -1,5 +1,7 @@
 #include "bench/bench_tree.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +12,7 @@
 #include <string_view>
 #include <strings.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -145,7 +148,8 @@ bool SoundJpeg(const std::string& path) {
     return sound;
 }
 
-void Walk(const std::string& folder, TreeCounts& counts) {
+// Counts the tree; with `found`, collects the JPEG files there instead of checking them.
+void Walk(const std::string& folder, TreeCounts& counts, std::vector<std::string>* found) {
     DIR* dir = ::opendir(folder.c_str());
     if (dir == nullptr) {
         return;
@@ -160,13 +164,15 @@ void Walk(const std::string& folder, TreeCounts& counts) {
             continue;
         }
         if (S_ISDIR(info.st_mode)) {
-            Walk(path, counts);
+            Walk(path, counts, found);
             continue;
         }
         ++counts.files;
         if (IsJpegName(entry->d_name)) {
             ++counts.jpegs;
-            if (!SoundJpeg(path)) {
+            if (found != nullptr) {
+                found->push_back(path);
+            } else if (!SoundJpeg(path)) {
                 ++counts.errors;
             }
         }
@@ -220,11 +226,16 @@ TreeCounts MakeBenchTree(const std::string& root, int folders, int filesPerFolde
     return counts;
 }
 
-bool ParseBenchOptions(int argc, char** argv, BenchOptions& options) {
+BenchOptions ParseBenchOptions(int argc, char** argv, const ExtraOptions& extra) {
+    BenchOptions options;
     for (int i = 1; i < argc; ++i) {
         const std::string name = argv[i];
+        if (const auto flag = extra.flags.find(name); flag != extra.flags.end()) {
+            *flag->second = true;
+            continue;
+        }
         if (i + 1 >= argc) {
-            return false;
+            throw UsageError();
         }
         const char* value = argv[++i];
         if (name == "--tree") {
@@ -235,16 +246,20 @@ bool ParseBenchOptions(int argc, char** argv, BenchOptions& options) {
             options.files = std::atoi(value);
         } else if (name == "--runs") {
             options.runs = std::atoi(value);
+        } else if (const auto other = extra.values.find(name); other != extra.values.end()) {
+            *other->second = value;
         } else {
-            return false;
+            throw UsageError();
         }
     }
-    return options.folders > 0 && options.files > 0 && options.runs > 0;
+    if (options.folders < 1 || options.files < 1 || options.runs < 1) {
+        throw UsageError();
+    }
+    return options;
 }
 
-void ChooseTreeFolder(BenchOptions& options, bool& temporary) {
-    temporary = options.tree.empty();
-    if (!temporary) {
+TreeFolder::TreeFolder(BenchOptions& options) {
+    if (!options.tree.empty()) {
         return;
     }
     const char* base = std::getenv("TMPDIR");
@@ -253,13 +268,72 @@ void ChooseTreeFolder(BenchOptions& options, bool& temporary) {
     if (::mkdtemp(pattern.data()) == nullptr) {
         throw std::runtime_error("cannot make a temporary folder for the tree");
     }
-    options.tree = pattern;
+    options.tree = m_temporary = pattern;
+}
+
+TreeFolder::~TreeFolder() {
+    if (!m_temporary.empty()) {
+        RemoveTree(m_temporary);
+    }
+}
+
+double MillisecondsSince(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+double SecondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+double Median(std::vector<double> values) {
+    if (values.empty()) {
+        return 0;
+    }
+    std::sort(values.begin(), values.end());
+    const std::size_t middle = values.size() / 2;
+    return values.size() % 2 != 0 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+int BenchMain(const char* name, const char* usage, const std::function<int()>& body) {
+    try {
+        return body();
+    } catch (const UsageError&) {
+        std::fprintf(stderr, "usage: %s\n", usage);
+        return 2;
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "%s: %s\n", name, error.what());
+        return 1;
+    }
 }
 
 TreeCounts ReferenceLoop(const std::string& root) {
     TreeCounts counts;
-    Walk(root, counts);
+    Walk(root, counts, nullptr);
     return counts;
+}
+
+std::vector<std::string> ListJpegFiles(const std::string& root) {
+    TreeCounts counts;
+    std::vector<std::string> files;
+    Walk(root, counts, &files);
+    return files;
+}
+
+std::size_t CheckInParallel(const std::vector<std::string>& files, int threads) {
+    std::atomic<std::size_t> next{0};
+    std::atomic<std::size_t> damaged{0};
+    std::vector<std::thread> pool;
+    for (int i = 0; i < std::max(threads, 1); ++i) {
+        pool.emplace_back([&] {
+            for (std::size_t at = next++; at < files.size(); at = next++) {
+                damaged += SoundJpeg(files[at]) ? 0 : 1;
+            }
+        });
+    }
+    for (std::thread& thread : pool) {
+        thread.join();
+    }
+    return damaged;
 }
 
 void RemoveTree(const std::string& root) {

@@ -2,8 +2,13 @@
 // A tree of many files for the benchmarks, and the plain loop the program's walk is measured
 // against. Plain C++ and POSIX; nothing of the program is used, so the reference stays honest.
 
+#include <chrono>
 #include <cstddef>
+#include <functional>
+#include <map>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace vorn::bench {
 
@@ -26,6 +31,24 @@ TreeCounts MakeBenchTree(const std::string& root, int folders, int filesPerFolde
 // bytes of each JPEG file with open/read/lseek/read/close: the obvious way to do the job.
 TreeCounts ReferenceLoop(const std::string& root);
 
+// The JPEG files of the tree as ReferenceLoop finds them, in its order, unchecked.
+std::vector<std::string> ListJpegFiles(const std::string& root);
+
+// Checks `files` as ReferenceLoop does, `threads` at once: the plainest parallel check, the floor
+// of what a program can reach on the storage. Returns the number of damaged files.
+std::size_t CheckInParallel(const std::vector<std::string>& files, int threads);
+
+// Removes a tree made by MakeBenchTree (every file and folder under `root`, and `root`).
+void RemoveTree(const std::string& root);
+
+// ---- Plumbing every benchmark's main shares ----
+
+using Clock = std::chrono::steady_clock;
+double MillisecondsSince(Clock::time_point start);
+double SecondsSince(Clock::time_point start);
+// The middle value (the mean of the two middle ones for an even count); 0 for none.
+double Median(std::vector<double> values);
+
 // The command line every benchmark takes: --tree DIR --folders N --files N --runs N.
 struct BenchOptions {
     std::string tree; // empty: a temporary folder, removed at the end
@@ -33,14 +56,38 @@ struct BenchOptions {
     int files = 1000;
     int runs = 3;
 };
-// False on anything else, or a count below one.
-bool ParseBenchOptions(int argc, char** argv, BenchOptions& options);
+// Options one benchmark takes beyond those: flags (--name) and options with a value.
+struct ExtraOptions {
+    std::map<std::string, bool*> flags;
+    std::map<std::string, std::string*> values;
+};
 
-// The folder of the tree: `options.tree`, or a new temporary folder (then `temporary` is set and
-// options.tree names it). Throws std::runtime_error when none can be made.
-void ChooseTreeFolder(BenchOptions& options, bool& temporary);
+// A command line the benchmark does not take; BenchMain prints the usage for it.
+struct UsageError : std::runtime_error {
+    UsageError()
+        : std::runtime_error("usage") {}
+};
 
-// Removes a tree made by MakeBenchTree (every file and folder under `root`, and `root`).
-void RemoveTree(const std::string& root);
+// Throws UsageError on an unknown option, a missing value or a count below one.
+BenchOptions ParseBenchOptions(int argc, char** argv, const ExtraOptions& extra = {});
+
+// The folder of the tree for one run: `options.tree`, or a new temporary folder (then
+// options.tree names it) that is removed with everything in it when this goes, also when the
+// benchmark ends with an exception. Throws std::runtime_error when none can be made.
+class TreeFolder {
+public:
+    explicit TreeFolder(BenchOptions& options);
+    ~TreeFolder();
+    TreeFolder(const TreeFolder&) = delete;
+    TreeFolder& operator=(const TreeFolder&) = delete;
+
+private:
+    std::string m_temporary;
+};
+
+// The body of every benchmark's main: runs `body` and gives its status; a UsageError prints
+// "usage: " and `usage` and gives 2; any other exception prints `name` and what went wrong and
+// gives 1, after the body's objects have cleaned up (trees removed, mounts unmounted).
+int BenchMain(const char* name, const char* usage, const std::function<int()>& body);
 
 } // namespace vorn::bench

@@ -25,12 +25,9 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using vorn::bench::Clock;
+using vorn::bench::MillisecondsSince;
 using vorn::bench::TreeCounts;
-
-double MillisecondsSince(Clock::time_point start) {
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
 
 // The program's walk and check: every path in list order; a folder's entries listed, sorted in
 // path order and walked depth first; a file that is not listed yet and has a JPEG extension
@@ -134,14 +131,8 @@ void PrintCounts(const char* label, const TreeCounts& counts) {
 }
 
 int Main(int argc, char** argv) {
-    vorn::bench::BenchOptions options;
-    if (!vorn::bench::ParseBenchOptions(argc, argv, options)) {
-        std::fprintf(stderr,
-                     "usage: vorn_core_bench [--tree DIR] [--folders N] [--files N] [--runs N]\n");
-        return 2;
-    }
-    bool temporary = false;
-    vorn::bench::ChooseTreeFolder(options, temporary);
+    vorn::bench::BenchOptions options = vorn::bench::ParseBenchOptions(argc, argv);
+    const vorn::bench::TreeFolder folder(options);
 
     Clock::time_point start = Clock::now();
     const TreeCounts made =
@@ -205,20 +196,13 @@ int Main(int argc, char** argv) {
     std::printf("ratio core checked as found / reference: %.2f (goal <= 1.30)\n",
                 bestAsFound / bestReference);
     std::printf("ratio core walk then check / reference: %.2f\n", bestCore / bestReference);
-
-    if (temporary) {
-        vorn::bench::RemoveTree(options.tree);
-    }
     return agree ? 0 : 1;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    try {
-        return Main(argc, argv);
-    } catch (const std::exception& error) {
-        std::fprintf(stderr, "vorn_core_bench: %s\n", error.what());
-        return 1;
-    }
+    return vorn::bench::BenchMain(
+        "vorn_core_bench", "vorn_core_bench [--tree DIR] [--folders N] [--files N] [--runs N]",
+        [&] { return Main(argc, argv); });
 }

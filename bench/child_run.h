@@ -1,0 +1,21 @@
+#pragma once
+// A program run as a child process and measured from outside: wall time, CPU time, peak memory.
+
+#include <string>
+#include <vector>
+
+namespace vorn::bench {
+
+struct ChildRun {
+    double seconds = 0;    // from start to reaping
+    double cpuSeconds = 0; // user and system time of the child
+    long peakKiB = 0;      // peak resident memory of the child
+    int status = -1;       // exit status; -1 when a signal ended it
+    std::string output;    // standard output, when captured
+};
+
+// Runs `args` (args[0] a path) with its standard output captured, or sent to /dev/null as a
+// report written to a file would go. Throws std::runtime_error when it cannot be started.
+ChildRun RunChild(const std::vector<std::string>& args, bool captureOutput = false);
+
+} // namespace vorn::bench
