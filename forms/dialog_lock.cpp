@@ -2,6 +2,8 @@
 
 #include "forms/dialog_lock.h"
 
+#include <QDialog>
+#include <QEvent>
 #include <QWidget>
 #include <QWindow>
 
@@ -36,4 +38,31 @@ void UnlockMainForm(QWidget* mainForm) {
     if (mainForm->isVisible()) {
         mainForm->activateWindow();
     }
+}
+
+DialogEvents::DialogEvents(QDialog* dialog, std::function<void()> onShow,
+                           std::function<void()> onClose, bool refuseSystemClose)
+    : QObject(dialog)
+    , m_dialog(dialog)
+    , m_onShow(std::move(onShow))
+    , m_onClose(std::move(onClose))
+    , m_refuseSystemClose(refuseSystemClose) {
+    dialog->installEventFilter(this);
+}
+
+bool DialogEvents::eventFilter(QObject* watched, QEvent* event) {
+    if (watched != m_dialog) {
+        return false;
+    }
+    if (event->type() == QEvent::Show && !event->spontaneous()) {
+        m_onShow();
+    } else if (event->type() == QEvent::Close) {
+        event->ignore();
+        if (!(m_refuseSystemClose && event->spontaneous())) {
+            m_dialog->hide();
+            m_onClose();
+        }
+        return true;
+    }
+    return false;
 }

@@ -8,8 +8,13 @@
 // with the main window, and would lose Esc and Enter to the main window's shortcuts. The window
 // system still learns that they belong to the main window (their transient parent).
 
+#include <QObject>
+
+#include <functional>
+
 #include "core/window_bounds.h"
 
+class QDialog;
 class QWidget;
 
 // The outer frame of a window in screen pixels.
@@ -24,3 +29,25 @@ void PlaceDialogAndLock(QWidget* dialog, QWidget* mainForm);
 // The on-close step: enables the main window and activates it when it is visible (with no
 // window manager no window becomes active by itself after another one closes).
 void UnlockMainForm(QWidget* mainForm);
+
+// Runs a dialog's show and close handlers from its events, the same way for both dialogs. The
+// show handler runs when the hidden dialog is shown, not when the window system restores it. A
+// close hides the dialog instead of being accepted, so that the dialog keeps its native window
+// (Qt sends no close event to a window whose native window is gone, and a close of the hidden
+// dialog must still run the close handler), and then runs the close handler; the dialog's own
+// closeEvent is not called, so a close never becomes reject(). A dialog made with
+// `refuseSystemClose` ignores a close from the window system: the user cannot close it.
+class DialogEvents : public QObject {
+public:
+    DialogEvents(QDialog* dialog, std::function<void()> onShow, std::function<void()> onClose,
+                 bool refuseSystemClose);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    QDialog* m_dialog;
+    std::function<void()> m_onShow;
+    std::function<void()> m_onClose;
+    bool m_refuseSystemClose;
+};

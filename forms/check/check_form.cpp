@@ -2,11 +2,10 @@
 
 #include "forms/check/check_form.h"
 
-#include <QCloseEvent>
 #include <QLabel>
 #include <QPushButton>
-#include <QShowEvent>
 
+#include "forms/design_font.h"
 #include "forms/dialog_lock.h"
 #include "ui_check_form.h"
 
@@ -17,10 +16,7 @@ TCheckForm::TCheckForm(QWidget* mainForm)
     , m_ui(std::make_unique<Ui::TCheckForm>())
     , m_mainForm(mainForm) {
     m_ui->setupUi(this);
-    // The layout stores 9 points; the design is 12 pixels whatever the screen's resolution.
-    QFont designFont = font();
-    designFont.setPixelSize(12);
-    setFont(designFont);
+    SetDesignFont(this);
     setFixedSize(216, 72);
     // The name labels size themselves to their text; the number labels keep their designed size.
     for (QLabel* label :
@@ -28,13 +24,15 @@ TCheckForm::TCheckForm(QWidget* mainForm)
         label->adjustSize();
     }
     // Fixed sizes also spare a run a layout request on every new figure.
-    for (QLabel* label : {m_ui->FilesNumLabel, m_ui->CheckedNumLabel, m_ui->NormalNumLabel,
-                          m_ui->ErrorNumLabel}) {
+    for (QLabel* label :
+         {m_ui->FilesNumLabel, m_ui->CheckedNumLabel, m_ui->NormalNumLabel, m_ui->ErrorNumLabel}) {
         label->setFixedSize(label->size());
     }
     connect(m_ui->OkButton, &QPushButton::clicked, this, &TCheckForm::OkButtonClick);
     // Only the main window's closing ends the program.
     setAttribute(Qt::WA_QuitOnClose, false);
+    new DialogEvents(
+        this, [this] { FormShow(); }, [this] { FormClose(); }, false);
 }
 
 TCheckForm::~TCheckForm() = default;
@@ -82,23 +80,4 @@ void TCheckForm::OkButtonClick() {
 
 void TCheckForm::reject() {
     close();
-}
-
-void TCheckForm::showEvent(QShowEvent* event) {
-    QDialog::showEvent(event);
-    // A spontaneous show is the window system restoring the window, not a show of the hidden
-    // dialog.
-    if (!event->spontaneous()) {
-        FormShow();
-    }
-}
-
-void TCheckForm::closeEvent(QCloseEvent* event) {
-    // The dialog hides itself instead of accepting the close, so that it keeps its native window:
-    // Qt sends no close event to a window whose native window is gone, and a close of the hidden
-    // dialog must still run FormClose. The base class is not asked: it would turn the close into
-    // reject(), which closes again.
-    event->ignore();
-    hide();
-    FormClose();
 }

@@ -37,10 +37,6 @@ public:
 public slots:
     void reject() override; // Esc closes the dialog like its close box
 
-protected:
-    void showEvent(QShowEvent* event) override;
-    void closeEvent(QCloseEvent* event) override;
-
 private:
     std::unique_ptr<Ui::TCheckForm> m_ui;
     // Borrowed; null once the main window has been destroyed.

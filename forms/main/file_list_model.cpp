@@ -64,7 +64,7 @@ int TFileListModel::AppendRow(const std::string& caption) {
     beginInsertRows(QModelIndex(), row, row);
     m_rows.push_back(Row{caption, std::string(), isUnchecked});
     m_listed.Insert(caption);
-    Count(isUnchecked, +1);
+    AdjustStateCount(isUnchecked, +1);
     endInsertRows();
     return row;
 }
@@ -90,9 +90,9 @@ void TFileListModel::SetState(int row, TItemState state) {
     if (target.state == state) {
         return;
     }
-    Count(target.state, -1);
+    AdjustStateCount(target.state, -1);
     target.state = state;
-    Count(state, +1);
+    AdjustStateCount(state, +1);
     const QModelIndex cell = index(row, FileNameColumn);
     emit dataChanged(cell, cell, {Qt::DecorationRole});
 }
@@ -117,7 +117,7 @@ void TFileListModel::Clear() {
     endResetModel();
 }
 
-void TFileListModel::Count(TItemState state, int delta) {
+void TFileListModel::AdjustStateCount(TItemState state, int delta) {
     std::size_t* counter = nullptr;
     switch (state) {
     case isUnchecked:

@@ -53,7 +53,8 @@ private:
         std::string errorText;
         TItemState state = isUnchecked;
     };
-    void Count(TItemState state, int delta);
+    // Counts one more row in `state` (delta > 0) or one fewer.
+    void AdjustStateCount(TItemState state, int delta);
 
     std::vector<Row> m_rows;
     vorn::ListedPaths m_listed;

@@ -18,6 +18,7 @@
 #include "components/drop_dst.h"
 #include "core/settings_file.h"
 #include "core/status_texts.h"
+#include "forms/design_font.h"
 #include "forms/main/file_list_model.h"
 #include "forms/main/state_images.h"
 #include "ui_vorn_form.h"
@@ -42,10 +43,7 @@ TVornForm::TVornForm(QWidget* parent)
     , m_ui(std::make_unique<Ui::TVornForm>())
     , m_settingsPath(vorn::SettingsFilePath(vorn::ExecutablePath())) {
     m_ui->setupUi(this);
-    // The layout stores 9 points; the design is 12 pixels whatever the screen's resolution.
-    QFont designFont = font();
-    designFont.setPixelSize(12);
-    setFont(designFont);
+    SetDesignFont(this);
 
     // Enter is both the main keyboard's Return and the keypad's Enter; the menu shows "Enter".
     m_ui->MenuOpenItem->setShortcuts({QKeySequence(Qt::Key_Enter), QKeySequence(Qt::Key_Return)});

@@ -2,11 +2,10 @@
 
 #include "forms/progress/progress_form.h"
 
-#include <QCloseEvent>
 #include <QLabel>
 #include <QProgressBar>
-#include <QShowEvent>
 
+#include "forms/design_font.h"
 #include "forms/dialog_lock.h"
 #include "ui_progress_form.h"
 
@@ -16,10 +15,7 @@ TProgressForm::TProgressForm(QWidget* mainForm)
     , m_ui(std::make_unique<Ui::TProgressForm>())
     , m_mainForm(mainForm) {
     m_ui->setupUi(this);
-    // The layout stores 9 points; the design is 12 pixels whatever the screen's resolution.
-    QFont designFont = font();
-    designFont.setPixelSize(12);
-    setFont(designFont);
+    SetDesignFont(this);
     setFixedSize(336, 48);
     // A label draws "&" as an access-key marker only when it has a buddy: a single "&" is hidden
     // and underlines the next character, "&&" draws one "&".
@@ -29,6 +25,8 @@ TProgressForm::TProgressForm(QWidget* mainForm)
     m_ui->FileNameLabel->setFixedSize(m_ui->FileNameLabel->size());
     // Only the main window's closing ends the program.
     setAttribute(Qt::WA_QuitOnClose, false);
+    new DialogEvents(
+        this, [this] { FormShow(); }, [this] { FormClose(); }, true);
 }
 
 TProgressForm::~TProgressForm() = default;
@@ -51,27 +49,4 @@ void TProgressForm::FormClose() {
 
 void TProgressForm::reject() {
     // Esc does not close this dialog: a run has no way to be cancelled.
-}
-
-void TProgressForm::showEvent(QShowEvent* event) {
-    QDialog::showEvent(event);
-    // A spontaneous show is the window system restoring the window, not a show of the hidden
-    // dialog.
-    if (!event->spontaneous()) {
-        FormShow();
-    }
-}
-
-void TProgressForm::closeEvent(QCloseEvent* event) {
-    event->ignore();
-    // A close from the window system (the dialog has no close box, but a desktop may offer a
-    // close of its own) is refused: the user cannot close this dialog.
-    if (event->spontaneous()) {
-        return;
-    }
-    // The dialog hides itself instead of accepting the close, so that it keeps its native window:
-    // Qt sends no close event to a window whose native window is gone, and a close of the hidden
-    // dialog must still run FormClose.
-    hide();
-    FormClose();
 }

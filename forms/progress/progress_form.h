@@ -32,10 +32,6 @@ public:
 public slots:
     void reject() override; // Esc does not close this dialog
 
-protected:
-    void showEvent(QShowEvent* event) override;
-    void closeEvent(QCloseEvent* event) override;
-
 private:
     std::unique_ptr<Ui::TProgressForm> m_ui;
     // Borrowed; null once the main window has been destroyed.
