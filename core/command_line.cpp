@@ -59,7 +59,15 @@ private:
 } // namespace
 
 std::size_t ParameterCount(std::string_view commandLine) {
-    return SplitCommandLine(commandLine).size();
+    ParameterReader reader(commandLine);
+    if (reader.Next().empty()) {
+        return 0;
+    }
+    std::size_t count = 0;
+    while (!reader.Next().empty()) {
+        ++count;
+    }
+    return count;
 }
 
 std::string Parameter(std::string_view commandLine, std::size_t index) {
@@ -76,18 +84,6 @@ std::string Parameter(std::string_view commandLine, std::size_t index) {
             return parameter;
         }
     }
-}
-
-std::vector<std::string> SplitCommandLine(std::string_view commandLine) {
-    std::vector<std::string> parameters;
-    ParameterReader reader(commandLine);
-    if (reader.Next().empty()) {
-        return parameters;
-    }
-    for (std::string parameter = reader.Next(); !parameter.empty(); parameter = reader.Next()) {
-        parameters.push_back(std::move(parameter));
-    }
-    return parameters;
 }
 
 bool HasCheckSwitch(const std::vector<std::string>& parameters) {

@@ -15,11 +15,11 @@ class PathCollator;
 std::size_t ParameterCount(std::string_view commandLine);
 // Parameter `index` (1 <= index <= ParameterCount); "" outside that range.
 std::string Parameter(std::string_view commandLine, std::size_t index);
-// Parameters 1 to ParameterCount, in order.
-std::vector<std::string> SplitCommandLine(std::string_view commandLine);
 
-// True when some parameter is "-" or "/" followed by exactly "a" (case-sensitive). A switch
-// parameter stays in the list as a path.
+// True when some parameter is "-" or "/" followed by text that the path collator's
+// case-respecting comparison finds equal to "a": "-A", "-ab" and "--a" are not the switch, but
+// characters the collation ignores do not count either, so "-a" followed by a zero-width space
+// or a control byte is the switch too. A switch parameter stays in the list as a path.
 bool HasCheckSwitch(const std::vector<std::string>& parameters);
 // The same test by a given collator's case-respecting comparison.
 bool HasCheckSwitch(const std::vector<std::string>& parameters, const PathCollator& collator);

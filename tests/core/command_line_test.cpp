@@ -49,7 +49,6 @@ TEST(CommandLine, SplitsByTheRules) {
     for (const SplitCase& test : kSplitCases) {
         const std::string line = "vorn.exe " + test.afterProgram;
         SCOPED_TRACE(line);
-        EXPECT_EQ(SplitCommandLine(line), test.expected);
         ASSERT_EQ(ParameterCount(line), test.expected.size());
         for (std::size_t i = 0; i < test.expected.size(); ++i) {
             EXPECT_EQ(Parameter(line, i + 1), test.expected[i]);
@@ -74,8 +73,10 @@ TEST(CommandLine, TheProgramPathIsSplitLikeAnyParameter) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.line);
-        EXPECT_EQ(SplitCommandLine(row.line), row.expected);
-        EXPECT_EQ(ParameterCount(row.line), row.expected.size());
+        ASSERT_EQ(ParameterCount(row.line), row.expected.size());
+        for (std::size_t i = 0; i < row.expected.size(); ++i) {
+            EXPECT_EQ(Parameter(row.line, i + 1), row.expected[i]);
+        }
     }
 }
 
@@ -102,6 +103,12 @@ TEST(CommandLine, CheckSwitch) {
         {{"-\xFF"}, false},
         {{}, false},
         {{"\\a", "+a"}, false},
+        // What the collation ignores does not count: a zero-width space, a control byte.
+        {{"-a\xE2\x80\x8B"}, true},
+        {{"/\x01"
+          "a\x7F"},
+         true},
+        {{"-a\xC2\xA0"}, false}, // a no-break space is no such character
     };
     PathCollator root("");
     PathCollator posix("en_US_POSIX");
@@ -116,7 +123,7 @@ TEST(CommandLine, CheckSwitch) {
 }
 
 TEST(CommandLine, SortedParametersKeepSwitchesAndDuplicates) {
-    Parameters parameters = SplitCommandLine("vorn.exe b.jpg -a A.jpg c.jpg b.jpg");
+    Parameters parameters = {"b.jpg", "-a", "A.jpg", "c.jpg", "b.jpg"};
     SortPaths(parameters, PathCollator(""));
     EXPECT_EQ(parameters, (Parameters{"-a", "A.jpg", "b.jpg", "b.jpg", "c.jpg"}));
     EXPECT_TRUE(HasCheckSwitch(parameters));
