@@ -114,7 +114,8 @@ holds one file; --json gives the exact names.
 
 Options:
   --errors       print only the files that failed
-  --json         print one JSON object per line; bytes of a name that are not
+  --json         print one JSON object per line: "type" is "file" for a file's
+                 verdict and "summary" for the counts; bytes of a name that are not
                  valid UTF-8 are written as \udc80 to \udcff (byte 0x80 to 0xff)
   --jobs N       check on N threads (default: the number of cores)
   --summary      end with a line "N Files<TAB>C: n<TAB>E: n" (sound and failed)

@@ -129,17 +129,39 @@ std::string JsonString(std::string_view bytes) {
     return out;
 }
 
+namespace {
+
+// The members of the picture check, after the file's verdict and path.
+void AppendDeep(std::string& line, const vorn::DeepCheckResult& deep, bool json) {
+    const std::string_view verdict = vorn::DeepVerdictWord(deep.verdict);
+    if (!json) {
+        line.append("\t").append(verdict).append("\t").append(EscapeForReport(deep.reason));
+        return;
+    }
+    line += ",\"deep_verdict\":" + JsonString(verdict) +
+            ",\"deep_reason\":" + JsonString(deep.reason) +
+            ",\"deep_offset\":" + (deep.offset ? std::to_string(*deep.offset) : "null") +
+            ",\"trailer\":" + JsonString(vorn::TrailerName(deep.trailer));
+}
+
+} // namespace
+
 std::string ReportLine(vorn::MarkerVerdict verdict, std::string_view path,
-                       std::string_view explanation, bool json) {
+                       std::string_view explanation, bool json, const vorn::DeepCheckResult* deep) {
     std::string line;
     if (json) {
-        line = "{\"verdict\":" + JsonString(VerdictWord(verdict)) + ",\"path\":" + JsonString(path);
+        line = "{\"type\":\"file\",\"verdict\":" + JsonString(VerdictWord(verdict)) +
+               ",\"path\":" + JsonString(path);
+        if (deep)
+            AppendDeep(line, *deep, true);
         if (!explanation.empty())
             line += ",\"explanation\":" + JsonString(explanation);
         line += "}\n";
         return line;
     }
     line.append(VerdictWord(verdict)).append("\t").append(EscapeForReport(path));
+    if (deep)
+        AppendDeep(line, *deep, false);
     if (!explanation.empty())
         line.append("\t").append(EscapeForReport(explanation));
     line += '\n';
@@ -148,8 +170,9 @@ std::string ReportLine(vorn::MarkerVerdict verdict, std::string_view path,
 
 std::string SummaryLine(std::size_t files, std::size_t sound, std::size_t failed, bool json) {
     if (json)
-        return "{\"files\":" + std::to_string(files) + ",\"sound\":" + std::to_string(sound) +
-               ",\"failed\":" + std::to_string(failed) + "}\n";
+        return "{\"type\":\"summary\",\"files\":" + std::to_string(files) +
+               ",\"sound\":" + std::to_string(sound) + ",\"failed\":" + std::to_string(failed) +
+               "}\n";
     return std::to_string(files) + " Files\tC: " + std::to_string(sound) +
            "\tE: " + std::to_string(failed) + "\n";
 }

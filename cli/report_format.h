@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "core/deep_check.h"
 #include "core/marker_check.h"
 
 // "OK", "SOI", "EOI" or "File open error".
@@ -20,10 +21,13 @@ std::string JsonString(std::string_view bytes);
 // name cannot move a column or drive the terminal, and the exact bytes can be recovered.
 std::string EscapeForReport(std::string_view bytes);
 
-// One line, newline included: "VERDICT\tPATH[\tEXPLANATION]\n" with the path and the
-// explanation escaped as above, or a JSON object that holds them exactly.
+// One line, newline included: "VERDICT\tPATH[\tDEEP\tREASON][\tEXPLANATION]\n" with the
+// path, the reason and the explanation escaped as above (DEEP and REASON, the picture check's
+// verdict and reason, when `deep` is given), or a JSON object of type "file" that holds them
+// exactly.
 std::string ReportLine(vorn::MarkerVerdict verdict, std::string_view path,
-                       std::string_view explanation, bool json);
+                       std::string_view explanation, bool json,
+                       const vorn::DeepCheckResult* deep = nullptr);
 
-// The last line of --summary.
+// The last line of --summary; as JSON, an object of type "summary".
 std::string SummaryLine(std::size_t files, std::size_t sound, std::size_t failed, bool json);

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+using vorn::DeepCheckResult;
+using vorn::DeepVerdict;
 using vorn::MarkerVerdict;
+using vorn::TrailerKind;
 
 TEST(JsonString, EscapesWhatJsonNeedsAndKeepsEveryByteRecoverable) {
     const struct {
@@ -54,7 +57,7 @@ TEST(EscapeForReport, EveryControlByteAndTheBackslashAreEscaped) {
     }
     // The JSON report keeps the exact name.
     EXPECT_EQ(ReportLine(MarkerVerdict::Normal, "a\tb", "", true),
-              R"({"verdict":"OK","path":"a\tb"})"
+              R"({"type":"file","verdict":"OK","path":"a\tb"})"
               "\n");
 }
 
@@ -64,15 +67,40 @@ TEST(ReportLine, TabSeparatedOrJson) {
     EXPECT_EQ(ReportLine(MarkerVerdict::OpenError, "x.jpg", "", false), "File open error\tx.jpg\n");
     EXPECT_EQ(ReportLine(MarkerVerdict::Eoi, "x.jpg", "why", false), "EOI\tx.jpg\twhy\n");
     EXPECT_EQ(ReportLine(MarkerVerdict::Eoi, "x.jpg", "why", true),
-              R"({"verdict":"EOI","path":"x.jpg","explanation":"why"})"
+              R"({"type":"file","verdict":"EOI","path":"x.jpg","explanation":"why"})"
               "\n");
     EXPECT_EQ(ReportLine(MarkerVerdict::Normal, "x.jpg", "", true),
-              R"({"verdict":"OK","path":"x.jpg"})"
+              R"({"type":"file","verdict":"OK","path":"x.jpg"})"
+              "\n");
+}
+
+TEST(ReportLine, DeepVerdictFollowsThePath) {
+    DeepCheckResult cut;
+    cut.verdict = DeepVerdict::Damaged;
+    cut.reason = "cut short at byte 9";
+    cut.offset = 9;
+    DeepCheckResult video;
+    video.verdict = DeepVerdict::Sound;
+    video.reason = "followed by a motion-photo video (5 bytes)";
+    video.trailer = TrailerKind::Video;
+    EXPECT_EQ(ReportLine(MarkerVerdict::Eoi, "x.jpg", "why", false, &cut),
+              "EOI\tx.jpg\tdamaged\tcut short at byte 9\twhy\n");
+    const DeepCheckResult unread;
+    EXPECT_EQ(ReportLine(MarkerVerdict::OpenError, "x.jpg", "", false, &unread),
+              "File open error\tx.jpg\tunreadable\t\n");
+    EXPECT_EQ(ReportLine(MarkerVerdict::Eoi, "x.jpg", "", true, &cut),
+              R"({"type":"file","verdict":"EOI","path":"x.jpg","deep_verdict":"damaged",)"
+              R"("deep_reason":"cut short at byte 9","deep_offset":9,"trailer":"none"})"
+              "\n");
+    EXPECT_EQ(ReportLine(MarkerVerdict::Eoi, "x.jpg", "", true, &video),
+              R"({"type":"file","verdict":"EOI","path":"x.jpg","deep_verdict":"sound",)"
+              R"x("deep_reason":"followed by a motion-photo video (5 bytes)",)x"
+              R"("deep_offset":null,"trailer":"video"})"
               "\n");
 }
 
 TEST(SummaryLine, CountsLikeTheStatusBar) {
     EXPECT_EQ(SummaryLine(3, 1, 2, false), "3 Files\tC: 1\tE: 2\n");
-    EXPECT_EQ(SummaryLine(0, 0, 0, true), R"({"files":0,"sound":0,"failed":0})"
+    EXPECT_EQ(SummaryLine(0, 0, 0, true), R"({"type":"summary","files":0,"sound":0,"failed":0})"
                                           "\n");
 }

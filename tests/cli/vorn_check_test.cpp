@@ -101,8 +101,8 @@ TEST_F(VornCheck, ExitStatusAndFilters) {
     EXPECT_EQ(errors.out, "EOI\t" + P("bad.jpg") + "\n2 Files\tC: 1\tE: 1\n");
 
     const Outcome json = RunCheck({"--json", "--summary", P("ok.jpg")});
-    EXPECT_EQ(json.out, "{\"verdict\":\"OK\",\"path\":\"" + P("ok.jpg") +
-                            "\"}\n{\"files\":1,\"sound\":1,\"failed\":0}\n");
+    EXPECT_EQ(json.out, "{\"type\":\"file\",\"verdict\":\"OK\",\"path\":\"" + P("ok.jpg") +
+                            "\"}\n{\"type\":\"summary\",\"files\":1,\"sound\":1,\"failed\":0}\n");
 }
 
 TEST_F(VornCheck, APathIsListedOnceHoweverItIsNamed) {
