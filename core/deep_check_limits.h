@@ -13,7 +13,7 @@ struct DeepCheckLimits {
     // mean one pass over the picture for each.
     std::uint64_t maxScans = 1000;
     // What the decoder may allocate (a progressive file holds all its coefficients).
-    std::size_t maxMemory = 512u << 20;
+    std::size_t maxMemory = 256u << 20;
     // Larger files are not read into memory.
     std::uint64_t maxFileBytes = 512u << 20;
 };
