@@ -1,6 +1,8 @@
 #include "core/settings_file.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <ctime>
 
 #include <fcntl.h>
@@ -9,6 +11,7 @@
 
 #include "core/ascii_case.h"
 #include "core/exceptions.h"
+#include "core/file_replacement.h"
 #include "core/retry_on_interrupt.h"
 #include "core/unique_fd.h"
 
@@ -155,7 +158,7 @@ std::optional<std::int32_t> ParseInteger(std::string_view value) {
 }
 
 void SettingsFile::Read(const std::string& path) {
-    m_sections.clear();
+    m_text.clear();
     if (!SettingsFilePresent(path)) {
         return;
     }
@@ -169,83 +172,149 @@ void SettingsFile::Read(const std::string& path) {
         throw EFOpenError(path);
     }
     // Only a regular file has text to read; a pipe or a device reads as empty, so reading can
-    // neither wait nor go on forever.
+    // neither wait nor go on forever. The text is read into one buffer of the file's size
+    // (growing only if the file grows meanwhile) and compacted where it stands.
     std::string text;
     if (S_ISREG(status.st_mode)) {
-        char buffer[4096];
+        text.resize(static_cast<std::size_t>(status.st_size) + 1);
+        std::size_t used = 0;
         for (;;) {
-            const ssize_t got =
-                RetryOnInterrupt([&] { return ::read(file.Get(), buffer, sizeof buffer); });
+            if (used == text.size()) {
+                text.resize(text.size() * 2);
+            }
+            const ssize_t got = RetryOnInterrupt(
+                [&] { return ::read(file.Get(), text.data() + used, text.size() - used); });
             if (got < 0) {
                 throw EFOpenError(path);
             }
             if (got == 0) {
                 break;
             }
-            text.append(buffer, static_cast<std::size_t>(got));
+            used += static_cast<std::size_t>(got);
         }
+        text.resize(used);
     }
-    Parse(text);
+    m_text = std::move(text);
+    Compact();
 }
 
 void SettingsFile::Parse(std::string_view text) {
-    m_sections.clear();
-    if (const std::size_t nul = text.find('\0'); nul != std::string_view::npos) {
-        text = text.substr(0, nul);
-    }
+    m_text.assign(text);
+    Compact();
+}
 
-    Section* current = nullptr;
+void SettingsFile::Compact() {
+    if (const std::size_t nul = m_text.find('\0'); nul != std::string::npos) {
+        m_text.resize(nul);
+    }
+    // Each kept line is written back at `out`, never beyond where it was read: trimming, and
+    // dropping the blanks around "=", only shorten a line, and "\n" takes the place of its end.
+    // Only the last line, without an end, can grow by one byte, at the end of the text.
+    std::string& text = m_text;
+    const auto put = [&text](std::size_t& out, std::string_view part) {
+        std::memmove(text.data() + out, part.data(), part.size());
+        out += part.size();
+    };
+    const auto putChar = [&text](std::size_t& out, char c) {
+        if (out == text.size()) {
+            text.push_back(c);
+        } else {
+            text[out] = c;
+        }
+        ++out;
+    };
+    bool inSection = false;
+    std::size_t out = 0;
     std::size_t pos = 0;
     while (pos < text.size()) {
-        std::size_t end = text.find_first_of("\r\n", pos);
-        std::string_view raw;
-        if (end == std::string_view::npos) {
-            raw = text.substr(pos);
-            pos = text.size();
-        } else {
-            raw = text.substr(pos, end - pos);
-            pos = end + 1;
-            if (text[end] == '\r' && pos < text.size() && text[pos] == '\n') {
-                ++pos;
-            }
+        const std::size_t end = std::min(text.find_first_of("\r\n", pos), text.size());
+        std::size_t next = end;
+        if (next < text.size()) {
+            next +=
+                (text[next] == '\r' && next + 1 < text.size() && text[next + 1] == '\n') ? 2 : 1;
         }
-
-        const std::string_view line = Trim(raw);
+        const std::string_view line = Trim(std::string_view(text).substr(pos, end - pos));
+        pos = next;
         if (line.empty() || line.front() == ';') {
             continue;
         }
         if (line.size() >= 2 && line.front() == '[' && line.back() == ']') {
-            m_sections.push_back(Section{std::string(Trim(line.substr(1, line.size() - 2))), {}});
-            current = &m_sections.back();
+            const std::string_view name = Trim(line.substr(1, line.size() - 2));
+            putChar(out, '[');
+            put(out, name);
+            putChar(out, ']');
+            inSection = true;
+        } else if (!inSection) {
             continue;
-        }
-        if (current == nullptr) {
-            continue;
-        }
-        if (const std::size_t equals = line.find('='); equals != std::string_view::npos) {
-            current->lines.push_back(Line{std::string(Trim(line.substr(0, equals))),
-                                          std::string(Trim(line.substr(equals + 1))), true});
+        } else if (const std::size_t equals = line.find('='); equals != std::string_view::npos) {
+            const std::string_view value = Trim(line.substr(equals + 1));
+            put(out, Trim(line.substr(0, equals)));
+            putChar(out, '=');
+            put(out, value);
         } else {
-            current->lines.push_back(Line{std::string(), std::string(line), false});
+            put(out, line);
         }
+        putChar(out, '\n');
+    }
+    text.resize(out);
+    if (text.capacity() > 2 * text.size() + 4096) {
+        text.shrink_to_fit();
     }
 }
+
+SettingsFile::Line SettingsFile::Classify(std::string_view line) {
+    const std::size_t equals = line.find('=');
+    if (equals == std::string_view::npos) {
+        return Line{std::string(), std::string(line), false};
+    }
+    return Line{std::string(line.substr(0, equals)), std::string(line.substr(equals + 1)), true};
+}
+
+namespace {
+
+bool IsHeader(std::string_view line) {
+    return line.size() >= 2 && line.front() == '[' && line.back() == ']';
+}
+
+std::string_view HeaderName(std::string_view line) {
+    return line.substr(1, line.size() - 2);
+}
+
+// Calls `visit(line, begin)` for each line of the kept text, without its "\n".
+template <typename Visit>
+void ForEachLine(std::string_view text, Visit&& visit) {
+    for (std::size_t pos = 0; pos < text.size();) {
+        const std::size_t end = text.find('\n', pos);
+        visit(text.substr(pos, end - pos), pos);
+        pos = end + 1;
+    }
+}
+
+} // namespace
 
 std::optional<std::string> SettingsFile::Lookup(std::string_view section,
                                                 std::string_view key) const {
     // Only the last section of the name counts; earlier ones are ignored entirely.
-    for (auto s = m_sections.rbegin(); s != m_sections.rend(); ++s) {
-        if (!EqualsIgnoringAsciiCase(s->name, section)) {
-            continue;
-        }
-        for (auto l = s->lines.rbegin(); l != s->lines.rend(); ++l) {
-            if (l->isEntry && EqualsIgnoringAsciiCase(l->key, key)) {
-                return l->value;
+    std::optional<std::string_view> found;
+    bool inMatch = false;
+    ForEachLine(m_text, [&](std::string_view line, std::size_t) {
+        if (IsHeader(line)) {
+            inMatch = EqualsIgnoringAsciiCase(HeaderName(line), section);
+            if (inMatch) {
+                found.reset();
             }
+            return;
         }
+        const std::size_t equals = line.find('=');
+        if (inMatch && equals != std::string_view::npos &&
+            EqualsIgnoringAsciiCase(line.substr(0, equals), key)) {
+            found = line.substr(equals + 1);
+        }
+    });
+    if (!found) {
         return std::nullopt;
     }
-    return std::nullopt;
+    return std::string(*found);
 }
 
 std::int32_t SettingsFile::ReadInteger(std::string_view section, std::string_view key,
@@ -255,74 +324,60 @@ std::int32_t SettingsFile::ReadInteger(std::string_view section, std::string_vie
 }
 
 void SettingsFile::Clear() {
-    m_sections.clear();
+    m_text.clear();
+    m_text.shrink_to_fit();
 }
 
 void SettingsFile::WriteInteger(std::string_view section, std::string_view key,
                                 std::int32_t value) {
-    // The entry goes into the section a lookup would read, so it is found again.
-    Section* target = nullptr;
-    for (auto s = m_sections.rbegin(); s != m_sections.rend(); ++s) {
-        if (EqualsIgnoringAsciiCase(s->name, section)) {
-            target = &*s;
-            break;
+    // The entry goes at the end of the section a lookup would read, so it is found again.
+    std::size_t insertAt = std::string::npos;
+    bool inMatch = false;
+    ForEachLine(m_text, [&](std::string_view line, std::size_t begin) {
+        if (IsHeader(line)) {
+            inMatch = EqualsIgnoringAsciiCase(HeaderName(line), section);
         }
+        if (inMatch) {
+            insertAt = begin + line.size() + 1;
+        }
+    });
+    std::string entry;
+    if (insertAt == std::string::npos) {
+        insertAt = m_text.size();
+        entry.append("[").append(section).append("]\n");
     }
-    if (target == nullptr) {
-        m_sections.push_back(Section{std::string(section), {}});
-        target = &m_sections.back();
-    }
-    target->lines.push_back(Line{std::string(key), std::to_string(value), true});
+    entry.append(key).append("=").append(std::to_string(value)).append("\n");
+    m_text.insert(insertAt, entry);
+}
+
+std::vector<SettingsFile::Section> SettingsFile::Sections() const {
+    std::vector<Section> sections;
+    ForEachLine(m_text, [&](std::string_view line, std::size_t) {
+        if (IsHeader(line)) {
+            sections.push_back(Section{std::string(HeaderName(line)), {}});
+        } else {
+            sections.back().lines.push_back(Classify(line));
+        }
+    });
+    return sections;
 }
 
 std::string SettingsFile::Text() const {
     std::string text;
-    for (const Section& section : m_sections) {
-        text += '[';
-        text += section.name;
-        text += "]\r\n";
-        for (const Line& line : section.lines) {
-            if (line.isEntry) {
-                text += line.key;
-                text += '=';
-            }
-            text += line.value;
+    ForEachLine(m_text, [&](std::string_view line, std::size_t begin) {
+        if (begin > 0 && IsHeader(line)) {
             text += "\r\n";
         }
+        text.append(line).append("\r\n");
+    });
+    if (!m_text.empty()) {
         text += "\r\n";
     }
     return text;
 }
 
 void SettingsFile::Write(const std::string& path) const {
-    const std::string text = Text();
-
-    // A folder at the path cannot be replaced, and a file that grants nobody write permission is
-    // read-only: both fail before anything is opened, also for a user whom the permission bits
-    // would not stop.
-    struct stat status {};
-    if (::stat(path.c_str(), &status) == 0 &&
-        (S_ISDIR(status.st_mode) || (status.st_mode & 0222) == 0)) {
-        throw EFCreateError(path);
-    }
-    // Non-blocking, so that a named pipe without a reader fails at once instead of waiting.
-    UniqueFd file(::open(path.c_str(),
-                         O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666));
-    if (file.Get() < 0) {
-        throw EFCreateError(path);
-    }
-    std::size_t written = 0;
-    while (written < text.size()) {
-        const ssize_t put = RetryOnInterrupt(
-            [&] { return ::write(file.Get(), text.data() + written, text.size() - written); });
-        if (put <= 0) {
-            throw EWriteError();
-        }
-        written += static_cast<std::size_t>(put);
-    }
-    if (!file.Close()) {
-        throw EWriteError();
-    }
+    ReplaceFileContents(path, Text());
 }
 
 } // namespace vorn

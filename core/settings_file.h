@@ -1,7 +1,9 @@
 #pragma once
 // The settings file: INI text beside the executable that keeps the main window's bounds and the
 // list's column widths. The whole file is read into an in-memory copy, looked up there, and the
-// copy is written back whole.
+// copy is written back whole. The copy keeps only the lines that count, each in the form it is
+// written back in, in one string: it never takes more memory than the file, however many lines
+// the file holds.
 
 #include <cstdint>
 #include <optional>
@@ -56,15 +58,21 @@ public:
 
     // Each section as "[name]", its lines, then an empty line; every line ends in CR LF.
     std::string Text() const;
-    // Replaces the file at `path` with Text(): EFCreateError when it cannot be created (a folder
-    // stands there, its folder is not writable, or the file's permissions allow no writing),
-    // EWriteError when fewer bytes were written than asked. The file is closed on every path.
+    // Replaces the file at `path` with Text() as ReplaceFileContents does (file_replacement.h):
+    // a write cut short leaves the old settings in place.
     void Write(const std::string& path) const;
 
-    const std::vector<Section>& Sections() const { return m_sections; }
+    // The copy as sections and lines, built on each call (for inspection and tests).
+    std::vector<Section> Sections() const;
 
 private:
-    std::vector<Section> m_sections;
+    // Drops what no lookup can find (comments, empty lines, lines before the first section,
+    // anything after a NUL byte) and writes each other line as "[name]", "key=value" or its
+    // trimmed text, ended by "\n", in place in m_text.
+    void Compact();
+    static Line Classify(std::string_view line);
+
+    std::string m_text;
 };
 
 } // namespace vorn

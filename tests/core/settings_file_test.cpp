@@ -7,10 +7,16 @@
 #include <optional>
 #include <string>
 
+#include <csignal>
+#include <filesystem>
 #include <gtest/gtest.h>
+#include <malloc.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/time.h>
+#include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 #include "core/exceptions.h"
 
@@ -304,6 +310,151 @@ TEST(SettingsFileDisk, FilesThatCannotBeReplacedThrowEFCreateError) {
     file.Read(readOnly);
     EXPECT_EQ(file.ReadInteger("VornForm", "Left", 0), 5);
     EXPECT_EQ(ReadBytes(readOnly), "[VornForm]\r\nLeft=5\r\n");
+}
+
+// Runs `body` in a child process and returns how it ended: its exit status, or 128 + the signal
+// that ended it.
+template <typename Body>
+int InChild(Body body) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::_exit(body());
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// How a Write ended, as an exit status of a child.
+enum WriteOutcome { kWritten = 0, kCreateError = 1, kWriteError = 2, kOtherError = 3 };
+
+int WriteOutcomeOf(const std::string& path) {
+    try {
+        DefaultSettings().Write(path);
+        return kWritten;
+    } catch (const EFCreateError&) {
+        return kCreateError;
+    } catch (const EWriteError&) {
+        return kWriteError;
+    } catch (...) {
+        return kOtherError;
+    }
+}
+
+std::vector<std::string> Entries(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        names.push_back(entry.path().filename().string());
+    }
+    return names;
+}
+
+TEST(SettingsFileDisk, AWriteCutShortLeavesTheOldSettings) {
+    const std::string old = "[VornForm]\r\nLeft=5\r\n";
+    const struct {
+        const char* what;
+        bool ignoreSignal;
+        int outcome;
+    } cases[] = {
+        {"file-size limit reported as an error", true, kWriteError},
+        {"killed by the file-size limit", false, 128 + SIGXFSZ},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        const std::string path = dir.File("vorn.ini");
+        WriteBytes(path, old);
+        const int outcome = InChild([&] {
+            ::signal(SIGXFSZ, c.ignoreSignal ? SIG_IGN : SIG_DFL);
+            const rlimit limit{40, 40};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+            return WriteOutcomeOf(path);
+        });
+        EXPECT_EQ(outcome, c.outcome) << c.what;
+        EXPECT_EQ(ReadBytes(path), old) << c.what;
+        if (c.ignoreSignal) {
+            EXPECT_EQ(Entries(dir.Path()), std::vector<std::string>{"vorn.ini"}) << c.what;
+        }
+    }
+}
+
+TEST(SettingsFileDisk, ALinkedFileIsReplacedAtItsTargetWithItsPermissions) {
+    TempDir dir;
+    ASSERT_EQ(::mkdir(dir.File("real").c_str(), 0700), 0);
+    const std::string target = dir.File("real/vorn.ini");
+    WriteBytes(target, "[VornForm]\r\nLeft=5\r\n");
+    ASSERT_EQ(::chmod(target.c_str(), 0640), 0);
+    const std::string link = dir.File("vorn.ini");
+    ASSERT_EQ(::symlink("real/vorn.ini", link.c_str()), 0);
+
+    DefaultSettings().Write(link);
+    struct stat status {};
+    ASSERT_EQ(::lstat(link.c_str(), &status), 0);
+    EXPECT_TRUE(S_ISLNK(status.st_mode));
+    EXPECT_EQ(ReadBytes(target), DefaultSettings().Text());
+    ASSERT_EQ(::stat(target.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0640u);
+    EXPECT_EQ(Entries(dir.File("real")), std::vector<std::string>{"vorn.ini"});
+}
+
+TEST(SettingsFileDisk, WhoMayWriteDecidesAndNotWhoMayReplace) {
+    // Root is stopped by no permission bit, so the cases run as an ordinary user.
+    const bool asRoot = ::geteuid() == 0;
+    const std::string old = "[VornForm]\r\nLeft=5\r\n";
+    const struct {
+        const char* what;
+        mode_t folderMode;
+        mode_t fileMode;
+        int outcome;
+    } cases[] = {
+        {"no new file in the folder, the file writable: in place", 0555, 0666, kWritten},
+        {"the folder open to all, the file not writable", 0777, 0644, kCreateError},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        ASSERT_EQ(::chmod(dir.Path().c_str(), 0755), 0);
+        const std::string folder = dir.File("settings");
+        ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
+        const std::string path = folder + "/vorn.ini";
+        WriteBytes(path, old);
+        ASSERT_EQ(::chmod(path.c_str(), c.fileMode), 0);
+        ASSERT_EQ(::chmod(folder.c_str(), c.folderMode), 0);
+        const int outcome = InChild([&] {
+            if (asRoot && (::setgid(65534) != 0 || ::setuid(65534) != 0)) {
+                return 99;
+            }
+            return WriteOutcomeOf(path);
+        });
+        if (outcome == 99) {
+            GTEST_SKIP() << "cannot act as another user";
+        }
+        EXPECT_EQ(outcome, c.outcome) << c.what;
+        EXPECT_EQ(ReadBytes(path), c.outcome == kWritten ? DefaultSettings().Text() : old)
+            << c.what;
+        ::chmod(folder.c_str(), 0700);
+    }
+}
+
+TEST(SettingsFileDisk, AFileOfManyShortLinesIsHeldCompactly) {
+    TempDir dir;
+    const std::string path = dir.File("vorn.ini");
+    std::string text = "[VornForm]\n";
+    while (text.size() < (std::size_t{4} << 20)) {
+        text += "a=1\n";
+    }
+    text += "Width=700\n[Other]\n";
+    WriteBytes(path, text);
+
+    const auto held = [] {
+        const struct mallinfo2 info = ::mallinfo2();
+        return info.uordblks + info.hblkhd;
+    };
+    const std::size_t before = held();
+    SettingsFile file;
+    file.Read(path);
+    const std::size_t after = held();
+    EXPECT_LE(after - std::min(after, before), 2 * text.size());
+    EXPECT_EQ(file.ReadInteger("VornForm", "Width", 0), 700);
+    EXPECT_EQ(file.ReadInteger("VornForm", "a", 0), 1);
 }
 
 TEST(SettingsFileDisk, FullDeviceThrowsEWriteError) {
