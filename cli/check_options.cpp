@@ -1,11 +1,14 @@
 #include "cli/check_options.h"
 
-#include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <optional>
 #include <string_view>
-#include <thread>
+
+#include "core/walk_engine.h"
 
 namespace {
 
@@ -34,13 +37,13 @@ OptionsResult ParseCheckOptions(int argc, const char* const* argv) {
     bool optionsEnded = false;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg(argv[i]);
-        if (optionsEnded || arg.empty() || arg == "-" || (arg[0] != '-' && arg != "/a")) {
+        if (optionsEnded || arg.empty() || arg == "-" || arg[0] != '-') {
             options.paths.emplace_back(arg);
             continue;
         }
         if (arg == "--") {
             optionsEnded = true;
-        } else if (arg == "-a" || arg == "/a") {
+        } else if (arg == "-a") {
             // The window's switch to check after start-up; here every run checks.
         } else if (arg == "--errors") {
             options.errorsOnly = true;
@@ -63,6 +66,17 @@ OptionsResult ParseCheckOptions(int argc, const char* const* argv) {
             if (!limit)
                 return {std::nullopt, "--explain-limit takes a size in bytes, such as 4096 or 64M"};
             options.explainLimit = *limit;
+        } else if (arg == "--null" || arg == "-0") {
+            options.nullSeparated = true;
+        } else if (arg == "--files-from" || arg.starts_with("--files-from=")) {
+            if (arg.starts_with("--files-from="))
+                options.filesFrom = arg.substr(13);
+            else if (i + 1 < argc)
+                options.filesFrom = argv[++i];
+            else
+                return {std::nullopt, "--files-from needs a file"};
+            if (options.filesFrom.empty())
+                return {std::nullopt, "--files-from needs a file"};
         } else if (arg == "--help" || arg == "-h") {
             options.help = true;
         } else if (arg == "--version") {
@@ -88,8 +102,8 @@ OptionsResult ParseCheckOptions(int argc, const char* const* argv) {
         }
     }
     if (options.jobs == 0)
-        options.jobs = std::max(1u, std::thread::hardware_concurrency());
-    if (options.paths.empty() && !options.help && !options.version)
+        options.jobs = vorn::WalkEngine::kDefaultThreads;
+    if (options.paths.empty() && options.filesFrom.empty() && !options.help && !options.version)
         return {std::nullopt, "no path given"};
     return {options, {}};
 }
@@ -101,8 +115,12 @@ bytes are FF D8 and its last two are FF D9. Nothing in between is read.
 
 The paths are sorted in path order; folders are walked recursively in path order;
 only files whose names end in .jpg or .jpeg (any case) are checked; a path is
-checked once. A path that names nothing is skipped without a word, as the window
-does: it is not an error.
+checked once. A path named on the command line or in --files-from that names
+nothing is reported on standard error and makes the exit status 1; paths met in
+folders are skipped without a word unless they are JPEG files. A folder that
+cannot be read or entered, and a path the system refuses to examine, is reported
+as "File open error". Below the named paths, kernel pseudo file systems (proc,
+sysfs) are not walked.
 
 One line is printed per file, in list order whatever the parallelism:
   VERDICT<TAB>PATH
@@ -117,7 +135,13 @@ Options:
   --json         print one JSON object per line: "type" is "file" for a file's
                  verdict and "summary" for the counts; bytes of a name that are not
                  valid UTF-8 are written as \udc80 to \udcff (byte 0x80 to 0xff)
-  --jobs N       check on N threads (default: the number of cores)
+  --jobs N       keep N file-system requests in flight on as many threads
+                 (default: 64, for the latency of cold disks and network shares)
+  --files-from FILE
+                 also check the paths listed in FILE, one per line ("-" reads
+                 standard input); they are taken as command-line paths are
+  -0, --null     the names in --files-from end with a NUL byte instead of a
+                 line break (as find -print0 writes them)
   --summary      end with a line "N Files<TAB>C: n<TAB>E: n" (sound and failed)
   --explain      for an EOI file, walk its marker structure and say why: data
                  appended after the end marker (as phone motion photos carry), or
@@ -130,7 +154,44 @@ Options:
   --version      show the version
   --             end of options: later arguments are paths even if they begin with -
 
-Exit status: 0 every file sound (or no file found), 1 at least one file failed,
-2 a usage error, or the report could not be written.
+Exit status: 0 every file sound (or no file found), 1 at least one file failed
+or a named path names nothing, 2 a usage error, a --files-from file that cannot
+be read, or the report could not be written.
 )";
+}
+
+bool ReadPathList(const std::string& file, bool nullSeparated, std::vector<std::string>& paths,
+                  std::string& error) {
+    const bool standardInput = file == "-";
+    std::FILE* const stream = standardInput ? stdin : std::fopen(file.c_str(), "rb");
+    if (!stream) {
+        error = file + ": " + std::strerror(errno);
+        return false;
+    }
+    const char separator = nullSeparated ? '\0' : '\n';
+    std::string path;
+    char buffer[65536];
+    bool ok = true;
+    for (;;) {
+        const std::size_t n = std::fread(buffer, 1, sizeof buffer, stream);
+        for (std::size_t i = 0; i < n; ++i) {
+            if (buffer[i] != separator) {
+                path += buffer[i];
+            } else if (!path.empty()) {
+                paths.push_back(std::move(path));
+                path.clear();
+            }
+        }
+        if (n < sizeof buffer) {
+            ok = !std::ferror(stream);
+            break;
+        }
+    }
+    if (!path.empty())
+        paths.push_back(std::move(path));
+    if (!ok)
+        error = file + ": " + std::strerror(errno);
+    if (!standardInput)
+        std::fclose(stream);
+    return ok;
 }

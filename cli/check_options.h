@@ -10,13 +10,15 @@
 #include "core/end_marker_explanation.h"
 
 struct CheckOptions {
-    bool errorsOnly = false; // --errors
-    bool json = false;       // --json
-    bool summary = false;    // --summary
-    bool explain = false;    // --explain
-    bool help = false;       // --help
-    bool version = false;    // --version
-    std::size_t jobs = 0;    // --jobs N; 0 until parsed: the number of cores
+    bool errorsOnly = false;    // --errors
+    bool json = false;          // --json
+    bool summary = false;       // --summary
+    bool explain = false;       // --explain
+    bool help = false;          // --help
+    bool version = false;       // --version
+    std::size_t jobs = 0;       // --jobs N; 0 until parsed: the engine's default
+    std::string filesFrom;      // --files-from FILE: "-" is standard input
+    bool nullSeparated = false; // -0, --null: FILE's names end with NUL, not a line break
     // --explain-limit SIZE: the most file data one explanation reads
     std::uint64_t explainLimit = vorn::kDefaultExplanationDataLimit;
     std::vector<std::string> paths;
@@ -28,8 +30,15 @@ struct OptionsResult {
 };
 
 // Parses argv[1..]. Options may stand anywhere; "--" ends them, so a path may begin with "-".
-// "-a" and "/a", the window's check switch, are taken and ignored: vorn-check always checks.
+// "-a", the window's check switch, is taken and ignored: vorn-check always checks. Every
+// parameter that does not begin with "-" is a path ("/a" names the folder a).
 OptionsResult ParseCheckOptions(int argc, const char* const* argv);
+
+// Appends the paths listed in `file` ("-": standard input), each ended by a line break or, with
+// `nullSeparated`, a NUL byte; a last name without its end counts too, empty names do not. The
+// bytes are kept as they are. False with `error` set when the file cannot be read.
+bool ReadPathList(const std::string& file, bool nullSeparated, std::vector<std::string>& paths,
+                  std::string& error);
 
 // The text of --help.
 std::string HelpText();

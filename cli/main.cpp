@@ -1,36 +1,42 @@
 // vorn-check: the check of the Vorn window for scripts, servers and very large collections.
-// It takes paths as the window does, checks each JPEG file on worker threads and prints one
-// line per file in list order.
+// It takes paths as the window does, checks each JPEG file on I/O threads and prints one line
+// per file in list order.
 
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "cli/check_options.h"
-#include "cli/check_pool.h"
 #include "cli/report_format.h"
 #include "cli/top_level_paths.h"
+#include "core/end_marker_explanation.h"
 #include "core/path_order.h"
-#include "core/path_walk.h"
+#include "core/walk_engine.h"
 
 namespace {
 
-constexpr std::size_t kBatchSize = 2048;
-
-// Walks the paths, hands the files to the pool in batches and prints each batch as soon as it is
-// checked, while the next one is being collected: memory holds two batches at the most.
-class Run : public vorn::PathWalk::Visitor {
+// Prints each file's line as the engine hands it over, in list order; memory stays flat
+// however many files follow.
+class Run : public vorn::WalkEngine::Visitor {
 public:
     explicit Run(const CheckOptions& options)
-        : m_options(options)
-        , m_pool(options.jobs, options.explain, options.explainLimit) {}
+        : m_options(options) {}
 
-    bool IsListed(const std::string& path) override { return m_done.Covers(path); }
+    bool IsListed(const std::string& path) override {
+        if (!m_done.Covers(path))
+            return false;
+        // A named path below a folder already walked was reported there if it exists; one
+        // that names nothing is still a mistyped name.
+        if (m_depth == 1 && vorn::ExamineEntry(path) == vorn::EntryKind::Missing)
+            NamedPathMissing(path);
+        return true;
+    }
 
-    void Take(const std::string& path) override {
-        m_batch.push_back(path);
-        if (m_batch.size() >= kBatchSize)
-            Hand();
+    void Take(const std::string& path, vorn::FileResult&& result) override {
+        const bool sound = result.verdict == vorn::MarkerVerdict::Normal;
+        ++(sound ? m_sound : m_failed);
+        if (!sound || !m_options.errorsOnly)
+            Write(ReportLine(result.verdict, path, result.detail, m_options.json));
     }
 
     void ListStarted(std::size_t) override { ++m_depth; }
@@ -39,11 +45,15 @@ public:
         if (m_depth == 1)
             m_done.Add(path);
     }
+    void FolderNotEntered(const std::string& path) override { m_done.AddHole(path); }
 
-    // Prints what is still out; returns the exit status.
+    void NamedPathMissing(const std::string& path) override {
+        std::fprintf(stderr, "vorn-check: %s: no such file or folder\n", path.c_str());
+        m_missing = true;
+    }
+
+    // Ends the report; returns the exit status.
     int Finish() {
-        Hand();
-        Print();
         if (m_options.summary)
             Write(SummaryLine(m_sound + m_failed, m_sound, m_failed, m_options.json));
         // A report cut short (a full disk, a closed pipe) must not pass for a complete one.
@@ -51,43 +61,18 @@ public:
             std::fputs("vorn-check: the report could not be written\n", stderr);
             return 2;
         }
-        return m_failed > 0 ? 1 : 0;
+        return m_failed > 0 || m_missing ? 1 : 0;
     }
 
 private:
-    void Hand() {
-        Print();
-        if (!m_batch.empty())
-            m_pool.Start(std::move(m_batch));
-        m_batch.clear();
-    }
-
-    void Print() {
-        std::vector<FileVerdict> verdicts;
-        const std::vector<std::string> paths = m_pool.Collect(verdicts);
-        std::string text;
-        for (std::size_t i = 0; i < paths.size(); ++i) {
-            const bool sound = verdicts[i].verdict == vorn::MarkerVerdict::Normal;
-            ++(sound ? m_sound : m_failed);
-            if (!sound || !m_options.errorsOnly)
-                text += ReportLine(verdicts[i].verdict, paths[i], verdicts[i].explanation,
-                                   m_options.json);
-        }
-        Write(text);
-    }
-
-    static void Write(const std::string& text) {
-        if (!text.empty())
-            std::fwrite(text.data(), 1, text.size(), stdout);
-    }
+    static void Write(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); }
 
     const CheckOptions& m_options;
-    CheckPool m_pool;
     TopLevelPaths m_done;
-    std::vector<std::string> m_batch;
     int m_depth = 0;
     std::size_t m_sound = 0;
     std::size_t m_failed = 0;
+    bool m_missing = false;
 };
 
 } // namespace
@@ -109,9 +94,31 @@ int main(int argc, char** argv) {
     }
 
     std::vector<std::string> paths = options.paths;
-    vorn::SortPaths(paths);
+    if (!options.filesFrom.empty()) {
+        std::string error;
+        if (!ReadPathList(options.filesFrom, options.nullSeparated, paths, error)) {
+            std::fprintf(stderr, "vorn-check: %s\n", error.c_str());
+            return 2;
+        }
+    }
+    if (paths.size() > 1)
+        vorn::SortPaths(paths);
+
+    vorn::WalkEngine::Options engineOptions;
+    engineOptions.threads = options.jobs;
+    const bool explain = options.explain;
+    const std::uint64_t explainLimit = options.explainLimit;
+    engineOptions.check = [explain, explainLimit](const std::string& path,
+                                                  vorn::FileResult& result) {
+        vorn::EndMarkerExplanation explanation;
+        vorn::MarkerCheckOptions checkOptions;
+        checkOptions.explanation = explain ? &explanation : nullptr;
+        checkOptions.explanationDataLimit = explainLimit;
+        result.verdict = vorn::CheckMarkers(path, checkOptions);
+        if (explain && result.verdict == vorn::MarkerVerdict::Eoi)
+            result.detail = vorn::Describe(explanation);
+    };
     Run run(options);
-    vorn::PathWalk walk(run, vorn::DefaultPathCollator());
-    walk.Walk(paths);
+    vorn::WalkEngine(std::move(engineOptions)).Walk(paths, run);
     return run.Finish();
 }

@@ -29,18 +29,24 @@ bool TopLevelPaths::Covers(std::string_view path) const {
     if (m_paths.contains(std::string(path)))
         return true;
     const vorn::PathRules& rules = vorn::PathRules::Platform();
+    bool below = false;
     for (std::size_t i = 0; i < path.size(); ++i) {
         if (rules.delimiters.find(path[i]) == std::string_view::npos ||
             vorn::IsTrailByte(path, i, rules))
             continue;
-        if (m_folders.contains(std::string(path.substr(0, i + 1))) &&
-            IsPlainBelow(path.substr(i + 1), rules))
-            return true;
+        const std::string folder(path.substr(0, i + 1));
+        below = below || (m_folders.contains(folder) && IsPlainBelow(path.substr(i + 1), rules));
+        if (below && m_holes.contains(folder))
+            return false;
     }
-    return false;
+    return below;
 }
 
 void TopLevelPaths::Add(const std::string& path) {
     m_paths.insert(path);
     m_folders.insert(vorn::WithTrailingDelimiter(path));
+}
+
+void TopLevelPaths::AddHole(const std::string& path) {
+    m_holes.insert(vorn::WithTrailingDelimiter(path));
 }

@@ -1,10 +1,12 @@
 #include "core/file_system.h"
 
 #include <cerrno>
+#include <climits>
 #include <dirent.h>
-#include <memory>
+#include <fcntl.h>
 #include <string_view>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 namespace vorn {
@@ -17,55 +19,190 @@ bool Unusable(const std::string& path) {
     return path.empty() || path.find('\0') != std::string::npos;
 }
 
-struct FolderCloser {
-    void operator()(DIR* dir) const { ::closedir(dir); }
+class Descriptor {
+public:
+    explicit Descriptor(int fd = -1)
+        : m_fd(fd) {}
+    ~Descriptor() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int Get() const { return m_fd; }
+    int Release() {
+        const int fd = m_fd;
+        m_fd = -1;
+        return fd;
+    }
+    void Reset(int fd) {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = fd;
+    }
+
+private:
+    int m_fd;
 };
+
+// A folder descriptor from which `rest` names `path` in a text short enough for one call,
+// opened piece by piece. False (errno set) when a piece cannot be opened or one name alone is
+// too long.
+bool AnchorLongPath(const std::string& path, Descriptor& anchor, std::string& rest) {
+    constexpr std::size_t kPiece = PATH_MAX / 2;
+    std::string_view left(path);
+    int at = AT_FDCWD;
+    if (left.front() == '/') {
+        anchor.Reset(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
+        if (anchor.Get() < 0)
+            return false;
+        at = anchor.Get();
+        left.remove_prefix(1);
+    }
+    while (left.size() >= kPiece) {
+        const std::size_t cut = left.substr(0, kPiece).rfind('/');
+        if (cut == std::string_view::npos || cut == 0) {
+            errno = ENAMETOOLONG;
+            return false;
+        }
+        const std::string piece(left.substr(0, cut));
+        const int next = ::openat(at, piece.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (next < 0)
+            return false;
+        anchor.Reset(next);
+        at = next;
+        left.remove_prefix(cut + 1);
+    }
+    rest.assign(left.empty() ? std::string_view(".") : left);
+    if (at == AT_FDCWD)
+        anchor.Reset(AT_FDCWD);
+    return true;
+}
+
+int StatPath(const std::string& path, struct stat& info, int flags) {
+    if (::fstatat(AT_FDCWD, path.c_str(), &info, flags) == 0)
+        return 0;
+    if (errno != ENAMETOOLONG)
+        return -1;
+    Descriptor anchor;
+    std::string rest;
+    if (!AnchorLongPath(path, anchor, rest))
+        return -1;
+    return ::fstatat(anchor.Get() < 0 ? AT_FDCWD : anchor.Get(), rest.c_str(), &info, flags);
+}
+
+EntryKind KindOfMode(mode_t mode) {
+    if (S_ISDIR(mode))
+        return EntryKind::Folder;
+    return S_ISREG(mode) ? EntryKind::File : EntryKind::Special;
+}
+
+EntryKind KindOfListing(unsigned char type) {
+    switch (type) {
+    case DT_REG:
+        return EntryKind::File;
+    case DT_DIR:
+        return EntryKind::Folder;
+    case DT_FIFO:
+    case DT_CHR:
+    case DT_BLK:
+    case DT_SOCK:
+        return EntryKind::Special;
+    default: // DT_LNK, DT_UNKNOWN: only a stat tells
+        return EntryKind::Unknown;
+    }
+}
+
+// The kernel's own file systems: process and device tables, control files and mirrors of
+// other trees.
+bool IsPseudoFileSystem(long type) {
+    switch (static_cast<unsigned long>(type)) {
+    case 0x9fa0:     // proc
+    case 0x62656572: // sysfs
+    case 0x64626720: // debugfs
+    case 0x74726163: // tracefs
+    case 0x73636673: // securityfs
+    case 0x0027e0eb: // cgroup
+    case 0x63677270: // cgroup2
+    case 0x00001cd1: // devpts
+    case 0xcafe4a11: // bpf
+    case 0x62656570: // configfs
+    case 0x6165676c: // pstore
+    case 0xde5e81e4: // efivarfs
+    case 0x65735543: // fusectl
+    case 0x42494e4d: // binfmt_misc
+    case 0xf97cff8c: // selinuxfs
+    case 0x19800202: // mqueue
+    case 0x6e736673: // nsfs
+        return true;
+    default:
+        return false;
+    }
+}
 
 } // namespace
 
-PathFacts ExaminePath(const std::string& path) {
-    PathFacts facts;
-    if (Unusable(path))
-        return facts;
-    struct stat info {};
-    // stat() follows links, so a link to a folder is a folder; a link loop fails with ELOOP.
-    if (::stat(path.c_str(), &info) == 0) {
-        facts.exists = true;
-        if (S_ISDIR(info.st_mode))
-            facts.folder = FolderIdentity{static_cast<std::uint64_t>(info.st_dev),
-                                          static_cast<std::uint64_t>(info.st_ino)};
-        return facts;
+int OpenPath(const std::string& path, int flags) {
+    if (Unusable(path)) {
+        errno = ENOENT;
+        return -1;
     }
-    // A link that leads nowhere (dangling, or a loop) still exists as an entry: it is taken as
-    // a file, so it is listed and then reported as not openable instead of vanishing silently.
-    facts.exists = ::lstat(path.c_str(), &info) == 0;
-    return facts;
+    const int fd = ::open(path.c_str(), flags);
+    if (fd >= 0 || errno != ENAMETOOLONG)
+        return fd;
+    Descriptor anchor;
+    std::string rest;
+    if (!AnchorLongPath(path, anchor, rest))
+        return -1;
+    return ::openat(anchor.Get() < 0 ? AT_FDCWD : anchor.Get(), rest.c_str(), flags);
 }
 
-std::optional<FolderIdentity> FolderTest(const std::string& path) {
-    return ExaminePath(path).folder;
+EntryKind ExamineEntry(const std::string& path) {
+    if (Unusable(path))
+        return EntryKind::Missing;
+    struct stat info {};
+    // A link is followed, so a link to a folder is a folder.
+    if (StatPath(path, info, 0) == 0)
+        return KindOfMode(info.st_mode);
+    const int error = errno;
+    // A link that leads nowhere (dangling, a loop, a target out of reach) still exists as an
+    // entry: it is reported as not openable instead of vanishing silently.
+    if (StatPath(path, info, AT_SYMLINK_NOFOLLOW) == 0)
+        return EntryKind::Dangling;
+    return error == ENOENT || error == ENOTDIR ? EntryKind::Missing : EntryKind::Refused;
 }
 
-bool FileTest(const std::string& path) {
-    const PathFacts facts = ExaminePath(path);
-    return facts.exists && !facts.folder;
-}
-
-std::vector<std::string> ListFolder(const std::string& folder) {
-    std::vector<std::string> names;
-    if (Unusable(folder))
-        return names;
-    const std::unique_ptr<DIR, FolderCloser> dir(::opendir(folder.c_str()));
+FolderListing ListFolder(const std::string& folder) {
+    FolderListing listing;
+    Descriptor fd(OpenPath(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    struct stat info {};
+    if (fd.Get() < 0 || ::fstat(fd.Get(), &info) != 0)
+        return listing;
+    listing.identity = {static_cast<std::uint64_t>(info.st_dev),
+                        static_cast<std::uint64_t>(info.st_ino)};
+    // A folder that can be read but not searched lists names that lead nowhere: reaching
+    // anything inside takes the search right that looking up "." asks for.
+    const Descriptor entered(::openat(fd.Get(), ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (entered.Get() < 0)
+        return listing;
+    struct statfs system {};
+    listing.pseudo = ::fstatfs(fd.Get(), &system) == 0 && IsPseudoFileSystem(system.f_type);
+    DIR* const dir = ::fdopendir(fd.Get());
     if (!dir)
-        return names;
+        return listing;
+    fd.Release();
+    listing.opened = true;
     // readdir() returns null both at the end and on an error; either way the names read so
     // far are kept.
-    while (const dirent* entry = ::readdir(dir.get())) {
+    while (const dirent* entry = ::readdir(dir)) {
         const std::string_view name(entry->d_name);
-        if (name != "." && name != "..")
-            names.emplace_back(name);
+        if (name == "." || name == "..")
+            continue;
+        listing.names.emplace_back(name);
+        listing.kinds.push_back(KindOfListing(entry->d_type));
     }
-    return names;
+    ::closedir(dir);
+    return listing;
 }
 
 std::string ExecutablePath() {

@@ -1,9 +1,10 @@
 #pragma once
 // The file-system questions the folder walk asks. Paths are byte strings used as they are;
-// "*" and "?" are ordinary characters (a path is a name, never a pattern).
+// "*" and "?" are ordinary characters (a path is a name, never a pattern). A path longer than
+// the system takes in one call is reached piece by piece from the folders on its way, so deep
+// trees work to any depth.
 
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,27 +17,42 @@ struct FolderIdentity {
     friend bool operator==(const FolderIdentity&, const FolderIdentity&) = default;
 };
 
-// What a path names, from one look at the file system.
-struct PathFacts {
-    bool exists = false;                  // the path names something (a dangling link too)
-    std::optional<FolderIdentity> folder; // set when that is a folder, or a link to one
+// What an entry is, as far as the walk needs to know.
+enum class EntryKind : std::uint8_t {
+    Unknown,  // the listing does not tell (a link, or a file system without entry types)
+    File,     // a regular file (a link to one too)
+    Folder,   // a folder (a link to one too)
+    Special,  // a named pipe, device or socket: exists, is never opened for a check
+    Dangling, // a link that leads nowhere or into a loop: exists, cannot be opened
+    Refused,  // the system refuses to say (no permission on the way, a name too long, an I/O
+              // error): the path may name something, so it is not taken for missing
+    Missing,  // names nothing (also an empty path, or one with a NUL byte inside)
 };
-// The folder test and the file test below in one: a walk asks both of every path, and one stat
-// answers both.
-PathFacts ExaminePath(const std::string& path);
 
-// Folder test: the identity of the folder `path` names (a link to a folder counts as a folder),
-// or nothing when it names no folder or cannot be examined.
-std::optional<FolderIdentity> FolderTest(const std::string& path);
+// What `path` names, links followed. One stat; an lstat only when that fails. No date test: a
+// file dated before 1980 is a file.
+EntryKind ExamineEntry(const std::string& path);
 
-// File test: `path` names something that exists and is not a folder (a regular file, a named
-// pipe, a device, a dangling link...). No date test: a file dated before 1980 is a file.
-bool FileTest(const std::string& path);
+// One folder's listing, from one open descriptor.
+struct FolderListing {
+    // False when the folder cannot be opened, listed or entered (searched): nothing inside it
+    // can then be reached by the paths the walk builds.
+    bool opened = false;
+    FolderIdentity identity;
+    // The folder lies on a kernel pseudo file system (proc, sysfs and the like), whose links
+    // lead everywhere and whose files are not photos.
+    bool pseudo = false;
+    // Every entry but "." and ".." (hidden ones too), in the order the system returns them,
+    // with the kind its listing tells. A listing that fails part-way keeps what it read.
+    std::vector<std::string> names;
+    std::vector<EntryKind> kinds;
+};
+// Never throws for anything the file system does.
+FolderListing ListFolder(const std::string& folder);
 
-// The names of every entry of `folder` (hidden ones too) in the order the system returns them,
-// "." and ".." left out. A listing that fails part-way keeps what it read; a folder that cannot
-// be read gives none. Never throws for anything the file system does.
-std::vector<std::string> ListFolder(const std::string& folder);
+// open(2) of `path`, reaching a path too long for one call from the folders on its way.
+// Returns the descriptor or -1 with errno set.
+int OpenPath(const std::string& path, int flags);
 
 // The full path of the running executable, or "" when the system cannot tell.
 std::string ExecutablePath();

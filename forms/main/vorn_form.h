@@ -21,6 +21,9 @@ class TCheckForm;
 class TDropDst;
 class TFileListModel;
 class TProgressForm;
+namespace vorn {
+class PaintThrottle;
+}
 
 namespace Ui {
 class TVornForm;
@@ -91,8 +94,19 @@ private:
     void RecordUserColumnWidth(int column, int width);
 
     // Adding (vorn_form_adding.cpp).
-    void AddPath(const std::string& path);
-    void AddFolder(const std::string& path);
+    class AddingRun;
+    // One list of a walk being shown: the caller's, or a folder's entries.
+    struct AddingCall {
+        int maximum = 0;
+        std::size_t handled = 0;
+        bool windowWasOpen = false;
+        std::unique_ptr<vorn::PaintThrottle> throttle;
+    };
+    AddingCall AddFilesStart(std::size_t count);
+    void AddFilesStep(AddingCall& call, const std::string& path);
+    void AddFilesEnd(AddingCall& call);
+    // A row for a file the walk took; `refused`: a path that cannot be read, an error at once.
+    void AddPath(const std::string& path, bool refused);
     void SuspendListRedraw();
     void ResumeListRedraw();
 

@@ -1,8 +1,11 @@
 // Adding files and folders to the list, the command line and the drop handler.
 //
-// Every path enters through AddFiles, which hands each one to AddPath; AddPath sends folders to
-// AddFolder, which sorts the folder's entries and calls AddFiles again, so the walk is depth
-// first and a subfolder's rows land at its sorted place among its siblings.
+// Every path enters through AddFiles, which runs the walk engine over it: the engine walks
+// folders depth first and hands over each list in order (the caller's, then each folder's
+// sorted entries, as a call nested in the enclosing one), so a subfolder's rows land at its
+// sorted place among its siblings. AddFilesStart, AddFilesStep and AddFilesEnd show a call's
+// start, each of its paths and its end; AddPath makes a row for each file taken. Folders
+// listed ahead on the engine's threads change nothing the user sees.
 //
 // Soundness while a run goes on. The progress dialog closes at the end of every nested call,
 // and pending events are processed after every path, so the main window takes input in the
@@ -28,13 +31,14 @@
 
 #include <algorithm>
 #include <climits>
+#include <exception>
 #include <string_view>
 #include <utility>
 
 #include "core/command_line.h"
-#include "core/file_system.h"
 #include "core/path_order.h"
 #include "core/path_rules.h"
+#include "core/walk_engine.h"
 #include "forms/main/file_list_model.h"
 #include "forms/paint_throttle.h"
 #include "forms/progress/progress_form.h"
@@ -93,50 +97,95 @@ QString DisplayText(std::string_view text) {
 
 } // namespace
 
+// The window's side of a walk: the engine hands over each list (the caller's, then each
+// folder's sorted entries, as nested calls) and each path in order, and this shows them.
+class TVornForm::AddingRun : public vorn::WalkEngine::Visitor {
+public:
+    explicit AddingRun(TVornForm& form)
+        : m_form(form) {}
+
+    bool IsListed(const std::string& path) override { return m_form.m_fileList->IsListed(path); }
+    void Take(const std::string& path, vorn::FileResult&&) override { m_form.AddPath(path, false); }
+    void Refused(const std::string& path) override { m_form.AddPath(path, true); }
+    void ListStarted(std::size_t count) override { m_calls.push_back(m_form.AddFilesStart(count)); }
+    void PathHandled(const std::string& path) override {
+        m_form.AddFilesStep(m_calls.back(), path);
+    }
+    bool Stopped() override {
+        // A call stops taking paths once the main window has been closed meanwhile; a call on
+        // a window that was never shown goes to its end.
+        return m_calls.back().windowWasOpen && !m_form.isVisible();
+    }
+    void ListEnded() override {
+        AddingCall call = std::move(m_calls.back());
+        m_calls.pop_back();
+        m_form.AddFilesEnd(call);
+    }
+
+private:
+    TVornForm& m_form;
+    std::vector<AddingCall> m_calls;
+};
+
 void TVornForm::AddFiles(const std::vector<std::string>& paths) {
+    AddingRun run(*this);
+    vorn::WalkEngine::Options options;
+    // A walk started inside another (a drop while a folder is walked) does not enter the
+    // folders the enclosing walk is inside.
+    options.foldersBeingWalked = &m_foldersBeingWalked;
+    vorn::WalkEngine(std::move(options)).Walk(paths, run);
+}
+
+TVornForm::AddingCall TVornForm::AddFilesStart(std::size_t count) {
     TProgressForm* const dialog = m_progressForm;
-    QLabel* const nameLabel = dialog->FileNameLabel();
     QProgressBar* const bar = dialog->ProgressBar();
-    // A run stops taking paths once the main window has been closed meanwhile; a run on a
-    // window that was never shown goes to its end.
-    const bool windowWasOpen = isVisible();
+    AddingCall call;
+    call.windowWasOpen = isVisible();
+    SuspendListRedraw();
+    call.maximum = static_cast<int>(std::min<std::size_t>(count, INT_MAX));
+    bar->setValue(0);
+    bar->setMaximum(call.maximum);
+    // A hidden dialog is shown (it places itself and disables the main window); a visible
+    // one, shown by an enclosing call, is only brought to the front.
+    if (dialog->isVisible())
+        dialog->raise();
+    else
+        dialog->show();
+    call.throttle = std::make_unique<vorn::PaintThrottle>(dialog);
+    return call;
+}
 
+void TVornForm::AddFilesStep(AddingCall& call, const std::string& path) {
+    TProgressForm* const dialog = m_progressForm;
+    QProgressBar* const bar = dialog->ProgressBar();
+    dialog->setWindowTitle(DisplayText(vorn::FolderPart(path)));
+    dialog->FileNameLabel()->setText(DisplayText(vorn::NamePart(path)));
+    // The bar shows this call's own progress, also after a nested call (a folder's walk) has
+    // reset it for its entries.
+    if (bar->maximum() != call.maximum)
+        bar->setMaximum(call.maximum);
+    ++call.handled;
+    bar->setValue(static_cast<int>(std::min<std::size_t>(call.handled, INT_MAX)));
+    call.throttle->ProcessEvents();
+}
+
+void TVornForm::AddFilesEnd(AddingCall& call) {
+    TProgressForm* const dialog = m_progressForm;
+    // On a failure's way out only the redraw is resumed and the dialog closed (which enables
+    // the main window): the rest is the finish of a run that went through.
+    const bool failing = std::uncaught_exceptions() > 0;
     {
-        SuspendListRedraw();
         const ScopeExit resumeRedraw([this] { ResumeListRedraw(); });
-
-        const int maximum = static_cast<int>(std::min<std::size_t>(paths.size(), INT_MAX));
-        bar->setValue(0);
-        bar->setMaximum(maximum);
-        // A hidden dialog is shown (it places itself and disables the main window); a visible
-        // one, shown by an enclosing call, is only brought to the front.
-        if (dialog->isVisible())
-            dialog->raise();
-        else
-            dialog->show();
         {
             // Closing runs on every way out; it enables the main window also when the dialog
             // is already hidden.
             const ScopeExit closeDialog([dialog] { dialog->close(); });
-            vorn::PaintThrottle throttle(dialog);
-            const std::size_t count = paths.size();
-            for (std::size_t i = 0; i < count; ++i) {
-                if (windowWasOpen && !isVisible())
-                    break;
-                const std::string& path = paths[i];
-                AddPath(path);
-                dialog->setWindowTitle(DisplayText(vorn::FolderPart(path)));
-                nameLabel->setText(DisplayText(vorn::NamePart(path)));
-                // The bar shows this call's own progress, also after a nested call (a folder's
-                // walk) has reset it for its entries.
-                if (bar->maximum() != maximum)
-                    bar->setMaximum(maximum);
-                bar->setValue(static_cast<int>(std::min<std::size_t>(i + 1, INT_MAX)));
-                throttle.ProcessEvents();
-            }
+            call.throttle.reset();
         }
-        bar->setValue(0);
-        nameLabel->clear();
+        if (failing)
+            return;
+        dialog->ProgressBar()->setValue(0);
+        dialog->FileNameLabel()->clear();
 
         // Two or more rows and none selected: select the first (the selection only, the
         // current row stays as it is). One row is left unselected.
@@ -151,39 +200,16 @@ void TVornForm::AddFiles(const std::vector<std::string>& paths) {
         FileListView()->setFocus();
 }
 
-void TVornForm::AddPath(const std::string& path) {
-    if (path.empty() || m_fileList->IsListed(path))
-        return;
-    // The folder test comes first: a folder named album.jpg is walked, not listed. One look at
-    // the file system answers both the folder and the file test.
-    const vorn::PathFacts facts = vorn::ExaminePath(path);
-    if (const std::optional<vorn::FolderIdentity>& folder = facts.folder) {
-        // A folder already being walked (reached again through a link to one of its own
-        // ancestors, or a bind mount) is not entered again, so such a loop ends here.
-        if (std::find(m_foldersBeingWalked.begin(), m_foldersBeingWalked.end(), *folder) !=
-            m_foldersBeingWalked.end())
-            return;
-        m_foldersBeingWalked.push_back(*folder);
-        const ScopeExit leave([this] { m_foldersBeingWalked.pop_back(); });
-        AddFolder(path);
-        return;
-    }
-    if (!facts.exists || !vorn::HasJpegExtension(path))
-        return;
+void TVornForm::AddPath(const std::string& path, bool refused) {
     m_fileList->AppendRow(path);
-}
-
-void TVornForm::AddFolder(const std::string& path) {
-    const std::string folder = vorn::WithTrailingDelimiter(path);
-    const std::vector<std::string> names = vorn::ListFolder(folder);
-    if (names.empty())
-        return;
-    std::vector<std::string> entries;
-    entries.reserve(names.size());
-    for (const std::string& name : names)
-        entries.push_back(folder + name);
-    vorn::SortPaths(entries);
-    AddFiles(entries);
+    // What cannot be read or entered is an error at once, so the status bar and the error
+    // search count it before any check.
+    if (refused) {
+        const int row = m_fileList->Count() - 1;
+        m_fileList->SetState(row, isError);
+        m_fileList->SetErrorText(
+            row, std::string(vorn::VerdictErrorText(vorn::MarkerVerdict::OpenError)));
+    }
 }
 
 void TVornForm::SuspendListRedraw() {

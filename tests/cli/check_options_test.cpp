@@ -25,10 +25,14 @@ TEST(CheckOptions, OptionsStandAnywhereAndPathsKeepTheirOrder) {
 }
 
 TEST(CheckOptions, DoubleDashEndsOptionsAndTheWindowSwitchIsIgnored) {
-    const OptionsResult result = Parse({"-a", "--", "--json", "-x"});
+    const OptionsResult result = Parse({"-a", "/a", "--", "--json", "-x"});
     ASSERT_TRUE(result.options) << result.error;
     EXPECT_FALSE(result.options->json);
-    EXPECT_EQ(result.options->paths, (std::vector<std::string>{"--json", "-x"}));
+    EXPECT_EQ(result.options->paths, (std::vector<std::string>{"/a", "--json", "-x"}));
+    const OptionsResult list = Parse({"-0", "--files-from", "-"});
+    ASSERT_TRUE(list.options) << list.error;
+    EXPECT_TRUE(list.options->nullSeparated);
+    EXPECT_EQ(list.options->filesFrom, "-");
 }
 
 TEST(CheckOptions, DefaultJobsIsAtLeastOne) {
@@ -51,6 +55,8 @@ TEST(CheckOptions, UsageErrors) {
         {"--explain-limit=1T", "x"},
         {"--explain-limit=M", "x"},
         {"--explain-limit=20000000000G", "x"}, // beyond 64 bits
+        {"--files-from"},                      // no file
+        {"--files-from=", "x"},                // an empty name
     };
     for (const auto& args : cases) {
         const OptionsResult result = Parse(args);
@@ -80,5 +86,5 @@ TEST(CheckOptions, ExplainLimitTakesASize) {
 TEST(CheckOptions, HelpAndVersionNeedNoPath) {
     EXPECT_TRUE(Parse({"--help"}).options->help);
     EXPECT_TRUE(Parse({"--version"}).options->version);
-    EXPECT_NE(HelpText().find("not an error"), std::string::npos);
+    EXPECT_NE(HelpText().find("--files-from"), std::string::npos);
 }

@@ -21,13 +21,25 @@ struct Outcome {
     std::string out;
 };
 
-Outcome RunCheck(const std::vector<std::string>& args, const char* output = nullptr) {
+// How the program is started besides its arguments.
+struct Start {
+    const char* output = nullptr; // standard output goes there instead of into Outcome::out
+    const char* input = nullptr;  // standard input comes from there
+    bool ordinaryUser = false;    // run without root's rights; status 77 when that cannot be
+};
+
+Outcome RunCheck(const std::vector<std::string>& args, Start start = {}) {
     int pipeFds[2];
     if (::pipe(pipeFds) != 0)
         return {};
     const pid_t pid = ::fork();
     if (pid == 0) {
-        ::dup2(output ? ::open(output, O_WRONLY) : pipeFds[1], 1);
+        if (start.ordinaryUser && ::geteuid() == 0 &&
+            (::setgid(65534) != 0 || ::setuid(65534) != 0))
+            ::_exit(77);
+        if (start.input)
+            ::dup2(::open(start.input, O_RDONLY), 0);
+        ::dup2(start.output ? ::open(start.output, O_WRONLY) : pipeFds[1], 1);
         ::close(pipeFds[0]);
         ::close(pipeFds[1]);
         std::vector<char*> argv{const_cast<char*>(VORN_CHECK_EXE)};
@@ -91,8 +103,11 @@ TEST_F(VornCheck, ExitStatusAndFilters) {
     Write(P("ok.jpg"), kSound);
     Write(P("bad.jpg"), kBadEnd);
     EXPECT_EQ(RunCheck({P("ok.jpg")}).status, 0);
-    EXPECT_EQ(RunCheck({P("missing.jpg")}).status, 0) << "a path that names nothing is no error";
+    EXPECT_EQ(RunCheck({P("missing.jpg")}).status, 1) << "a mistyped path is no success";
     EXPECT_EQ(RunCheck({P("missing.jpg")}).out, "");
+    // Paths met in a walk keep their rule: a folder without photos is no error.
+    fs::create_directory(P("empty"));
+    EXPECT_EQ(RunCheck({P("empty")}).status, 0);
     EXPECT_EQ(RunCheck({"--no-such-option", P("ok.jpg")}).status, 2);
     EXPECT_EQ(RunCheck({}).status, 2);
 
@@ -180,5 +195,89 @@ TEST_F(VornCheck, AnotherTextOfAWalkedFileIsListedAgain) {
 
 TEST_F(VornCheck, AReportThatCannotBeWrittenIsNoSuccess) {
     Write(P("ok.jpg"), kSound);
-    EXPECT_EQ(RunCheck({P("ok.jpg")}, "/dev/full").status, 2);
+    EXPECT_EQ(RunCheck({P("ok.jpg")}, {.output = "/dev/full"}).status, 2);
+}
+
+TEST_F(VornCheck, FilesFromTakesPathsAsTheCommandLineDoes) {
+    Write(P("d/b.jpg"), kSound);
+    Write(P("d/a b.jpg"), kBadEnd);
+    Write(P("d/sub/c.jpg"), kSound);
+    const std::string expected =
+        "EOI\t" + P("d/a b.jpg") + "\nOK\t" + P("d/b.jpg") + "\nOK\t" + P("d/sub/c.jpg") + "\n";
+    struct Case {
+        std::string list;
+        std::vector<std::string> args;
+    };
+    const std::vector<Case> cases = {
+        {P("d/sub") + "\n" + P("d/b.jpg") + "\n" + P("d/a b.jpg"), {"--files-from"}},
+        {P("d/sub") + "\n\n" + P("d/b.jpg") + "\n", {"--files-from"}},
+        {P("d/sub") + '\0' + P("d/b.jpg") + '\0', {"-0", "--files-from"}},
+        {P("d/b.jpg") + '\0' + P("d/sub"), {"--null", "--files-from"}},
+    };
+    for (const Case& c : cases) {
+        Write(P("list"), c.list);
+        std::vector<std::string> args = c.args;
+        args.push_back(P("list"));
+        args.push_back(P("d/a b.jpg"));
+        EXPECT_EQ(RunCheck(args).out, expected) << c.list;
+        args[args.size() - 2] = "-";
+        EXPECT_EQ(RunCheck(args, {.input = P("list").c_str()}).out, expected) << c.list;
+    }
+    EXPECT_EQ(RunCheck({"--files-from", P("no-list")}).status, 2);
+}
+
+// A path named on the command line that names nothing is said on standard error; the check of
+// the other paths goes on.
+TEST_F(VornCheck, AMistypedPathIsReported) {
+    Write(P("d/x.jpg"), kSound);
+    for (const std::string& missing : {P("2O24"), P("d/y.jpg")}) {
+        int errorFds[2];
+        ASSERT_EQ(::pipe(errorFds), 0);
+        const int saved = ::dup(2);
+        ::dup2(errorFds[1], 2);
+        const Outcome result = RunCheck({P("d"), missing});
+        ::dup2(saved, 2);
+        ::close(saved);
+        ::close(errorFds[1]);
+        char buffer[4096];
+        const ssize_t n = ::read(errorFds[0], buffer, sizeof buffer);
+        ::close(errorFds[0]);
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.out, "OK\t" + P("d/x.jpg") + "\n");
+        EXPECT_EQ(std::string(buffer, n > 0 ? std::size_t(n) : 0),
+                  "vorn-check: " + missing + ": no such file or folder\n");
+    }
+}
+
+// What cannot be read is a failure, never a silent success; a later path below a folder that
+// was not entered is still checked.
+TEST_F(VornCheck, WhatCannotBeReadIsAFileOpenError) {
+    Write(P("locked/x.jpg"), kBadEnd);
+    Write(P("unsearchable/y.jpg"), kBadEnd);
+    Write(P("enter-only/z.jpg"), kBadEnd);
+    Write(P("loop/w.jpg"), kSound);
+    fs::create_directory_symlink(P("loop"), P("loop/again"));
+    ::chmod(m_root.c_str(), 0755);
+    ::chmod(P("locked").c_str(), 0700);
+    ::chmod(P("unsearchable").c_str(), 0744);
+    ::chmod(P("enter-only").c_str(), 0711);
+    const Outcome result =
+        RunCheck({"--summary", P("locked"), P("unsearchable"), P("locked/x.jpg"), P("enter-only"),
+                  P("enter-only/z.jpg"), P("loop"), P("loop/again/w.jpg")},
+                 {.ordinaryUser = true});
+    if (result.status == 77)
+        GTEST_SKIP() << "cannot act as an ordinary user";
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out,
+              "File open error\t" + P("enter-only") + "\nEOI\t" + P("enter-only/z.jpg") +
+                  "\nFile open error\t" + P("locked") + "\nFile open error\t" + P("locked/x.jpg") +
+                  "\nOK\t" + P("loop/w.jpg") + "\nOK\t" + P("loop/again/w.jpg") +
+                  "\nFile open error\t" + P("unsearchable") + "\n7 Files\tC: 2\tE: 5\n");
+}
+
+TEST_F(VornCheck, TheWindowsSwitchNamesAPath) {
+    Write(P("a/x.jpg"), kSound);
+    ASSERT_EQ(::chdir(m_root.c_str()), 0);
+    EXPECT_EQ(RunCheck({"a"}).out, "OK\ta/x.jpg\n");
+    EXPECT_EQ(RunCheck({"/a"}).status, 1) << "no folder /a here";
 }

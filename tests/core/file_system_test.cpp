@@ -40,7 +40,7 @@ protected:
     }
 
     std::vector<std::string> SortedListing(const std::string& relative) const {
-        std::vector<std::string> names = ListFolder(Path(relative));
+        std::vector<std::string> names = ListFolder(Path(relative)).names;
         std::sort(names.begin(), names.end());
         return names;
     }
@@ -59,46 +59,42 @@ TEST_F(FileSystemTest, WhatCountsAsFolderAndAsFile) {
     ASSERT_EQ(::mkfifo(Path("pipe.jpg").c_str(), 0600), 0);
     Touch("star*?.jpg");
 
-    struct Case {
-        std::string path;
-        bool folder;
-        bool file;
-    };
-    const std::vector<Case> cases = {
-        {Path("a.jpg"), false, true},
-        {Path("album.jpg"), true, false},
-        {Path("album.jpg/"), true, false},
-        {Path("to_folder"), true, false},
-        {Path("to_file"), false, true},
+    using enum EntryKind;
+    const std::vector<std::pair<std::string, EntryKind>> cases = {
+        {Path("a.jpg"), File},
+        {Path("album.jpg"), Folder},
+        {Path("album.jpg/"), Folder},
+        {Path("to_folder"), Folder},
+        {Path("to_file"), File},
         // Links that lead nowhere still exist as entries.
-        {Path("dangling.jpg"), false, true},
-        {Path("loop1"), false, true},
-        {Path("pipe.jpg"), false, true},
-        {"/dev/null", false, true},
-        {Path("missing.jpg"), false, false},
-        {Path("a.jpg/inside"), false, false},
-        {"", false, false},
+        {Path("dangling.jpg"), Dangling},
+        {Path("loop1"), Dangling},
+        {Path("pipe.jpg"), Special},
+        {"/dev/null", Special},
+        {Path("missing.jpg"), Missing},
+        {Path("a.jpg/inside"), Missing},
+        {"", Missing},
         // A name, never a pattern: "*" matches only itself.
-        {Path("*.jpg"), false, false},
-        {Path("a.*"), false, false},
-        {Path("star*?.jpg"), false, true},
-        {Path("a.jpg") + std::string("\0x", 2), false, false},
-        {m_root + std::string("\0", 1), false, false},
+        {Path("*.jpg"), Missing},
+        {Path("a.*"), Missing},
+        {Path("star*?.jpg"), File},
+        {Path("a.jpg") + std::string("\0x", 2), Missing},
+        {m_root + std::string("\0", 1), Missing},
+        // One name longer than the system takes may still name something: it is not missing.
+        {Path(std::string(300, 'n')), Refused},
     };
-    for (const Case& c : cases) {
-        EXPECT_EQ(FolderTest(c.path).has_value(), c.folder) << c.path;
-        EXPECT_EQ(FileTest(c.path), c.file) << c.path;
-    }
+    for (const auto& [path, kind] : cases)
+        EXPECT_EQ(ExamineEntry(path), kind) << path;
 }
 
 TEST_F(FileSystemTest, FileDatedBefore1980IsAFile) {
     Touch("old.jpg");
     const timeval epoch[2] = {{0, 0}, {0, 0}};
     ASSERT_EQ(::utimes(Path("old.jpg").c_str(), epoch), 0);
-    EXPECT_TRUE(FileTest(Path("old.jpg")));
+    EXPECT_EQ(ExamineEntry(Path("old.jpg")), EntryKind::File);
     const timeval beforeEpoch[2] = {{-86400, 0}, {-86400, 0}};
     ASSERT_EQ(::utimes(Path("old.jpg").c_str(), beforeEpoch), 0);
-    EXPECT_TRUE(FileTest(Path("old.jpg")));
+    EXPECT_EQ(ExamineEntry(Path("old.jpg")), EntryKind::File);
 }
 
 TEST_F(FileSystemTest, FolderIdentityIsThePathsTarget) {
@@ -107,14 +103,13 @@ TEST_F(FileSystemTest, FolderIdentityIsThePathsTarget) {
     Link(".", "f/self");
     Link(Path("f"), "to_f");
 
-    const auto f = FolderTest(Path("f"));
-    ASSERT_TRUE(f.has_value());
+    const FolderListing f = ListFolder(Path("f"));
+    ASSERT_TRUE(f.opened);
+    EXPECT_FALSE(f.pseudo);
     // A link back into its own folder shows as that very folder, however deep the path.
-    EXPECT_EQ(FolderTest(Path("f/self")), f);
-    EXPECT_EQ(FolderTest(Path("f/self/self/self")), f);
-    EXPECT_EQ(FolderTest(Path("to_f")), f);
-    EXPECT_EQ(FolderTest(Path("f/../f")), f);
-    EXPECT_NE(FolderTest(Path("g")), f);
+    for (const char* other : {"f/self", "f/self/self/self", "to_f", "f/../f"})
+        EXPECT_EQ(ListFolder(Path(other)).identity, f.identity) << other;
+    EXPECT_NE(ListFolder(Path("g")).identity, f.identity);
 }
 
 TEST_F(FileSystemTest, ListingHoldsEveryEntryButDotAndDotDot) {
@@ -135,29 +130,41 @@ TEST_F(FileSystemTest, ListingHoldsEveryEntryButDotAndDotDot) {
     EXPECT_EQ(SortedListing("f"), expected);
     EXPECT_EQ(SortedListing("f/self"), expected);
     EXPECT_EQ(SortedListing("f/self/"), expected);
-    EXPECT_TRUE(ListFolder(Path("f/A")).empty());
+    EXPECT_TRUE(ListFolder(Path("f/A")).names.empty());
+    // The listing tells the kinds it knows; links are left to a stat.
+    const FolderListing listing = ListFolder(Path("f"));
+    for (std::size_t i = 0; i < listing.names.size(); ++i) {
+        const EntryKind kind =
+            listing.names[i] == "A" || listing.names[i] == ".cache"        ? EntryKind::Folder
+            : listing.names[i] == "self" || listing.names[i] == "dangling" ? EntryKind::Unknown
+                                                                           : EntryKind::File;
+        EXPECT_EQ(listing.kinds[i], kind) << listing.names[i];
+    }
 }
 
 TEST_F(FileSystemTest, ListingWorksUnderANonUtf8Folder) {
     const std::string odd = "\xFF\xFE folder";
     Folder(odd);
     Touch(odd + "/a.jpg");
-    EXPECT_TRUE(FolderTest(Path(odd)).has_value());
-    EXPECT_EQ(ListFolder(Path(odd)), std::vector<std::string>{"a.jpg"});
-    EXPECT_TRUE(FileTest(Path(odd + "/a.jpg")));
+    EXPECT_EQ(ExamineEntry(Path(odd)), EntryKind::Folder);
+    EXPECT_EQ(ListFolder(Path(odd)).names, std::vector<std::string>{"a.jpg"});
+    EXPECT_EQ(ExamineEntry(Path(odd + "/a.jpg")), EntryKind::File);
 }
 
 TEST_F(FileSystemTest, WhatCannotBeListedGivesNothing) {
     Touch("file.jpg");
     for (const std::string& path : {Path("missing"), Path("file.jpg"), std::string(),
                                     std::string("/dev/null"), m_root + std::string("\0", 1)})
-        EXPECT_TRUE(ListFolder(path).empty()) << path;
+        EXPECT_FALSE(ListFolder(path).opened) << path;
 }
 
-TEST_F(FileSystemTest, FolderWithoutPermissionGivesNothing) {
+TEST_F(FileSystemTest, FolderWithoutPermissionIsRefused) {
     Folder("locked");
     Touch("locked/a.jpg");
+    Folder("unsearchable");
+    Touch("unsearchable/a.jpg");
     ASSERT_EQ(::chmod(Path("locked").c_str(), 0), 0);
+    ASSERT_EQ(::chmod(Path("unsearchable").c_str(), 0744), 0);
     // root reads every folder: ask as an ordinary user for a moment, with the way there open.
     const bool asRoot = ::geteuid() == 0;
     if (asRoot) {
@@ -165,18 +172,20 @@ TEST_F(FileSystemTest, FolderWithoutPermissionGivesNothing) {
         if (::seteuid(65534) != 0)
             GTEST_SKIP() << "cannot act as another user";
     }
-    const bool isFolder = FolderTest(Path("locked")).has_value();
-    const std::vector<std::string> names = ListFolder(Path("locked"));
-    const bool isFile = FileTest(Path("locked/a.jpg"));
+    const EntryKind folder = ExamineEntry(Path("locked"));
+    const FolderListing locked = ListFolder(Path("locked"));
+    const FolderListing unsearchable = ListFolder(Path("unsearchable"));
+    const EntryKind inside = ExamineEntry(Path("locked/a.jpg"));
     if (asRoot) {
         ASSERT_EQ(::seteuid(0), 0);
     }
-    EXPECT_TRUE(isFolder);
-    EXPECT_TRUE(names.empty());
-    EXPECT_FALSE(isFile);
+    EXPECT_EQ(folder, EntryKind::Folder);
+    EXPECT_FALSE(locked.opened);
+    EXPECT_FALSE(unsearchable.opened);
+    EXPECT_EQ(inside, EntryKind::Refused);
 }
 
-TEST_F(FileSystemTest, LongPathsWorkUpToTheLimitAndFailBeyondIt) {
+TEST_F(FileSystemTest, LongPathsWorkBeyondTheLimitPieceByPiece) {
     // Nest folders of 200-byte names until the path is close to 4,000 bytes.
     const std::string segment(200, 's');
     std::string relative = "deep";
@@ -190,18 +199,24 @@ TEST_F(FileSystemTest, LongPathsWorkUpToTheLimitAndFailBeyondIt) {
     const std::string name = "x.jpg";
     ASSERT_EQ(::close(::creat((deep + "/" + name).c_str(), 0600)), 0);
 
-    EXPECT_TRUE(FolderTest(deep).has_value());
-    EXPECT_EQ(ListFolder(deep), std::vector<std::string>{name});
-    EXPECT_TRUE(FileTest(deep + "/" + name));
-
-    // Beyond the system's path length every question fails quietly.
-    std::string tooLong = deep;
-    while (tooLong.size() <= 5000)
-        tooLong += "/" + segment;
-    EXPECT_FALSE(FolderTest(tooLong).has_value());
-    EXPECT_FALSE(FileTest(tooLong));
-    EXPECT_TRUE(ListFolder(tooLong).empty());
-    EXPECT_FALSE(FileTest(std::string(100000, 'a')));
+    // Beyond the system's path length the questions are asked piece by piece.
+    std::string longer = deep;
+    const int at = ::open(deep.c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(at, 0);
+    ASSERT_EQ(::mkdirat(at, segment.c_str(), 0700), 0);
+    ::close(at);
+    longer += "/" + segment + "/../" + segment + "/.";
+    while (longer.size() <= 5000)
+        longer += "/.";
+    ASSERT_EQ(::open(longer.c_str(), O_RDONLY), -1);
+    EXPECT_EQ(ExamineEntry(longer), EntryKind::Folder);
+    EXPECT_EQ(ExamineEntry(longer + "/../" + name), EntryKind::File);
+    EXPECT_TRUE(ListFolder(longer).opened);
+    const int fd = OpenPath(longer + "/../" + name, O_RDONLY);
+    EXPECT_GE(fd, 0);
+    ::close(fd);
+    EXPECT_EQ(ExamineEntry(longer + "/missing"), EntryKind::Missing);
+    EXPECT_EQ(ExamineEntry(std::string(100000, 'a')), EntryKind::Refused);
 }
 
 TEST(ExecutablePathTest, NamesThisTestProgram) {
@@ -210,7 +225,7 @@ TEST(ExecutablePathTest, NamesThisTestProgram) {
     EXPECT_EQ(path.front(), '/');
     // The name this program was started by leads to the same file, links resolved.
     EXPECT_EQ(path, fs::canonical(program_invocation_name).string());
-    EXPECT_TRUE(FileTest(path));
+    EXPECT_EQ(ExamineEntry(path), EntryKind::File);
 }
 
 } // namespace

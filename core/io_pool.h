@@ -1,0 +1,74 @@
+#pragma once
+// A pool of threads for file-system requests that mostly wait (a cold disk, a network share),
+// so it is sized by the number of requests worth keeping in flight, not by the number of cores.
+// Threads start only when a task finds no idle one, so a run of one file starts one thread.
+//
+// A task is run once, by a worker or by the thread that waits for it (Wait runs a task that no
+// worker has started yet on the waiting thread, so waiting never depends on a free worker).
+// The destructor drops the tasks not started, waits for the running ones and joins every
+// thread: a pool that goes out of scope leaves no thread behind.
+
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace vorn {
+
+class IoPool {
+public:
+    class Task {
+    public:
+        virtual ~Task() = default;
+        bool Done() const { return m_state.load(std::memory_order_acquire) == kDone; }
+
+    protected:
+        // Runs on a worker or on a waiting thread; must not throw.
+        virtual void Run() noexcept = 0;
+
+    private:
+        friend class IoPool;
+        static constexpr int kPending = 0;
+        static constexpr int kRunning = 1;
+        static constexpr int kDone = 2;
+        std::atomic<int> m_state{kPending};
+    };
+
+    explicit IoPool(std::size_t maxThreads);
+    ~IoPool();
+    IoPool(const IoPool&) = delete;
+    IoPool& operator=(const IoPool&) = delete;
+
+    // Queues `task`; tasks start in the order they were submitted.
+    void Submit(std::shared_ptr<Task> task);
+    // Returns once `task` has run, running it here when no worker has started it.
+    void Wait(Task& task);
+    // Runs `task` here when no one has started it yet; false when someone has.
+    bool RunHere(Task& task);
+    // Returns once some task has finished since `seen` (a value of Completions()).
+    void WaitForCompletion(std::uint64_t seen);
+    std::uint64_t Completions() const { return m_completions.load(std::memory_order_acquire); }
+    // The threads started so far.
+    std::size_t Threads() const;
+
+private:
+    void Work();
+
+    const std::size_t m_maxThreads;
+    mutable std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::condition_variable m_finished;
+    std::deque<std::shared_ptr<Task>> m_queue;
+    std::vector<std::thread> m_threads;
+    std::size_t m_idle = 0;
+    std::atomic<std::size_t> m_waiters{0};
+    std::atomic<std::uint64_t> m_completions{0};
+    bool m_stopping = false;
+};
+
+} // namespace vorn

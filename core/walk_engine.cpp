@@ -1,0 +1,327 @@
+#include "core/walk_engine.h"
+
+#include <algorithm>
+#include <exception>
+#include <memory>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+
+#include "core/io_pool.h"
+#include "core/path_order.h"
+#include "core/path_rules.h"
+
+namespace vorn {
+
+namespace {
+
+struct EntryTask;
+
+struct Entry {
+    std::string path;
+    EntryKind kind = EntryKind::Unknown;
+    std::shared_ptr<EntryTask> task;
+    std::uint64_t sequence = 0; // submission order of the task
+    // Listed in a folder of a pseudo file system, whose links lead anywhere: not entered.
+    bool inPseudo = false;
+};
+
+using PathList = std::vector<Entry>;
+
+// The file-system work for one entry: examine it when its type is unknown, then list it when it
+// is a folder or check it when it is a JPEG file.
+struct EntryTask final : IoPool::Task {
+    EntryTask(std::string entryPath, EntryKind entryKind, const WalkEngine::Options& options)
+        : path(std::move(entryPath))
+        , kind(entryKind)
+        , m_options(options) {}
+
+    const std::string path;
+    EntryKind kind; // resolved once run
+    FileResult result;
+    bool opened = false;
+    bool pseudo = false;
+    FolderIdentity identity;
+    std::shared_ptr<PathList> entries;
+    std::exception_ptr failure;
+
+private:
+    void Run() noexcept override {
+        try {
+            if (kind == EntryKind::Unknown)
+                kind = ExamineEntry(path);
+            if (kind == EntryKind::Folder)
+                List();
+            else if (kind == EntryKind::File && m_options.check && HasJpegExtension(path))
+                m_options.check(path, result);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+    }
+
+    void List() {
+        FolderListing listing = ListFolder(path);
+        opened = listing.opened;
+        pseudo = listing.pseudo;
+        identity = listing.identity;
+        entries = std::make_shared<PathList>();
+        if (listing.names.empty())
+            return;
+        const std::string folder = WithTrailingDelimiter(path);
+        std::unordered_map<std::string_view, EntryKind> kinds;
+        kinds.reserve(listing.names.size());
+        for (std::size_t i = 0; i < listing.names.size(); ++i)
+            kinds.emplace(listing.names[i], listing.kinds[i]);
+        std::vector<std::string> paths;
+        paths.reserve(listing.names.size());
+        for (const std::string& name : listing.names)
+            paths.push_back(folder + name);
+        if (m_options.collator)
+            SortPaths(paths, *m_options.collator);
+        else
+            SortPaths(paths);
+        entries->reserve(paths.size());
+        for (std::string& full : paths) {
+            const EntryKind entryKind = kinds.at(std::string_view(full).substr(folder.size()));
+            entries->push_back(Entry{std::move(full), entryKind, nullptr, 0, pseudo});
+        }
+    }
+
+    const WalkEngine::Options& m_options;
+};
+
+// One call of Walk: the visitor's walk on the calling thread, and a scout that runs the same
+// walk ahead of it, handing the file-system work to the pool.
+class WalkRun {
+public:
+    WalkRun(const WalkEngine::Options& options, WalkEngine::Visitor& visitor)
+        : m_options(options)
+        , m_visitor(visitor)
+        , m_pool(options.threads)
+        , m_window(options.window ? options.window : 2 * std::max<std::size_t>(1, options.threads))
+        , m_inside(options.foldersBeingWalked ? *options.foldersBeingWalked : m_ownInside)
+        , m_outerDepth(m_inside.size()) {}
+
+    void Walk(const std::vector<std::string>& paths) {
+        auto list = std::make_shared<PathList>();
+        list->reserve(paths.size());
+        for (const std::string& path : paths)
+            list->push_back(Entry{path, EntryKind::Unknown, nullptr, 0, false});
+        m_scout.push_back(Frame{list, 0, FolderIdentity{}});
+        WalkList(list, true);
+    }
+
+private:
+    struct Frame {
+        std::shared_ptr<PathList> list;
+        std::size_t index = 0;
+        FolderIdentity identity; // of the folder listed; unused for the caller's list
+    };
+
+    bool NeedsTask(const Entry& entry) const {
+        if (entry.path.empty())
+            return false;
+        if (entry.kind == EntryKind::File)
+            return m_options.check && HasJpegExtension(entry.path);
+        return entry.kind == EntryKind::Unknown || entry.kind == EntryKind::Folder;
+    }
+
+    void Submit(Entry& entry) {
+        entry.task = std::make_shared<EntryTask>(entry.path, entry.kind, m_options);
+        entry.sequence = ++m_submitted;
+        m_pool.Submit(entry.task);
+    }
+
+    // The loop guard and the pseudo file systems, for a listed folder; `named` when it is a path
+    // of the caller's list. The visitor's walk asks with no scout frames and finds its own
+    // folders in m_inside; the scout finds its own in its frames.
+    bool MayEnter(const Entry& entry, bool named, const std::vector<Frame>* scoutFrames) const {
+        const EntryTask& task = *entry.task;
+        if (!task.opened || (task.pseudo && !named) || entry.inPseudo)
+            return false;
+        const auto outer = m_inside.begin() + static_cast<std::ptrdiff_t>(m_outerDepth);
+        if (!scoutFrames)
+            return std::find(m_inside.begin(), m_inside.end(), task.identity) == m_inside.end();
+        if (std::find(m_inside.begin(), outer, task.identity) != outer)
+            return false;
+        for (std::size_t i = 1; i < scoutFrames->size(); ++i)
+            if ((*scoutFrames)[i].identity == task.identity)
+                return false;
+        return true;
+    }
+
+    // Moves the scout on as far as the window and the folders listed so far allow, without
+    // waiting for anything.
+    void Advance() {
+        while (!m_scout.empty()) {
+            Frame& frame = m_scout.back();
+            if (frame.index >= frame.list->size()) {
+                m_scout.pop_back();
+                if (!m_scout.empty())
+                    ++m_scout.back().index;
+                continue;
+            }
+            Entry& entry = (*frame.list)[frame.index];
+            if (NeedsTask(entry) && !entry.task) {
+                if (m_submitted - m_consumed >= m_window)
+                    return;
+                Submit(entry);
+            }
+            const bool mayBeFolder =
+                entry.task && (entry.kind == EntryKind::Folder || entry.kind == EntryKind::Unknown);
+            if (!mayBeFolder) {
+                ++frame.index;
+                continue;
+            }
+            if (!entry.task->Done()) {
+                // A folder's entries come next, so the scout waits for its listing; an entry of
+                // unknown type is most likely a file, so the scout goes on past it.
+                if (entry.kind == EntryKind::Folder)
+                    return;
+                ++frame.index;
+                continue;
+            }
+            const EntryTask& task = *entry.task;
+            if (task.kind == EntryKind::Folder && !task.failure &&
+                MayEnter(entry, m_scout.size() == 1, &m_scout) && !task.entries->empty()) {
+                m_scout.push_back(Frame{task.entries, 0, task.identity});
+                continue;
+            }
+            ++frame.index;
+        }
+    }
+
+    // The scout has fallen behind the visitor's walk (it went past a folder it took for a file,
+    // or into one the visitor skipped): it starts again from the visitor's position.
+    void Resync() {
+        m_scout = m_frames;
+        m_consumed = m_submitted;
+    }
+
+    // Returns once `entry`'s task has run, keeping the scout going meanwhile.
+    void Await(Entry& entry) {
+        if (!entry.task) {
+            Resync();
+            Advance();
+            if (!entry.task)
+                Submit(entry);
+        }
+        m_consumed = std::max(m_consumed, entry.sequence);
+        EntryTask& task = *entry.task;
+        for (;;) {
+            Advance();
+            const std::uint64_t seen = m_pool.Completions();
+            if (task.Done() || m_pool.RunHere(task))
+                break;
+            m_pool.WaitForCompletion(seen);
+        }
+        if (task.failure)
+            std::rethrow_exception(task.failure);
+    }
+
+    void WalkList(const std::shared_ptr<PathList>& list, bool named) {
+        struct ListScope {
+            WalkRun& run;
+            ~ListScope() {
+                run.m_frames.pop_back();
+                run.m_visitor.ListEnded();
+            }
+        };
+        m_visitor.ListStarted(list->size());
+        m_frames.push_back(Frame{list, 0, m_frames.empty() ? FolderIdentity{} : m_entering});
+        const ListScope scope{*this};
+        const std::size_t count = list->size();
+        for (std::size_t i = 0; i < count && !m_visitor.Stopped(); ++i) {
+            m_frames.back().index = i;
+            Entry& entry = (*list)[i];
+            Handle(entry, named);
+            // What was found for the entry is no longer needed.
+            entry.task.reset();
+            m_visitor.PathHandled(entry.path);
+        }
+    }
+
+    void Handle(Entry& entry, bool named) {
+        if (entry.path.empty() || m_visitor.IsListed(entry.path))
+            return;
+        EntryKind kind = entry.kind;
+        if (NeedsTask(entry)) {
+            Await(entry);
+            kind = entry.task->kind;
+        }
+        switch (kind) {
+        case EntryKind::Missing:
+            if (named)
+                m_visitor.NamedPathMissing(entry.path);
+            return;
+        case EntryKind::Refused:
+            m_visitor.Refused(entry.path);
+            return;
+        case EntryKind::Folder:
+            Enter(entry, named);
+            return;
+        case EntryKind::File:
+            if (HasJpegExtension(entry.path))
+                m_visitor.Take(entry.path,
+                               entry.task ? std::move(entry.task->result) : FileResult{});
+            return;
+        case EntryKind::Special:
+        case EntryKind::Dangling:
+            if (HasJpegExtension(entry.path))
+                m_visitor.Take(entry.path, FileResult{});
+            return;
+        case EntryKind::Unknown:
+            return;
+        }
+    }
+
+    void Enter(Entry& entry, bool named) {
+        const EntryTask& task = *entry.task;
+        if (!task.opened) {
+            m_visitor.FolderNotEntered(entry.path);
+            m_visitor.Refused(entry.path);
+            return;
+        }
+        if (!MayEnter(entry, named, nullptr)) {
+            m_visitor.FolderNotEntered(entry.path);
+            return;
+        }
+        struct InsideScope {
+            std::vector<FolderIdentity>& inside;
+            ~InsideScope() { inside.pop_back(); }
+        };
+        m_inside.push_back(task.identity);
+        const InsideScope scope{m_inside};
+        if (task.entries->empty())
+            return;
+        const std::shared_ptr<PathList> entries = task.entries;
+        m_entering = task.identity;
+        WalkList(entries, false);
+    }
+
+    const WalkEngine::Options& m_options;
+    WalkEngine::Visitor& m_visitor;
+    std::vector<FolderIdentity> m_ownInside;
+    std::vector<Frame> m_frames; // the visitor's walk: one frame per open list
+    std::vector<Frame> m_scout;  // the scout's position, at or ahead of the visitor's
+    // Destroyed before the lists above: its threads are joined first.
+    IoPool m_pool;
+    std::size_t m_window;
+    std::vector<FolderIdentity>& m_inside;
+    std::size_t m_outerDepth;
+    FolderIdentity m_entering;
+    std::uint64_t m_submitted = 0;
+    std::uint64_t m_consumed = 0;
+};
+
+} // namespace
+
+WalkEngine::WalkEngine(Options options)
+    : m_options(std::move(options)) {}
+
+void WalkEngine::Walk(const std::vector<std::string>& paths, Visitor& visitor) const {
+    WalkRun run(m_options, visitor);
+    run.Walk(paths);
+}
+
+} // namespace vorn
