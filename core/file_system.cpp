@@ -1,5 +1,7 @@
 #include "core/file_system.h"
 
+#include "core/unique_fd.h"
+
 #include <cerrno>
 #include <climits>
 #include <dirent.h>
@@ -19,41 +21,15 @@ bool Unusable(const std::string& path) {
     return path.empty() || path.find('\0') != std::string::npos;
 }
 
-class Descriptor {
-public:
-    explicit Descriptor(int fd = -1)
-        : m_fd(fd) {}
-    ~Descriptor() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int Get() const { return m_fd; }
-    int Release() {
-        const int fd = m_fd;
-        m_fd = -1;
-        return fd;
-    }
-    void Reset(int fd) {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        m_fd = fd;
-    }
-
-private:
-    int m_fd;
-};
-
 // A folder descriptor from which `rest` names `path` in a text short enough for one call,
 // opened piece by piece. False (errno set) when a piece cannot be opened or one name alone is
 // too long.
-bool AnchorLongPath(const std::string& path, Descriptor& anchor, std::string& rest) {
+bool AnchorLongPath(const std::string& path, UniqueFd& anchor, std::string& rest) {
     constexpr std::size_t kPiece = PATH_MAX / 2;
     std::string_view left(path);
     int at = AT_FDCWD;
     if (left.front() == '/') {
-        anchor.Reset(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
+        anchor = UniqueFd(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
         if (anchor.Get() < 0)
             return false;
         at = anchor.Get();
@@ -69,13 +45,11 @@ bool AnchorLongPath(const std::string& path, Descriptor& anchor, std::string& re
         const int next = ::openat(at, piece.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
         if (next < 0)
             return false;
-        anchor.Reset(next);
+        anchor = UniqueFd(next);
         at = next;
         left.remove_prefix(cut + 1);
     }
     rest.assign(left.empty() ? std::string_view(".") : left);
-    if (at == AT_FDCWD)
-        anchor.Reset(AT_FDCWD);
     return true;
 }
 
@@ -84,7 +58,7 @@ int StatPath(const std::string& path, struct stat& info, int flags) {
         return 0;
     if (errno != ENAMETOOLONG)
         return -1;
-    Descriptor anchor;
+    UniqueFd anchor;
     std::string rest;
     if (!AnchorLongPath(path, anchor, rest))
         return -1;
@@ -150,7 +124,7 @@ int OpenPath(const std::string& path, int flags) {
     const int fd = ::open(path.c_str(), flags);
     if (fd >= 0 || errno != ENAMETOOLONG)
         return fd;
-    Descriptor anchor;
+    UniqueFd anchor;
     std::string rest;
     if (!AnchorLongPath(path, anchor, rest))
         return -1;
@@ -174,7 +148,7 @@ EntryKind ExamineEntry(const std::string& path) {
 
 FolderListing ListFolder(const std::string& folder) {
     FolderListing listing;
-    Descriptor fd(OpenPath(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    UniqueFd fd(OpenPath(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     struct stat info {};
     if (fd.Get() < 0 || ::fstat(fd.Get(), &info) != 0)
         return listing;
@@ -182,7 +156,7 @@ FolderListing ListFolder(const std::string& folder) {
                         static_cast<std::uint64_t>(info.st_ino)};
     // A folder that can be read but not searched lists names that lead nowhere: reaching
     // anything inside takes the search right that looking up "." asks for.
-    const Descriptor entered(::openat(fd.Get(), ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    const UniqueFd entered(::openat(fd.Get(), ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
     if (entered.Get() < 0)
         return listing;
     struct statfs system {};

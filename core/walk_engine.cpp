@@ -10,6 +10,7 @@
 #include "core/io_pool.h"
 #include "core/path_order.h"
 #include "core/path_rules.h"
+#include "core/scope_exit.h"
 
 namespace vorn {
 
@@ -220,16 +221,12 @@ private:
     }
 
     void WalkList(const std::shared_ptr<PathList>& list, bool named) {
-        struct ListScope {
-            WalkRun& run;
-            ~ListScope() {
-                run.m_frames.pop_back();
-                run.m_visitor.ListEnded();
-            }
-        };
         m_visitor.ListStarted(list->size());
         m_frames.push_back(Frame{list, 0, m_frames.empty() ? FolderIdentity{} : m_entering});
-        const ListScope scope{*this};
+        const ScopeExit scope([this] {
+            m_frames.pop_back();
+            m_visitor.ListEnded();
+        });
         const std::size_t count = list->size();
         for (std::size_t i = 0; i < count && !m_visitor.Stopped(); ++i) {
             m_frames.back().index = i;
@@ -286,12 +283,8 @@ private:
             m_visitor.FolderNotEntered(entry.path);
             return;
         }
-        struct InsideScope {
-            std::vector<FolderIdentity>& inside;
-            ~InsideScope() { inside.pop_back(); }
-        };
         m_inside.push_back(task.identity);
-        const InsideScope scope{m_inside};
+        const ScopeExit leave([this] { m_inside.pop_back(); });
         if (task.entries->empty())
             return;
         const std::shared_ptr<PathList> entries = task.entries;

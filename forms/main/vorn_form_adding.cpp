@@ -38,26 +38,13 @@
 #include "core/command_line.h"
 #include "core/path_order.h"
 #include "core/path_rules.h"
+#include "core/scope_exit.h"
 #include "core/walk_engine.h"
 #include "forms/main/file_list_model.h"
 #include "forms/paint_throttle.h"
 #include "forms/progress/progress_form.h"
 
 namespace {
-
-// Runs its function when the scope ends, normally or by an exception.
-template <typename Function>
-class ScopeExit {
-public:
-    explicit ScopeExit(Function function)
-        : m_function(std::move(function)) {}
-    ~ScopeExit() { m_function(); }
-    ScopeExit(const ScopeExit&) = delete;
-    ScopeExit& operator=(const ScopeExit&) = delete;
-
-private:
-    Function m_function;
-};
 
 // Holds a view's item layout while the view's redraw is suspended. Qt lays an item view out
 // again at the next event processing after every inserted row, and each layout passes over
@@ -175,11 +162,11 @@ void TVornForm::AddFilesEnd(AddingCall& call) {
     // the main window): the rest is the finish of a run that went through.
     const bool failing = std::uncaught_exceptions() > 0;
     {
-        const ScopeExit resumeRedraw([this] { ResumeListRedraw(); });
+        const vorn::ScopeExit resumeRedraw([this] { ResumeListRedraw(); });
         {
             // Closing runs on every way out; it enables the main window also when the dialog
             // is already hidden.
-            const ScopeExit closeDialog([dialog] { dialog->close(); });
+            const vorn::ScopeExit closeDialog([dialog] { dialog->close(); });
             call.throttle.reset();
         }
         if (failing)
