@@ -2,10 +2,12 @@
 include(GoogleTest)
 find_package(GTest REQUIRED)
 
-# vorn_add_gtest(<name> <source>...): a GoogleTest executable linked with the core.
+# vorn_add_gtest(<name> <source>...): a GoogleTest executable linked with the core and the tests'
+# support.
 function(vorn_add_gtest name)
     add_executable(${name} ${ARGN})
-    target_link_libraries(${name} PRIVATE vorn_core vorn_options GTest::gtest GTest::gtest_main)
+    target_link_libraries(${name} PRIVATE vorn_core vorn_test_support vorn_options GTest::gtest
+                                          GTest::gtest_main)
     gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
                          PROPERTIES ENVIRONMENT "VORN_TEST_DATA=${PROJECT_SOURCE_DIR}/tests/data")
 endfunction()
@@ -16,7 +18,8 @@ function(vorn_add_qttest name)
     cmake_parse_arguments(ARG "XVFB" "" "SOURCES;LIBS" ${ARGN})
     add_executable(${name} ${ARG_SOURCES})
     set_target_properties(${name} PROPERTIES AUTOMOC ON AUTOUIC ON)
-    target_link_libraries(${name} PRIVATE ${ARG_LIBS} vorn_options Qt6::Test Qt6::Widgets)
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS} vorn_test_support vorn_options Qt6::Test
+                                          Qt6::Widgets)
     if(ARG_XVFB)
         add_test(NAME ${name}
                  COMMAND xvfb-run -a -s "-screen 0 1280x1024x24" $<TARGET_FILE:${name}>)

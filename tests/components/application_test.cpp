@@ -14,7 +14,7 @@
 
 namespace {
 
-class TThrowingButton : public QPushButton {
+class ThrowingButton : public QPushButton {
 public:
     using QPushButton::QPushButton;
 
@@ -24,7 +24,7 @@ protected:
 
 } // namespace
 
-class TApplicationTest : public QObject {
+class ApplicationTest : public QObject {
     Q_OBJECT
 
 private slots:
@@ -36,7 +36,7 @@ private slots:
     void exceptionFromASignalHandler();
 };
 
-void TApplicationTest::reportShowsTitleAndText_data() {
+void ApplicationTest::reportShowsTitleAndText_data() {
     QTest::addColumn<int>("kind");
     QTest::addColumn<QString>("text");
     QTest::newRow("std::exception, full stop added") << 0 << "Disk is full.";
@@ -46,10 +46,10 @@ void TApplicationTest::reportShowsTitleAndText_data() {
     QTest::newRow("looks like markup") << 3 << "Cannot read <b>a&amp;b</b>.jpg.";
 }
 
-void TApplicationTest::reportShowsTitleAndText() {
+void ApplicationTest::reportShowsTitleAndText() {
     QFETCH(int, kind);
     QFETCH(QString, text);
-    TReportCloser closer;
+    ReportCloser closer;
     try {
         switch (kind) {
         case 0:
@@ -73,14 +73,14 @@ void TApplicationTest::reportShowsTitleAndText() {
     QCOMPARE(closer.reports[0].format, Qt::PlainText);
 }
 
-void TApplicationTest::nothingToReport() {
-    TReportCloser closer;
+void ApplicationTest::nothingToReport() {
+    ReportCloser closer;
     ReportException(this, nullptr);
     QVERIFY(closer.reports.empty());
 }
 
-void TApplicationTest::exceptionFromATimerSlot() {
-    TReportCloser closer;
+void ApplicationTest::exceptionFromATimerSlot() {
+    ReportCloser closer;
     bool after = false;
     QTimer::singleShot(0, this, [] { throw std::runtime_error("From a timer"); });
     QTimer::singleShot(0, this, [&after] { after = true; });
@@ -89,9 +89,9 @@ void TApplicationTest::exceptionFromATimerSlot() {
     QCOMPARE(closer.reports[0].text, QString("From a timer."));
 }
 
-void TApplicationTest::exceptionFromAnEventHandler() {
-    TReportCloser closer;
-    TThrowingButton button("Press");
+void ApplicationTest::exceptionFromAnEventHandler() {
+    ReportCloser closer;
+    ThrowingButton button("Press");
     button.show();
     QVERIFY(QTest::qWaitForWindowExposed(&button));
     QTest::mouseClick(&button, Qt::LeftButton);
@@ -103,8 +103,8 @@ void TApplicationTest::exceptionFromAnEventHandler() {
     QCOMPARE(closer.reports.size(), std::size_t(2));
 }
 
-void TApplicationTest::exceptionFromASignalHandler() {
-    TReportCloser closer;
+void ApplicationTest::exceptionFromASignalHandler() {
+    ReportCloser closer;
     QPushButton button("Press");
     int clicks = 0;
     connect(&button, &QPushButton::clicked, this, [&clicks] {
@@ -132,7 +132,7 @@ int main(int argc, char** argv) {
     // One application object per process: the tests share it.
     TApplication app(argc, argv);
     QTEST_SET_MAIN_SOURCE_PATH
-    TApplicationTest test;
+    ApplicationTest test;
     return QTest::qExec(&test, argc, argv);
 }
 

@@ -19,9 +19,9 @@ namespace {
 const QEvent::Type kProbe = static_cast<QEvent::Type>(QEvent::User + 1);
 
 // A descendant that writes what it sees into a log shared by several hooks.
-class TRecordingHook : public TControlHook {
+class RecordingHook : public TControlHook {
 public:
-    TRecordingHook(QObject* owner, std::string name, std::vector<std::string>* log)
+    RecordingHook(QObject* owner, std::string name, std::vector<std::string>* log)
         : TControlHook(owner)
         , m_name(std::move(name))
         , m_log(log) {}
@@ -61,9 +61,9 @@ void Probe(QWidget* widget) {
 }
 
 // A widget whose native window the test can destroy and create again.
-class TNativeWidget : public QWidget {
+class NativeWidget : public QWidget {
 public:
-    explicit TNativeWidget(QWidget* parent)
+    explicit NativeWidget(QWidget* parent)
         : QWidget(parent) {
         setAttribute(Qt::WA_NativeWindow);
     }
@@ -73,7 +73,7 @@ public:
 
 } // namespace
 
-class TControlHookTest : public QObject {
+class ControlHookTest : public QObject {
     Q_OBJECT
 
 private slots:
@@ -90,10 +90,10 @@ private slots:
     void hookingKeepsTheListAlien();
 };
 
-void TControlHookTest::noControlInstallsNothing() {
+void ControlHookTest::noControlInstallsNothing() {
     QWidget form;
     std::vector<std::string> log;
-    TRecordingHook hook(&form, "hook", &log);
+    RecordingHook hook(&form, "hook", &log);
     hook.SetTarget(htControl);
     hook.SetControl(nullptr);
     hook.Loaded();
@@ -103,7 +103,7 @@ void TControlHookTest::noControlInstallsNothing() {
     QVERIFY(log.empty());
 }
 
-void TControlHookTest::targetPicksTheHookedWidget_data() {
+void ControlHookTest::targetPicksTheHookedWidget_data() {
     QTest::addColumn<int>("target");
     QTest::addColumn<QString>("control");
     QTest::addColumn<QString>("expected");
@@ -125,7 +125,7 @@ void TControlHookTest::targetPicksTheHookedWidget_data() {
                                                << "dialog";
 }
 
-void TControlHookTest::targetPicksTheHookedWidget() {
+void ControlHookTest::targetPicksTheHookedWidget() {
     QFETCH(int, target);
     QFETCH(QString, control);
     QFETCH(QString, expected);
@@ -140,7 +140,7 @@ void TControlHookTest::targetPicksTheHookedWidget() {
         {"button", button}, {"dialog", dialog}, {"inner", inner}};
 
     std::vector<std::string> log;
-    TRecordingHook hook(&form, "hook", &log);
+    RecordingHook hook(&form, "hook", &log);
     hook.SetTarget(static_cast<THookTarget>(target));
     hook.SetControl(control.isEmpty() ? nullptr : widgets.at(control));
     hook.Loaded();
@@ -150,11 +150,11 @@ void TControlHookTest::targetPicksTheHookedWidget() {
     QCOMPARE(log, std::vector<std::string>{"hook:probe"});
 }
 
-void TControlHookTest::formTargetWithoutAFormRaises() {
+void ControlHookTest::formTargetWithoutAFormRaises() {
     // Neither a control nor any owner of the hook is a widget: nothing to hook.
     QObject owner;
     std::vector<std::string> log;
-    TRecordingHook hook(&owner, "hook", &log);
+    RecordingHook hook(&owner, "hook", &log);
     try {
         hook.SetTarget(htForm);
         QFAIL("no exception");
@@ -175,11 +175,11 @@ void TControlHookTest::formTargetWithoutAFormRaises() {
     QVERIFY(log.empty());
 }
 
-void TControlHookTest::rewritingTheControlHooksItOnce() {
+void ControlHookTest::rewritingTheControlHooksItOnce() {
     QWidget form;
     auto control = new QWidget(&form);
     std::vector<std::string> log;
-    TRecordingHook hook(&form, "hook", &log);
+    RecordingHook hook(&form, "hook", &log);
     hook.SetControl(control);
     hook.SetControl(control);
     hook.SetTarget(htControl);
@@ -189,11 +189,11 @@ void TControlHookTest::rewritingTheControlHooksItOnce() {
     QCOMPARE(log, std::vector<std::string>{"hook:probe"});
 }
 
-void TControlHookTest::movingBetweenControlAndForm() {
+void ControlHookTest::movingBetweenControlAndForm() {
     QWidget form;
     auto list = new QTableView(&form);
     std::vector<std::string> log;
-    TRecordingHook hook(&form, "hook", &log);
+    RecordingHook hook(&form, "hook", &log);
     hook.SetControl(list);
     hook.Loaded();
 
@@ -216,12 +216,12 @@ void TControlHookTest::movingBetweenControlAndForm() {
     }
 }
 
-void TControlHookTest::twoHooksChainNewestFirst() {
+void ControlHookTest::twoHooksChainNewestFirst() {
     QWidget form;
     auto control = new QWidget(&form);
     std::vector<std::string> log;
-    auto older = std::make_unique<TRecordingHook>(&form, "older", &log);
-    auto newer = std::make_unique<TRecordingHook>(&form, "newer", &log);
+    auto older = std::make_unique<RecordingHook>(&form, "older", &log);
+    auto newer = std::make_unique<RecordingHook>(&form, "newer", &log);
     older->SetControl(control);
     newer->SetControl(control);
 
@@ -239,16 +239,16 @@ void TControlHookTest::twoHooksChainNewestFirst() {
     QVERIFY(log.empty());
 }
 
-void TControlHookTest::hookedWidgetDestroyedWhileHooked() {
+void ControlHookTest::hookedWidgetDestroyedWhileHooked() {
     // A plain child and a native one (whose window announces its destruction as well).
     for (bool native : {false, true}) {
         QWidget form;
-        QWidget* control = native ? new TNativeWidget(&form) : new QWidget(&form);
+        QWidget* control = native ? new NativeWidget(&form) : new QWidget(&form);
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
 
         std::vector<std::string> log;
-        auto hook = std::make_unique<TRecordingHook>(&form, "hook", &log);
+        auto hook = std::make_unique<RecordingHook>(&form, "hook", &log);
         hook->SetControl(control);
         hook->Loaded();
         QCOMPARE(hook->HookedControl(), control);
@@ -263,12 +263,12 @@ void TControlHookTest::hookedWidgetDestroyedWhileHooked() {
     }
 }
 
-void TControlHookTest::controlDestroyedThenLoaded() {
+void ControlHookTest::controlDestroyedThenLoaded() {
     for (THookTarget target : {htControl, htForm}) {
         QWidget form;
         auto list = new QTableView(&form);
         std::vector<std::string> log;
-        TRecordingHook hook(&form, "hook", &log);
+        RecordingHook hook(&form, "hook", &log);
         hook.SetTarget(target);
         hook.SetControl(list);
         delete list;
@@ -278,13 +278,13 @@ void TControlHookTest::controlDestroyedThenLoaded() {
     }
 }
 
-void TControlHookTest::nativeWindowFollowed() {
+void ControlHookTest::nativeWindowFollowed() {
     QWidget form;
     form.resize(200, 200);
-    auto control = new TNativeWidget(&form);
+    auto control = new NativeWidget(&form);
     control->setGeometry(10, 10, 50, 50);
     std::vector<std::string> log;
-    TRecordingHook hook(&form, "hook", &log);
+    RecordingHook hook(&form, "hook", &log);
     hook.SetControl(control);
     hook.Loaded();
     // Not shown yet: no window, and installing created none.
@@ -320,13 +320,13 @@ void TControlHookTest::nativeWindowFollowed() {
     }
 }
 
-void TControlHookTest::hookingKeepsTheListAlien() {
+void ControlHookTest::hookingKeepsTheListAlien() {
     // Hooking the list must not give it (or its siblings) a native window of its own.
     QWidget form;
     auto list = new QTableView(&form);
     auto sibling = new QWidget(&form);
     std::vector<std::string> log;
-    TRecordingHook hook(&form, "hook", &log);
+    RecordingHook hook(&form, "hook", &log);
     hook.SetControl(list);
     hook.Loaded();
     form.show();
@@ -339,5 +339,5 @@ void TControlHookTest::hookingKeepsTheListAlien() {
     QVERIFY(!hook.HookedControl()->testAttribute(Qt::WA_NativeWindow));
 }
 
-QTEST_MAIN(TControlHookTest)
+QTEST_MAIN(ControlHookTest)
 #include "control_hook_test.moc"

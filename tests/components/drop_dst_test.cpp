@@ -3,7 +3,6 @@
 
 #include <QMimeData>
 #include <QTableView>
-#include <QTemporaryDir>
 #include <QWindow>
 #include <QtTest>
 
@@ -17,10 +16,11 @@
 
 #include "components/drop_dst.h"
 #include "report_closer.h"
+#include "tests/support/temp_tree.h"
 
 namespace {
 
-struct TReceivedDrop {
+struct ReceivedDrop {
     QObject* sender;
     std::vector<std::string> files;
     std::int32_t x;
@@ -28,7 +28,7 @@ struct TReceivedDrop {
 };
 
 // Records the drag and drop events that get past the drop target to the view.
-class TViewSpy : public QObject {
+class ViewSpy : public QObject {
 public:
     std::vector<QEvent::Type> seen;
 
@@ -55,7 +55,7 @@ QByteArray UriList(const std::vector<std::string>& paths) {
     return list;
 }
 
-struct TDragOutcome {
+struct DragOutcome {
     bool enterAccepted = false;
     bool moveAccepted = false;
     bool dropAccepted = false;
@@ -63,9 +63,9 @@ struct TDragOutcome {
 };
 
 // Enter, move and drop, in that order, at `point` in the target's coordinates.
-TDragOutcome DragAndDrop(QWidget* target, const QMimeData* mime, QPoint point,
-                         Qt::DropActions actions = Qt::CopyAction | Qt::MoveAction) {
-    TDragOutcome outcome;
+DragOutcome DragAndDrop(QWidget* target, const QMimeData* mime, QPoint point,
+                        Qt::DropActions actions = Qt::CopyAction | Qt::MoveAction) {
+    DragOutcome outcome;
     QDragEnterEvent enter(point, actions, mime, Qt::LeftButton, Qt::NoModifier);
     enter.ignore();
     QCoreApplication::sendEvent(target, &enter);
@@ -88,16 +88,10 @@ std::unique_ptr<QMimeData> UriMime(const QByteArray& uriList) {
     return mime;
 }
 
-void MakeFile(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    QVERIFY2(fd >= 0, path.c_str());
-    ::close(fd);
-}
-
 // A form with a table view whose viewport is watched by a spy standing for the view's own
 // handling, and a drop target on the table, loaded as the form's layout would load it.
-struct TFixture {
-    TFixture()
+struct Fixture {
+    Fixture()
         : list(new QTableView(&form))
         , dropDst(new TDropDst(&form)) {
         form.resize(400, 300);
@@ -116,20 +110,13 @@ struct TFixture {
     QWidget form;
     QTableView* list;
     TDropDst* dropDst;
-    TViewSpy spy;
-    std::vector<TReceivedDrop> drops;
-};
-
-// QTemporaryDir cannot name a file whose name is not UTF-8 to remove it: this does, on every
-// way out of a test.
-struct TRemoveOnExit {
-    std::string path;
-    ~TRemoveOnExit() { ::unlink(path.c_str()); }
+    ViewSpy spy;
+    std::vector<ReceivedDrop> drops;
 };
 
 } // namespace
 
-class TDropDstTest : public QObject {
+class DropDstTest : public QObject {
     Q_OBJECT
 
 private slots:
@@ -146,7 +133,7 @@ private slots:
     void secondDropInsideTheHandler();
 };
 
-void TDropDstTest::acceptanceFollowsAcceptDrop() {
+void DropDstTest::acceptanceFollowsAcceptDrop() {
     QWidget form;
     auto list = new QTableView(&form);
     TDropDst dropDst(&form);
@@ -168,7 +155,7 @@ void TDropDstTest::acceptanceFollowsAcceptDrop() {
     QVERIFY(!list->viewport()->acceptDrops());
 }
 
-void TDropDstTest::acceptanceAppliedToANewWindow() {
+void DropDstTest::acceptanceAppliedToANewWindow() {
     QWidget form;
     form.resize(200, 200);
     auto control = new QWidget(&form);
@@ -189,18 +176,14 @@ void TDropDstTest::acceptanceAppliedToANewWindow() {
     QVERIFY(control->acceptDrops());
 }
 
-void TDropDstTest::dropOfFilesAndAFolder() {
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    const std::string root = dir.path().toStdString();
-    const std::vector<std::string> paths = {root + "/b.jpg", root + "/folder", root + "/a.jpg"};
-    MakeFile(paths[0]);
-    QVERIFY(QDir().mkdir(QString::fromStdString(paths[1])));
-    MakeFile(paths[2]);
+void DropDstTest::dropOfFilesAndAFolder() {
+    const TempTree tree;
+    const std::vector<std::string> paths = {tree.Write("b.jpg"), tree.Folder("folder"),
+                                            tree.Write("a.jpg")};
 
-    TFixture fixture;
+    Fixture fixture;
     const auto mime = UriMime(UriList(paths));
-    const TDragOutcome outcome = DragAndDrop(fixture.list->viewport(), mime.get(), {37, 55});
+    const DragOutcome outcome = DragAndDrop(fixture.list->viewport(), mime.get(), {37, 55});
 
     QVERIFY(outcome.enterAccepted);
     QVERIFY(outcome.moveAccepted);
@@ -214,27 +197,22 @@ void TDropDstTest::dropOfFilesAndAFolder() {
     QVERIFY(fixture.spy.seen.empty());
 }
 
-void TDropDstTest::pathBytesSurvive() {
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    const std::string root = dir.path().toStdString();
+void DropDstTest::pathBytesSurvive() {
+    const TempTree tree;
     const std::vector<std::string> paths = {
-        root + "/\xff\xfe latin1 \xe9t\xe9.jpg",      // not valid UTF-8
-        root + "/100% #1? a+b\nnewline.jpg",          // characters that mean something in a URL
-        root + "/" + std::string(4000, 'x') + ".jpg", // far beyond any fixed buffer
+        tree.Write("\xff\xfe latin1 \xe9t\xe9.jpg"), // not valid UTF-8
+        tree.Write("100% #1? a+b\nnewline.jpg"),     // characters that mean something in a URL
+        tree.Path(std::string(4000, 'x') + ".jpg"),  // far beyond any fixed buffer (never made)
     };
-    MakeFile(paths[0]);
-    const TRemoveOnExit removeFirst{paths[0]};
-    MakeFile(paths[1]);
 
-    TFixture fixture;
+    Fixture fixture;
     const auto mime = UriMime(UriList(paths));
     DragAndDrop(fixture.list->viewport(), mime.get(), {1, 1});
     QCOMPARE(fixture.drops.size(), std::size_t(1));
     QCOMPARE(fixture.drops[0].files, paths);
 }
 
-void TDropDstTest::uriListParsing_data() {
+void DropDstTest::uriListParsing_data() {
     QTest::addColumn<QByteArray>("uriList");
     QTest::addColumn<QByteArrayList>("expected");
     QTest::newRow("empty") << QByteArray() << QByteArrayList{};
@@ -261,7 +239,7 @@ void TDropDstTest::uriListParsing_data() {
         << QByteArray("file:a.jpg\r\nfile://\r\nfile:\r\nfile://localhost\r\n") << QByteArrayList{};
 }
 
-void TDropDstTest::uriListParsing() {
+void DropDstTest::uriListParsing() {
     QFETCH(QByteArray, uriList);
     QFETCH(QByteArrayList, expected);
     std::vector<std::string> expectedPaths;
@@ -271,7 +249,7 @@ void TDropDstTest::uriListParsing() {
     QCOMPARE(vorn::FilePathsOfUriList(uriList), expectedPaths);
 }
 
-void TDropDstTest::dropsTheTargetDoesNotTake_data() {
+void DropDstTest::dropsTheTargetDoesNotTake_data() {
     QTest::addColumn<bool>("acceptDrop");
     QTest::addColumn<QString>("format");
     QTest::addColumn<int>("actions");
@@ -281,27 +259,27 @@ void TDropDstTest::dropsTheTargetDoesNotTake_data() {
     QTest::newRow("move only") << true << "text/uri-list" << int(Qt::MoveAction);
 }
 
-void TDropDstTest::dropsTheTargetDoesNotTake() {
+void DropDstTest::dropsTheTargetDoesNotTake() {
     QFETCH(bool, acceptDrop);
     QFETCH(QString, format);
     QFETCH(int, actions);
 
-    TFixture fixture;
+    Fixture fixture;
     fixture.dropDst->SetAcceptDrop(acceptDrop);
     QMimeData mime;
     mime.setData(format, "file:///a.jpg\r\n");
-    const TDragOutcome outcome =
+    const DragOutcome outcome =
         DragAndDrop(fixture.list->viewport(), &mime, {5, 5}, static_cast<Qt::DropActions>(actions));
     QVERIFY(!outcome.enterAccepted);
     QVERIFY(!outcome.moveAccepted);
     QVERIFY(fixture.drops.empty());
 }
 
-void TDropDstTest::dropWithoutHandler() {
-    TFixture fixture;
+void DropDstTest::dropWithoutHandler() {
+    Fixture fixture;
     fixture.dropDst->OnFileDrop = nullptr;
     const auto mime = UriMime("file:///a.jpg\r\n");
-    const TDragOutcome outcome = DragAndDrop(fixture.list->viewport(), mime.get(), {5, 5});
+    const DragOutcome outcome = DragAndDrop(fixture.list->viewport(), mime.get(), {5, 5});
     QVERIFY(outcome.dropAccepted);
     QVERIFY(fixture.spy.seen.empty());
 
@@ -316,8 +294,8 @@ void TDropDstTest::dropWithoutHandler() {
     QVERIFY(fixture.drops[0].files.empty());
 }
 
-void TDropDstTest::handlerThatThrows() {
-    TFixture fixture;
+void DropDstTest::handlerThatThrows() {
+    Fixture fixture;
     int calls = 0;
     std::vector<std::string> received;
     fixture.dropDst->OnFileDrop = [&](QObject*, const std::vector<std::string>& files, std::int32_t,
@@ -328,9 +306,9 @@ void TDropDstTest::handlerThatThrows() {
         received = files;
     };
 
-    TReportCloser closer;
+    ReportCloser closer;
     const auto first = UriMime("file:///first.jpg\r\n");
-    const TDragOutcome outcome = DragAndDrop(fixture.list->viewport(), first.get(), {5, 5});
+    const DragOutcome outcome = DragAndDrop(fixture.list->viewport(), first.get(), {5, 5});
     QVERIFY(outcome.dropAccepted);
     QCOMPARE(closer.reports.size(), std::size_t(1));
     QCOMPARE(closer.reports[0].text, QString("Boom."));
@@ -344,10 +322,10 @@ void TDropDstTest::handlerThatThrows() {
     QVERIFY(fixture.spy.seen.empty());
 }
 
-void TDropDstTest::secondDropInsideTheHandler() {
+void DropDstTest::secondDropInsideTheHandler() {
     // A handler that processes events can see the next drop arrive before it returns, and may
     // even replace the handler; neither may disturb the drop it is handling.
-    TFixture fixture;
+    Fixture fixture;
     std::vector<std::string> log;
     const auto inner = UriMime("file:///inner.jpg\r\n");
     std::vector<std::string> outerFilesAfterInner;
@@ -358,7 +336,7 @@ void TDropDstTest::secondDropInsideTheHandler() {
                                           std::int32_t, std::int32_t) {
             log.push_back("inner " + innerFiles.at(0));
         };
-        const TDragOutcome nested = DragAndDrop(fixture.list->viewport(), inner.get(), {9, 9});
+        const DragOutcome nested = DragAndDrop(fixture.list->viewport(), inner.get(), {9, 9});
         log.push_back(nested.dropAccepted ? "inner accepted" : "inner refused");
         outerFilesAfterInner = files;
     };
@@ -369,5 +347,5 @@ void TDropDstTest::secondDropInsideTheHandler() {
     QCOMPARE(outerFilesAfterInner, std::vector<std::string>{"/outer.jpg"});
 }
 
-QTEST_MAIN(TDropDstTest)
+QTEST_MAIN(DropDstTest)
 #include "drop_dst_test.moc"

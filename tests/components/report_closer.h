@@ -9,7 +9,7 @@
 
 #include <vector>
 
-struct TShownReport {
+struct ShownReport {
     QString title;
     QString text;
     QMessageBox::Icon icon;
@@ -17,9 +17,9 @@ struct TShownReport {
     Qt::TextFormat format;
 };
 
-class TReportCloser {
+class ReportCloser {
 public:
-    TReportCloser() {
+    ReportCloser() {
         // A modal box runs its own loop, in which this timer keeps firing.
         QObject::connect(&m_timer, &QTimer::timeout, [this] {
             auto box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
@@ -33,7 +33,7 @@ public:
         m_timer.start(1);
     }
 
-    std::vector<TShownReport> reports;
+    std::vector<ShownReport> reports;
 
 private:
     QTimer m_timer;

@@ -7,7 +7,7 @@
 namespace vorn {
 namespace {
 
-TEST(AsciiCaseTest, OnlyAsciiLettersFold) {
+TEST(AsciiCase, OnlyAsciiLettersFold) {
     struct Case {
         std::string a;
         std::string b;

@@ -7,7 +7,7 @@
 namespace vorn {
 namespace {
 
-TEST(ListedPathsTest, ExactRuleKeepsCaseVariantsApart) {
+TEST(ListedPaths, ExactRuleKeepsCaseVariantsApart) {
     ListedPaths listed;
     EXPECT_FALSE(listed.Contains("/p/photo.jpg"));
     listed.Insert("/p/photo.jpg");
@@ -21,7 +21,7 @@ TEST(ListedPathsTest, ExactRuleKeepsCaseVariantsApart) {
     EXPECT_EQ(listed.Size(), 2u);
 }
 
-TEST(ListedPathsTest, CaselessRuleFindsAnyAsciiCase) {
+TEST(ListedPaths, CaselessRuleFindsAnyAsciiCase) {
     ListedPaths listed(PathEquality::AsciiCaseInsensitive);
     listed.Insert("C:\\Pics\\A.jpg");
     EXPECT_TRUE(listed.Contains("c:\\pics\\a.JPG"));
@@ -30,7 +30,7 @@ TEST(ListedPathsTest, CaselessRuleFindsAnyAsciiCase) {
     EXPECT_EQ(listed.Size(), 1u);
 }
 
-TEST(ListedPathsTest, ClearForgetsEveryPath) {
+TEST(ListedPaths, ClearForgetsEveryPath) {
     ListedPaths listed;
     listed.Insert("a.jpg");
     listed.Insert("b.jpg");
@@ -41,7 +41,7 @@ TEST(ListedPathsTest, ClearForgetsEveryPath) {
     EXPECT_TRUE(listed.Contains("a.jpg"));
 }
 
-TEST(ListedPathsTest, PathsAreWholeByteStrings) {
+TEST(ListedPaths, PathsAreWholeByteStrings) {
     ListedPaths listed;
     const std::string withNul("a.jpg\0b", 7);
     listed.Insert(withNul);

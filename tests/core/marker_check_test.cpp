@@ -14,40 +14,29 @@
 #include <unistd.h>
 #include <vector>
 
+#include "tests/support/temp_tree.h"
+
 namespace vorn {
 namespace {
 
 namespace fs = std::filesystem;
 
-class MarkerCheckTest : public ::testing::Test {
+class MarkerCheck : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "vorn-marker-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        m_folder = pattern;
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(m_folder, ignored);
-    }
-
     std::string Write(const std::string& name, const std::vector<unsigned char>& bytes) {
-        const std::string path = (m_folder / name).string();
-        std::ofstream out(path, std::ios::binary);
-        out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-        return path;
+        return m_tree.Write(
+            name, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
     }
+    std::string Path(const std::string& name) const { return m_tree.Path(name); }
 
-    std::string Path(const std::string& name) const { return (m_folder / name).string(); }
-
-    fs::path m_folder;
+    TempTree m_tree;
 };
 
 int OpenDescriptorCount() {
     return int(std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator()));
 }
 
-TEST_F(MarkerCheckTest, VerdictFollowsTheBytesAtBothEnds) {
+TEST_F(MarkerCheck, VerdictFollowsTheBytesAtBothEnds) {
     struct Case {
         const char* name;
         std::vector<unsigned char> bytes;
@@ -75,7 +64,7 @@ TEST_F(MarkerCheckTest, VerdictFollowsTheBytesAtBothEnds) {
     }
 }
 
-TEST_F(MarkerCheckTest, WhatIsNotARegularFileCannotBeOpened) {
+TEST_F(MarkerCheck, WhatIsNotARegularFileCannotBeOpened) {
     ASSERT_EQ(::mkfifo(Path("pipe.jpg").c_str(), 0600), 0);
     fs::create_directory(Path("folder.jpg"));
     fs::create_symlink(Path("gone.jpg"), Path("dangling.jpg"));
@@ -102,7 +91,7 @@ std::string ProcessSyscall(pid_t pid) {
     return number;
 }
 
-TEST_F(MarkerCheckTest, WriterWaitingOnANamedPipeIsNotLetThrough) {
+TEST_F(MarkerCheck, WriterWaitingOnANamedPipeIsNotLetThrough) {
     const std::string path = Path("waiting.jpg");
     ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
     const pid_t writer = ::fork();
@@ -132,20 +121,20 @@ TEST_F(MarkerCheckTest, WriterWaitingOnANamedPipeIsNotLetThrough) {
     ::close(reader);
 }
 
-TEST_F(MarkerCheckTest, LinkToASoundFileIsChecked) {
+TEST_F(MarkerCheck, LinkToASoundFileIsChecked) {
     const std::string target = Write("target.jpg", {0xFF, 0xD8, 0xFF, 0xD9});
     fs::create_symlink(target, Path("link.jpg"));
     EXPECT_EQ(CheckMarkers(Path("link.jpg")), MarkerVerdict::Normal);
 }
 
-TEST_F(MarkerCheckTest, PathWithNulByteIsNotCutShort) {
+TEST_F(MarkerCheck, PathWithNulByteIsNotCutShort) {
     Write("a.jpg", {0xFF, 0xD8, 0xFF, 0xD9});
     std::string path = Path("a.jpg");
     path += std::string("\0x", 2);
     EXPECT_EQ(CheckMarkers(path), MarkerVerdict::OpenError);
 }
 
-TEST_F(MarkerCheckTest, OnlyAWriteLockOfAnotherProgramMakesAFileInUse) {
+TEST_F(MarkerCheck, OnlyAWriteLockOfAnotherProgramMakesAFileInUse) {
     const std::string path = Write("locked.jpg", {0xFF, 0xD8, 0xFF, 0xD9});
     struct Case {
         int command;
@@ -190,7 +179,7 @@ TEST_F(MarkerCheckTest, OnlyAWriteLockOfAnotherProgramMakesAFileInUse) {
     }
 }
 
-TEST_F(MarkerCheckTest, FileIsReleasedOnEveryOutcome) {
+TEST_F(MarkerCheck, FileIsReleasedOnEveryOutcome) {
     const std::vector<std::string> paths = {
         Write("normal.jpg", {0xFF, 0xD8, 0xFF, 0xD9}),
         Write("soi.jpg", {0x00}),
@@ -214,7 +203,7 @@ TEST_F(MarkerCheckTest, FileIsReleasedOnEveryOutcome) {
     }
 }
 
-TEST_F(MarkerCheckTest, UnreadableFileCannotBeOpened) {
+TEST_F(MarkerCheck, UnreadableFileCannotBeOpened) {
     const std::string path = Write("secret.jpg", {0xFF, 0xD8, 0xFF, 0xD9});
     ASSERT_EQ(::chmod(path.c_str(), 0), 0);
     if (::geteuid() != 0) {
@@ -222,7 +211,7 @@ TEST_F(MarkerCheckTest, UnreadableFileCannotBeOpened) {
         return;
     }
     // root reads any file: check as an ordinary user for a moment, with the folder passable.
-    ASSERT_EQ(::chmod(m_folder.c_str(), 0755), 0);
+    ASSERT_EQ(::chmod(m_tree.Root().c_str(), 0755), 0);
     if (::seteuid(65534) != 0)
         GTEST_SKIP() << "cannot act as another user";
     const MarkerVerdict verdict = CheckMarkers(path);
@@ -230,7 +219,7 @@ TEST_F(MarkerCheckTest, UnreadableFileCannotBeOpened) {
     EXPECT_EQ(verdict, MarkerVerdict::OpenError);
 }
 
-TEST_F(MarkerCheckTest, EndMarkerIsFoundBeyondFourGibibytes) {
+TEST_F(MarkerCheck, EndMarkerIsFoundBeyondFourGibibytes) {
     const std::string path = Path("huge.jpg");
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     ASSERT_GE(fd, 0);
@@ -252,7 +241,7 @@ TEST_F(MarkerCheckTest, EndMarkerIsFoundBeyondFourGibibytes) {
     ::close(fd);
 }
 
-TEST(VerdictErrorTextTest, TextsOfTheRow) {
+TEST(VerdictErrorText, TextsOfTheRow) {
     EXPECT_EQ(VerdictErrorText(MarkerVerdict::Normal), "");
     EXPECT_EQ(VerdictErrorText(MarkerVerdict::Soi), "SOI");
     EXPECT_EQ(VerdictErrorText(MarkerVerdict::Eoi), "EOI");

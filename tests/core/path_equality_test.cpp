@@ -8,7 +8,7 @@
 namespace vorn {
 namespace {
 
-TEST(PathEqualityTest, ComparisonsUnderEachRule) {
+TEST(PathEquality, ComparisonsUnderEachRule) {
     struct Case {
         std::string a;
         std::string b;
@@ -36,7 +36,7 @@ TEST(PathEqualityTest, ComparisonsUnderEachRule) {
     }
 }
 
-TEST(PathEqualityTest, CaseTellsFilesApartOnThisSystem) {
+TEST(PathEquality, CaseTellsFilesApartOnThisSystem) {
     EXPECT_EQ(kPlatformPathEquality, PathEquality::Exact);
     EXPECT_FALSE(SamePath("photo.jpg", "Photo.JPG"));
     EXPECT_EQ(PathKey("Photo.JPG"), "Photo.JPG");

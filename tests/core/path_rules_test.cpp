@@ -29,7 +29,7 @@ void ExpectParts(const std::vector<PartsCase>& cases, const PathRules& rules) {
     }
 }
 
-TEST(PathRulesTest, WindowsParts) {
+TEST(PathRules, WindowsParts) {
     ExpectParts(
         {
             {"C:\\pics\\", "C:\\pics\\", "", ""},
@@ -55,7 +55,7 @@ TEST(PathRulesTest, WindowsParts) {
         Win);
 }
 
-TEST(PathRulesTest, PosixParts) {
+TEST(PathRules, PosixParts) {
     ExpectParts(
         {
             {"/pics/", "/pics/", "", ""},
@@ -71,7 +71,7 @@ TEST(PathRulesTest, PosixParts) {
         Posix);
 }
 
-TEST(PathRulesTest, TrailBytesByTheLengthOfTheLeadRun) {
+TEST(PathRules, TrailBytesByTheLengthOfTheLeadRun) {
     const std::string path = "a\x81\x81\x81\x5C";
     EXPECT_FALSE(IsTrailByte(path, 0, Win));
     EXPECT_FALSE(IsTrailByte(path, 1, Win));
@@ -82,7 +82,7 @@ TEST(PathRulesTest, TrailBytesByTheLengthOfTheLeadRun) {
     EXPECT_FALSE(IsTrailByte(path, 99, Win));
 }
 
-TEST(PathRulesTest, LeadBytesOfShiftJis) {
+TEST(PathRules, LeadBytesOfShiftJis) {
     for (int b = 0; b < 256; ++b) {
         const bool lead = (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
         EXPECT_EQ(Win.leadBytes[b], lead) << b;
@@ -91,7 +91,7 @@ TEST(PathRulesTest, LeadBytesOfShiftJis) {
     EXPECT_EQ(&PathRules::Platform(), &PathRules::Posix());
 }
 
-TEST(PathRulesTest, TrailingDelimiter) {
+TEST(PathRules, TrailingDelimiter) {
     struct Case {
         std::string folder;
         const PathRules* rules;
@@ -112,7 +112,7 @@ TEST(PathRulesTest, TrailingDelimiter) {
         EXPECT_EQ(WithTrailingDelimiter(c.folder, *c.rules), c.expected) << c.folder;
 }
 
-TEST(PathRulesTest, JpegExtensions) {
+TEST(PathRules, JpegExtensions) {
     for (const char* yes : {".jpg", ".jpeg", ".JPG", ".Jpeg", ".jPeG"})
         EXPECT_TRUE(IsJpegExtension(yes)) << yes;
     for (const char* no : {"", ".", ".jpe", ".jfif", ".jpgx", "jpg", ".jp", ".jpg ", "..jpg"})

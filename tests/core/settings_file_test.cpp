@@ -19,36 +19,12 @@
 #include <vector>
 
 #include "core/exceptions.h"
+#include "tests/support/temp_tree.h"
 
 namespace vorn {
 namespace {
 
 using namespace std::string_literals;
-
-// A fresh folder under the system's temporary folder, removed with everything in it.
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern = "/tmp/vorn_settings_XXXXXX";
-        if (::mkdtemp(pattern.data()) != nullptr) {
-            m_path = pattern;
-        }
-    }
-    ~TempDir() {
-        if (!m_path.empty()) {
-            ::chmod(m_path.c_str(), 0700);
-            const std::string command = "rm -rf '" + m_path + "'";
-            [[maybe_unused]] const int result = std::system(command.c_str());
-        }
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    std::string File(const std::string& name) const { return m_path + "/" + name; }
-    const std::string& Path() const { return m_path; }
-
-private:
-    std::string m_path;
-};
 
 void WriteBytes(const std::string& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -230,8 +206,8 @@ TEST(SettingsFileWrite, WriteIntegerFindsSectionsWithoutRegardToCase) {
 }
 
 TEST(SettingsFileDisk, RoundTripsThroughARealFile) {
-    TempDir dir;
-    const std::string path = dir.File("vorn.ini");
+    TempTree dir;
+    const std::string path = dir.Path("vorn.ini");
     WriteBytes(path, "; old comment\r\n[Extra]\r\nKey=1\r\n");
     DefaultSettings().Write(path);
     EXPECT_EQ(ReadBytes(path), DefaultSettings().Text()); // the old content is gone
@@ -246,15 +222,15 @@ TEST(SettingsFileDisk, RoundTripsThroughARealFile) {
 }
 
 TEST(SettingsFileDisk, WhatCountsAsMissingReadsAsEmpty) {
-    TempDir dir;
-    const std::string missing = dir.File("missing.ini");
-    const std::string folder = dir.File("folder.ini");
+    TempTree dir;
+    const std::string missing = dir.Path("missing.ini");
+    const std::string folder = dir.Path("folder.ini");
     ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
-    const std::string old = dir.File("old.ini");
+    const std::string old = dir.Path("old.ini");
     WriteBytes(old, "[VornForm]\r\nLeft=5\r\n");
     const timeval times[2] = {{315532800 - 86400 * 10, 0}, {315532800 - 86400 * 10, 0}}; // 1979
     ASSERT_EQ(::utimes(old.c_str(), times), 0);
-    const std::string pipe = dir.File("pipe.ini");
+    const std::string pipe = dir.Path("pipe.ini");
     ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
 
     for (const std::string& path : {missing, folder, old}) {
@@ -273,8 +249,8 @@ TEST(SettingsFileDisk, UnreadableFileThrowsEFOpenError) {
     if (::geteuid() == 0) {
         GTEST_SKIP() << "permission bits do not stop root";
     }
-    TempDir dir;
-    const std::string path = dir.File("vorn.ini");
+    TempTree dir;
+    const std::string path = dir.Path("vorn.ini");
     WriteBytes(path, "[VornForm]\r\nLeft=5\r\n");
     ASSERT_EQ(::chmod(path.c_str(), 0), 0);
     SettingsFile file;
@@ -287,14 +263,14 @@ TEST(SettingsFileDisk, UnreadableFileThrowsEFOpenError) {
 }
 
 TEST(SettingsFileDisk, FilesThatCannotBeReplacedThrowEFCreateError) {
-    TempDir dir;
-    const std::string readOnly = dir.File("readonly.ini");
+    TempTree dir;
+    const std::string readOnly = dir.Path("readonly.ini");
     WriteBytes(readOnly, "[VornForm]\r\nLeft=5\r\n");
     ASSERT_EQ(::chmod(readOnly.c_str(), 0444), 0);
-    const std::string folder = dir.File("folder.ini");
+    const std::string folder = dir.Path("folder.ini");
     ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
-    const std::string noFolder = dir.File("absent/vorn.ini");
-    const std::string pipe = dir.File("pipe.ini"); // no reader: opening must not wait
+    const std::string noFolder = dir.Path("absent/vorn.ini");
+    const std::string pipe = dir.Path("pipe.ini"); // no reader: opening must not wait
     ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
 
     for (const std::string& path : {readOnly, folder, noFolder, pipe}) {
@@ -360,8 +336,8 @@ TEST(SettingsFileDisk, AWriteCutShortLeavesTheOldSettings) {
         {"killed by the file-size limit", false, 128 + SIGXFSZ},
     };
     for (const auto& c : cases) {
-        TempDir dir;
-        const std::string path = dir.File("vorn.ini");
+        TempTree dir;
+        const std::string path = dir.Path("vorn.ini");
         WriteBytes(path, old);
         const int outcome = InChild([&] {
             ::signal(SIGXFSZ, c.ignoreSignal ? SIG_IGN : SIG_DFL);
@@ -372,18 +348,18 @@ TEST(SettingsFileDisk, AWriteCutShortLeavesTheOldSettings) {
         EXPECT_EQ(outcome, c.outcome) << c.what;
         EXPECT_EQ(ReadBytes(path), old) << c.what;
         if (c.ignoreSignal) {
-            EXPECT_EQ(Entries(dir.Path()), std::vector<std::string>{"vorn.ini"}) << c.what;
+            EXPECT_EQ(Entries(dir.Root()), std::vector<std::string>{"vorn.ini"}) << c.what;
         }
     }
 }
 
 TEST(SettingsFileDisk, ALinkedFileIsReplacedAtItsTargetWithItsPermissions) {
-    TempDir dir;
-    ASSERT_EQ(::mkdir(dir.File("real").c_str(), 0700), 0);
-    const std::string target = dir.File("real/vorn.ini");
+    TempTree dir;
+    ASSERT_EQ(::mkdir(dir.Path("real").c_str(), 0700), 0);
+    const std::string target = dir.Path("real/vorn.ini");
     WriteBytes(target, "[VornForm]\r\nLeft=5\r\n");
     ASSERT_EQ(::chmod(target.c_str(), 0640), 0);
-    const std::string link = dir.File("vorn.ini");
+    const std::string link = dir.Path("vorn.ini");
     ASSERT_EQ(::symlink("real/vorn.ini", link.c_str()), 0);
 
     DefaultSettings().Write(link);
@@ -393,7 +369,7 @@ TEST(SettingsFileDisk, ALinkedFileIsReplacedAtItsTargetWithItsPermissions) {
     EXPECT_EQ(ReadBytes(target), DefaultSettings().Text());
     ASSERT_EQ(::stat(target.c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 07777, 0640u);
-    EXPECT_EQ(Entries(dir.File("real")), std::vector<std::string>{"vorn.ini"});
+    EXPECT_EQ(Entries(dir.Path("real")), std::vector<std::string>{"vorn.ini"});
 }
 
 TEST(SettingsFileDisk, WhoMayWriteDecidesAndNotWhoMayReplace) {
@@ -410,9 +386,9 @@ TEST(SettingsFileDisk, WhoMayWriteDecidesAndNotWhoMayReplace) {
         {"the folder open to all, the file not writable", 0777, 0644, kCreateError},
     };
     for (const auto& c : cases) {
-        TempDir dir;
-        ASSERT_EQ(::chmod(dir.Path().c_str(), 0755), 0);
-        const std::string folder = dir.File("settings");
+        TempTree dir;
+        ASSERT_EQ(::chmod(dir.Root().c_str(), 0755), 0);
+        const std::string folder = dir.Path("settings");
         ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
         const std::string path = folder + "/vorn.ini";
         WriteBytes(path, old);
@@ -435,8 +411,8 @@ TEST(SettingsFileDisk, WhoMayWriteDecidesAndNotWhoMayReplace) {
 }
 
 TEST(SettingsFileDisk, AFileOfManyShortLinesIsHeldCompactly) {
-    TempDir dir;
-    const std::string path = dir.File("vorn.ini");
+    TempTree dir;
+    const std::string path = dir.Path("vorn.ini");
     std::string text = "[VornForm]\n";
     while (text.size() < (std::size_t{4} << 20)) {
         text += "a=1\n";

@@ -11,7 +11,7 @@ namespace {
 constexpr std::int32_t kMin = std::numeric_limits<std::int32_t>::min();
 constexpr std::int32_t kMax = std::numeric_limits<std::int32_t>::max();
 
-TEST(WindowBoundsTest, DialogIsCentredOverTheMainWindow) {
+TEST(WindowBounds, DialogIsCentredOverTheMainWindow) {
     struct Case {
         WindowBounds main;
         std::int32_t width;

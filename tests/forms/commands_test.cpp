@@ -8,7 +8,6 @@
 #include <QScrollBar>
 #include <QStatusBar>
 #include <QTableView>
-#include <QTemporaryDir>
 #include <QUrl>
 #include <QtTest>
 
@@ -25,25 +24,26 @@
 #include "forms/main/file_list_model.h"
 #include "forms/main/vorn_form.h"
 #include "forms/progress/progress_form.h"
+#include "tests/support/temp_tree.h"
 
 namespace {
 
 // The main window with its dialogs, as the program's entry makes them.
-struct TWindows {
-    TWindows()
+struct Windows {
+    Windows()
         : form(new TVornForm)
         , check(new TCheckForm(form))
         , progress(new TProgressForm(form)) {
         form->AttachDialogs(check, progress);
         form->show();
     }
-    ~TWindows() {
+    ~Windows() {
         delete check.data();
         delete progress.data();
         delete form.data();
     }
-    TWindows(const TWindows&) = delete;
-    TWindows& operator=(const TWindows&) = delete;
+    Windows(const Windows&) = delete;
+    Windows& operator=(const Windows&) = delete;
 
     TFileListModel& List() const { return *form->FileList(); }
     QTableView* View() const { return form->FileListView(); }
@@ -82,12 +82,12 @@ struct TWindows {
 };
 
 // Catches what the window hands to the desktop's default program.
-class TUrlCatcher : public QObject {
+class UrlCatcher : public QObject {
     Q_OBJECT
 
 public:
-    TUrlCatcher() { QDesktopServices::setUrlHandler("file", this, "Open"); }
-    ~TUrlCatcher() override { QDesktopServices::unsetUrlHandler("file"); }
+    UrlCatcher() { QDesktopServices::setUrlHandler("file", this, "Open"); }
+    ~UrlCatcher() override { QDesktopServices::unsetUrlHandler("file"); }
 
     // The real bytes of each opened file's path.
     std::vector<std::string> Paths() const {
@@ -111,23 +111,9 @@ std::string WorkingFolder() {
     return ::getcwd(buffer, sizeof buffer) ? buffer : "";
 }
 
-void MakeFile(const std::string& path, const char* bytes = "\xFF\xD8\xFF\xD9") {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    QVERIFY2(fd >= 0, path.c_str());
-    QCOMPARE(::write(fd, bytes, std::strlen(bytes)), ssize_t(std::strlen(bytes)));
-    ::close(fd);
-}
-
-// QTemporaryDir cannot name a file whose name is not UTF-8 to remove it: this does, on every
-// way out of a test.
-struct TRemoveOnExit {
-    std::string path;
-    ~TRemoveOnExit() { ::unlink(path.c_str()); }
-};
-
 } // namespace
 
-class TCommandsTest : public QObject {
+class CommandsTest : public QObject {
     Q_OBJECT
 
 private slots:
@@ -144,7 +130,7 @@ private slots:
     void droppedFilesAreAdded();
 };
 
-void TCommandsTest::findErrorWalks_data() {
+void CommandsTest::findErrorWalks_data() {
     // Rows by state, the row selected first (-1: none), the commands (n Next, p Prev) and the
     // selected row after each (-1: none).
     QTest::addColumn<QString>("states");
@@ -161,13 +147,13 @@ void TCommandsTest::findErrorWalks_data() {
     QTest::newRow("no error at all") << "UNNU" << 2 << "np" << QList<int>{2, 2};
 }
 
-void TCommandsTest::findErrorWalks() {
+void CommandsTest::findErrorWalks() {
     QFETCH(QString, states);
     QFETCH(int, selected);
     QFETCH(QString, commands);
     QFETCH(QList<int>, after);
 
-    TWindows windows;
+    Windows windows;
     windows.Rows(states.toStdString());
     if (selected >= 0) {
         windows.Select(selected);
@@ -184,9 +170,9 @@ void TCommandsTest::findErrorWalks() {
     }
 }
 
-void TCommandsTest::foundRowIsSelectedAndFocusedAndOpens() {
-    TWindows windows;
-    TUrlCatcher catcher;
+void CommandsTest::foundRowIsSelectedAndFocusedAndOpens() {
+    Windows windows;
+    UrlCatcher catcher;
     windows.Rows("NENE");
     windows.Select(0);
     windows.form->activateWindow();
@@ -211,8 +197,8 @@ void TCommandsTest::foundRowIsSelectedAndFocusedAndOpens() {
     QCOMPARE(catcher.Paths(), std::vector<std::string>{windows.List().Caption(3)});
 }
 
-void TCommandsTest::findErrorScrollsOnlyARowOutOfView() {
-    TWindows windows;
+void CommandsTest::findErrorScrollsOnlyARowOutOfView() {
+    Windows windows;
     windows.Rows(std::string(300, 'N'));
     QTableView* const view = windows.View();
     // A window whose last visible row is cut by the bottom edge.
@@ -260,9 +246,9 @@ void TCommandsTest::findErrorScrollsOnlyARowOutOfView() {
     }
 }
 
-void TCommandsTest::emptyListCommandsDoNothing() {
-    TWindows windows;
-    TUrlCatcher catcher;
+void CommandsTest::emptyListCommandsDoNothing() {
+    Windows windows;
+    UrlCatcher catcher;
     const QStringList panels = windows.Panels();
     windows.form->MenuPrevErrorClick();
     windows.form->MenuNextErrorClick();
@@ -278,8 +264,8 @@ void TCommandsTest::emptyListCommandsDoNothing() {
     QVERIFY(windows.form->isEnabled());
 }
 
-void TCommandsTest::deleteAllLeavesTheStatusBar() {
-    TWindows windows;
+void CommandsTest::deleteAllLeavesTheStatusBar() {
+    Windows windows;
     windows.Rows("UNEEN");
     windows.Select(2);
     windows.form->UpdateStatusBar();
@@ -299,7 +285,7 @@ void TCommandsTest::deleteAllLeavesTheStatusBar() {
     QVERIFY(!windows.check->isVisible());
 }
 
-void TCommandsTest::openHandsOverTheRealBytes_data() {
+void CommandsTest::openHandsOverTheRealBytes_data() {
     QTest::addColumn<QByteArray>("caption");
     QTest::addColumn<QByteArray>("opened"); // "./" stands for the working folder
     QTest::newRow("plain") << QByteArray("/photos/a.jpg") << QByteArray("/photos/a.jpg");
@@ -311,7 +297,7 @@ void TCommandsTest::openHandsOverTheRealBytes_data() {
         << QByteArray("sub/\xe9.jpg") << QByteArray("./sub/\xe9.jpg");
 }
 
-void TCommandsTest::openHandsOverTheRealBytes() {
+void CommandsTest::openHandsOverTheRealBytes() {
     QFETCH(QByteArray, caption);
     QFETCH(QByteArray, opened);
     std::string expected = opened.toStdString();
@@ -319,8 +305,8 @@ void TCommandsTest::openHandsOverTheRealBytes() {
         expected = WorkingFolder() + expected.substr(1);
     }
 
-    TWindows windows;
-    TUrlCatcher catcher;
+    Windows windows;
+    UrlCatcher catcher;
     windows.List().AppendRow("/photos/other.jpg");
     windows.List().AppendRow(caption.toStdString());
     windows.form->MenuOpenItemClick(); // nothing selected
@@ -334,9 +320,9 @@ void TCommandsTest::openHandsOverTheRealBytes() {
     QCOMPARE(catcher.Paths(), std::vector<std::string>{expected});
 }
 
-void TCommandsTest::doubleClickOpens() {
-    TWindows windows;
-    TUrlCatcher catcher;
+void CommandsTest::doubleClickOpens() {
+    Windows windows;
+    UrlCatcher catcher;
     windows.Rows("NNN");
     QVERIFY(QTest::qWaitForWindowExposed(windows.form));
     // The click selects row 1; the double click then opens the selected row.
@@ -347,25 +333,22 @@ void TCommandsTest::doubleClickOpens() {
     QCOMPARE(catcher.Paths(), std::vector<std::string>{windows.List().Caption(1)});
 }
 
-void TCommandsTest::exitClosesTheWindow() {
-    TWindows windows;
+void CommandsTest::exitClosesTheWindow() {
+    Windows windows;
     windows.form->MenuExitClick();
     QVERIFY(!windows.form->isVisible());
 }
 
-void TCommandsTest::droppedFilesAreAdded() {
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    const std::string root = dir.path().toStdString();
-    QVERIFY(::mkdir((root + "/folder").c_str(), 0755) == 0);
-    MakeFile(root + "/folder/b.jpg");
-    MakeFile(root + "/folder/a.JPEG");
-    MakeFile(root + "/folder/notes.txt");
-    MakeFile(root + "/z.jpg");
-    MakeFile(root + "/\xff.jpg");
-    const TRemoveOnExit removeFf{root + "/\xff.jpg"};
+void CommandsTest::droppedFilesAreAdded() {
+    const TempTree tree;
+    const std::string root = tree.Root();
+    tree.Write("folder/b.jpg");
+    tree.Write("folder/a.JPEG");
+    tree.Write("folder/notes.txt");
+    tree.Write("z.jpg");
+    tree.Write("\xff.jpg");
 
-    TWindows windows;
+    Windows windows;
     windows.Rows("NE");
     windows.form->MenuDeleteAllClick(); // the panels still count the two rows
 
@@ -397,5 +380,5 @@ void TCommandsTest::droppedFilesAreAdded() {
     QCOMPARE(windows.Panels().mid(0, 4), (QStringList{"4 Files", "U: 4", "C: 0", "E: 0"}));
 }
 
-QTEST_MAIN(TCommandsTest)
+QTEST_MAIN(CommandsTest)
 #include "commands_test.moc"

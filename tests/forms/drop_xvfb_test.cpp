@@ -8,7 +8,6 @@
 #include <QSocketNotifier>
 #include <QStandardPaths>
 #include <QTableView>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <fcntl.h>
@@ -23,6 +22,7 @@
 #include "forms/main/file_list_model.h"
 #include "forms/main/vorn_form.h"
 #include "forms/progress/progress_form.h"
+#include "tests/support/temp_tree.h"
 
 namespace {
 
@@ -34,9 +34,9 @@ const QRect kSourceBounds(0, 0, 120, 120);
 // offering a copy only, and reports on its standard output. The drag ends for the source when
 // the drop has been sent, before the target has fetched the data: the source stays until its
 // standard input is closed.
-class TDragSource : public QWidget {
+class DragSource : public QWidget {
 public:
-    explicit TDragSource(QByteArray uriList)
+    explicit DragSource(QByteArray uriList)
         : m_uriList(std::move(uriList)) {
         setWindowFlags(Qt::FramelessWindowHint);
         setGeometry(kSourceBounds);
@@ -59,7 +59,7 @@ private:
 };
 
 int RunDragSource(const QByteArray& uriList) {
-    TDragSource source(uriList);
+    DragSource source(uriList);
     source.show();
     if (!QTest::qWaitForWindowExposed(&source)) {
         return 1;
@@ -77,30 +77,16 @@ int RunDragSource(const QByteArray& uriList) {
     return QCoreApplication::exec();
 }
 
-void MakeFile(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    QVERIFY2(fd >= 0, path.c_str());
-    QCOMPARE(::write(fd, "\xFF\xD8\xFF\xD9", 4), ssize_t(4));
-    ::close(fd);
-}
-
-// QTemporaryDir cannot name a file whose name is not UTF-8 to remove it: this does, on every
-// way out of a test.
-struct TRemoveOnExit {
-    std::string path;
-    ~TRemoveOnExit() { ::unlink(path.c_str()); }
-};
-
 } // namespace
 
-class TDropXvfbTest : public QObject {
+class DropXvfbTest : public QObject {
     Q_OBJECT
 
 private slots:
     void folderAndFilesDroppedFromAnotherProcess();
 };
 
-void TDropXvfbTest::folderAndFilesDroppedFromAnotherProcess() {
+void DropXvfbTest::folderAndFilesDroppedFromAnotherProcess() {
     if (QGuiApplication::platformName() != "xcb") {
         QSKIP("needs a real X server");
     }
@@ -109,16 +95,13 @@ void TDropXvfbTest::folderAndFilesDroppedFromAnotherProcess() {
         QSKIP("needs xdotool");
     }
 
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    const std::string root = dir.path().toStdString();
-    QVERIFY(::mkdir((root + "/album").c_str(), 0755) == 0);
-    MakeFile(root + "/album/b.jpg");
-    MakeFile(root + "/album/a.jpg");
-    MakeFile(root + "/album/notes.txt");
-    MakeFile(root + "/one.jpeg");
-    MakeFile(root + "/two \xff.jpg"); // a name that is not UTF-8
-    const TRemoveOnExit removeTwo{root + "/two \xff.jpg"};
+    const TempTree tree;
+    const std::string root = tree.Root();
+    tree.Write("album/b.jpg");
+    tree.Write("album/a.jpg");
+    tree.Write("album/notes.txt");
+    tree.Write("one.jpeg");
+    tree.Write("two \xff.jpg"); // a name that is not UTF-8
     const std::vector<std::string> dropped = {root + "/album", root + "/one.jpeg",
                                               root + "/two \xff.jpg"};
     QByteArray uriList;
@@ -191,7 +174,7 @@ int main(int argc, char** argv) {
     if (argc == 3 && std::string(argv[1]) == kSourceSwitch) {
         return RunDragSource(QByteArray(argv[2]));
     }
-    TDropXvfbTest test;
+    DropXvfbTest test;
     QTEST_SET_MAIN_SOURCE_PATH
     return QTest::qExec(&test, argc, argv);
 }
