@@ -260,6 +260,7 @@ BenchOptions ParseBenchOptions(int argc, char** argv, const ExtraOptions& extra)
 
 TreeFolder::TreeFolder(BenchOptions& options) {
     if (!options.tree.empty()) {
+        MakeFolder(options.tree);
         return;
     }
     const char* base = std::getenv("TMPDIR");

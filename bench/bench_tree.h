@@ -71,8 +71,8 @@ struct UsageError : std::runtime_error {
 // Throws UsageError on an unknown option, a missing value or a count below one.
 BenchOptions ParseBenchOptions(int argc, char** argv, const ExtraOptions& extra = {});
 
-// The folder of the tree for one run: `options.tree`, or a new temporary folder (then
-// options.tree names it) that is removed with everything in it when this goes, also when the
+// The folder of the tree for one run: `options.tree` (made when missing), or a new temporary folder
+// (then options.tree names it) that is removed with everything in it when this goes, also when the
 // benchmark ends with an exception. Throws std::runtime_error when none can be made.
 class TreeFolder {
 public:
