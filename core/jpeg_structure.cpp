@@ -18,6 +18,8 @@ constexpr std::uint8_t kDqt = 0xDB;
 constexpr std::uint8_t kDri = 0xDD;
 constexpr std::uint8_t kDht = 0xC4;
 constexpr std::uint8_t kDac = 0xCC;
+// Longer runs of zero bytes than this do not end coded data that an encoder wrote.
+constexpr std::uint64_t kLongestZeroRun = 512;
 
 bool IsRestart(std::uint8_t marker) {
     return marker >= 0xD0 && marker <= 0xD7;
@@ -99,8 +101,15 @@ private:
             m_result.fault = JpegFault{kind, std::move(reason), offset};
         return m_result;
     }
+    // A file whose last part was never written often holds zeros there instead: the fault
+    // then starts where they do.
     JpegStructure CutShort() {
         const std::uint64_t size = m_bytes.size();
+        std::uint64_t zeros = size;
+        while (zeros > 0 && m_bytes[zeros - 1] == 0)
+            --zeros;
+        if (size - zeros >= kLongestZeroRun)
+            return Fail("zeros from byte " + std::to_string(zeros) + " to the end", zeros);
         return Fail("cut short at byte " + std::to_string(size), size);
     }
     void Unverifiable(std::string reason, std::uint64_t offset) {

@@ -51,7 +51,7 @@ TEST(DeepCheck, DamageSuite) {
     };
     const Row rows[] = {
         {"truncated", DeepVerdict::Damaged, "cut short at byte "},
-        {"zeroed-tail", DeepVerdict::Damaged, "cut short at byte "},
+        {"zeroed-tail", DeepVerdict::Damaged, "zeros from byte "},
         {"bad-start", DeepVerdict::Damaged, "no start marker"},
         {"zeros-inside", DeepVerdict::Damaged, "image data: premature end of data segment"},
         {"chunk-dropped", DeepVerdict::Damaged, "image data: premature end of data segment"},
