@@ -53,6 +53,8 @@ OptionsResult ParseCheckOptions(int argc, const char* const* argv) {
             options.summary = true;
         } else if (arg == "--explain") {
             options.explain = true;
+        } else if (arg == "--deep") {
+            options.deep = true;
         } else if (arg == "--explain-limit" || arg.starts_with("--explain-limit=")) {
             std::string_view value;
             if (arg != "--explain-limit") {
@@ -130,11 +132,24 @@ and carriage return as \t, \n and \r, and every other control character as
 \xHH (C0, DEL, and in a UTF-8 name the C1 range as its two bytes), so each line
 holds one file; --json gives the exact names.
 
+With --deep, the picture itself is checked too, and two columns follow the path:
+  VERDICT<TAB>PATH<TAB>DEEP<TAB>REASON
+where DEEP is "sound", "damaged" (with where: "cut short at byte 4096", "bad
+Huffman table at byte 180", "image data: bad Huffman code"...), "unverified"
+(beyond a ceiling: "too large to verify: 64250 × 64250 declared", or coded in a
+way the decoder does not take) or "unreadable". Data after the end marker is
+named in REASON with its size, and the picture stays sound: a motion photo's
+video, padding, another JPEG picture or unrecognised data. With --deep, a file
+counts as sound when DEEP is "sound", whatever its marker verdict.
+
 Options:
   --errors       print only the files that failed
   --json         print one JSON object per line: "type" is "file" for a file's
-                 verdict and "summary" for the counts; bytes of a name that are not
-                 valid UTF-8 are written as \udc80 to \udcff (byte 0x80 to 0xff)
+                 verdict and "summary" for the counts; with --deep, a file also
+                 has "deep_verdict", "deep_reason", "deep_offset" (the byte where
+                 the fault or the trailer starts, or null) and "trailer" ("none",
+                 "padding", "video", "jpeg" or "other"); bytes of a name that are
+                 not valid UTF-8 are written as \udc80 to \udcff (byte 0x80 to 0xff)
   --jobs N       keep N file-system requests in flight on as many threads
                  (default: 64, for the latency of cold disks and network shares)
   --files-from FILE
@@ -143,6 +158,9 @@ Options:
   -0, --null     the names in --files-from end with a NUL byte instead of a
                  line break (as find -print0 writes them)
   --summary      end with a line "N Files<TAB>C: n<TAB>E: n" (sound and failed)
+  --deep         check the picture: every segment and table, the image data
+                 and its restart markers, and an entropy decode, within ceilings
+                 on declared pixels, scans and memory
   --explain      for an EOI file, walk its marker structure and say why: data
                  appended after the end marker (as phone motion photos carry), or
                  where the file is cut short (in the headers or in the image data)

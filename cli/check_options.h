@@ -14,6 +14,7 @@ struct CheckOptions {
     bool json = false;          // --json
     bool summary = false;       // --summary
     bool explain = false;       // --explain
+    bool deep = false;          // --deep
     bool help = false;          // --help
     bool version = false;       // --version
     std::size_t jobs = 0;       // --jobs N; 0 until parsed: the engine's default

@@ -2,8 +2,11 @@
 // It takes paths as the window does, checks each JPEG file on I/O threads and prints one line
 // per file in list order.
 
+#include <algorithm>
 #include <cstdio>
+#include <semaphore>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cli/check_options.h"
@@ -33,10 +36,11 @@ public:
     }
 
     void Take(const std::string& path, vorn::FileResult&& result) override {
-        const bool sound = result.verdict == vorn::MarkerVerdict::Normal;
+        const vorn::DeepCheckResult* deep = result.deep ? &*result.deep : nullptr;
+        const bool sound = CountsAsSound(result.verdict, deep);
         ++(sound ? m_sound : m_failed);
         if (!sound || !m_options.errorsOnly)
-            Write(ReportLine(result.verdict, path, result.detail, m_options.json));
+            Write(ReportLine(result.verdict, path, result.detail, m_options.json, deep));
     }
 
     void ListStarted(std::size_t) override { ++m_depth; }
@@ -108,8 +112,13 @@ int main(int argc, char** argv) {
     engineOptions.threads = options.jobs;
     const bool explain = options.explain;
     const std::uint64_t explainLimit = options.explainLimit;
-    engineOptions.check = [explain, explainLimit](const std::string& path,
-                                                  vorn::FileResult& result) {
+    const bool deep = options.deep;
+    // The picture check is work for the processors, not the file system: the I/O threads take
+    // turns at it, as many at once as there are cores, so that memory holds that many pictures.
+    std::counting_semaphore<1024> cores(
+        std::clamp<std::ptrdiff_t>(std::thread::hardware_concurrency(), 1, 1024));
+    engineOptions.check = [explain, explainLimit, deep, &cores](const std::string& path,
+                                                                vorn::FileResult& result) {
         vorn::EndMarkerExplanation explanation;
         vorn::MarkerCheckOptions checkOptions;
         checkOptions.explanation = explain ? &explanation : nullptr;
@@ -117,6 +126,16 @@ int main(int argc, char** argv) {
         result.verdict = vorn::CheckMarkers(path, checkOptions);
         if (explain && result.verdict == vorn::MarkerVerdict::Eoi)
             result.detail = vorn::Describe(explanation);
+        if (!deep)
+            return;
+        // A file the marker check cannot open is not opened again.
+        if (result.verdict == vorn::MarkerVerdict::OpenError) {
+            result.deep = vorn::DeepCheckResult{};
+            return;
+        }
+        cores.acquire();
+        result.deep = vorn::DeepCheckFile(path);
+        cores.release();
     };
     Run run(options);
     vorn::WalkEngine(std::move(engineOptions)).Walk(paths, run);

@@ -1,6 +1,7 @@
 #include "core/deep_check.h"
 
 #include <fcntl.h>
+#include <new>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -91,10 +92,17 @@ DeepCheckResult DeepCheckFile(const std::string& path, const DeepCheckLimits& li
         result.reason = "too large to verify: a file of " + std::to_string(size) + " bytes";
         return result;
     }
-    std::vector<std::uint8_t> bytes;
-    if (!ReadWhole(fd, size, bytes))
-        return Unreadable("read error");
-    return DeepCheckBytes(bytes, limits);
+    try {
+        std::vector<std::uint8_t> bytes;
+        if (!ReadWhole(fd, size, bytes))
+            return Unreadable("read error");
+        return DeepCheckBytes(bytes, limits);
+    } catch (const std::bad_alloc&) {
+        DeepCheckResult result;
+        result.verdict = DeepVerdict::Unverified;
+        result.reason = "too large to verify: out of memory";
+        return result;
+    }
 }
 
 std::string_view DeepVerdictWord(DeepVerdict verdict) {

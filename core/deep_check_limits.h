@@ -15,7 +15,7 @@ struct DeepCheckLimits {
     // What the decoder may allocate (a progressive file holds all its coefficients).
     std::size_t maxMemory = 256u << 20;
     // Larger files are not read into memory.
-    std::uint64_t maxFileBytes = 512u << 20;
+    std::uint64_t maxFileBytes = 256u << 20;
 };
 
 } // namespace vorn

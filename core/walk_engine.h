@@ -27,9 +27,11 @@
 
 #include <cstddef>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "core/deep_check.h"
 #include "core/file_system.h"
 #include "core/marker_check.h"
 
@@ -41,6 +43,7 @@ class PathCollator;
 struct FileResult {
     MarkerVerdict verdict = MarkerVerdict::OpenError;
     std::string detail; // what the check adds to the verdict (an explanation), or empty
+    std::optional<DeepCheckResult> deep; // the picture check, when the caller's check makes it
 };
 
 // Checks the regular file at `path` and fills `result`. Runs on an I/O thread, for several

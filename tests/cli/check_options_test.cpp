@@ -15,9 +15,10 @@ OptionsResult Parse(std::vector<const char*> args) {
 
 TEST(CheckOptions, OptionsStandAnywhereAndPathsKeepTheirOrder) {
     const OptionsResult result =
-        Parse({"b", "--errors", "a", "--json", "--jobs", "3", "--summary"});
+        Parse({"b", "--errors", "a", "--json", "--jobs", "3", "--summary", "--deep"});
     ASSERT_TRUE(result.options) << result.error;
     EXPECT_TRUE(result.options->errorsOnly);
+    EXPECT_TRUE(result.options->deep);
     EXPECT_TRUE(result.options->json);
     EXPECT_TRUE(result.options->summary);
     EXPECT_EQ(result.options->jobs, 3u);

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -280,4 +281,41 @@ TEST_F(VornCheck, TheWindowsSwitchNamesAPath) {
     ASSERT_EQ(::chdir(m_root.c_str()), 0);
     EXPECT_EQ(RunCheck({"a"}).out, "OK\ta/x.jpg\n");
     EXPECT_EQ(RunCheck({"/a"}).status, 1) << "no folder /a here";
+}
+
+// With --deep the picture's verdict decides what counts as failed: a trailer after a sound
+// picture passes although its marker verdict stays EOI; a picture damaged inside fails although
+// both markers are in place.
+TEST_F(VornCheck, DeepVerdictDecidesWhatFails) {
+    std::ifstream in(fs::path(std::getenv("VORN_TEST_DATA")) / "jpeg" / "grey.jpg",
+                     std::ios::binary);
+    const std::string intact{std::istreambuf_iterator<char>(in), {}};
+    std::string inside = intact;
+    inside.replace(inside.size() / 2, 4096, std::string(4096, '\0'));
+    Write(P("a-intact.jpg"), intact);
+    Write(P("b-video.jpg"), intact +
+                                std::string("\0\0\0\x18"
+                                            "ftypisom",
+                                            12) +
+                                "movie");
+    Write(P("c-inside.jpg"), inside);
+
+    const Outcome tsv = RunCheck({"--deep", "--summary", P("")});
+    EXPECT_EQ(tsv.status, 1);
+    EXPECT_EQ(tsv.out, "OK\t" + P("a-intact.jpg") + "\tsound\t\n" + "EOI\t" + P("b-video.jpg") +
+                           "\tsound\tfollowed by a motion-photo video (17 bytes)\n" + "OK\t" +
+                           P("c-inside.jpg") +
+                           "\tdamaged\timage data: premature end of data segment\n" +
+                           "3 Files\tC: 2\tE: 1\n");
+
+    const Outcome errors = RunCheck({"--deep", "--errors", "--json", P("")});
+    EXPECT_EQ(errors.out.find("a-intact"), std::string::npos) << errors.out;
+    EXPECT_EQ(errors.out.find("b-video"), std::string::npos) << errors.out;
+    EXPECT_NE(errors.out.find(R"("verdict":"OK","path":")" + P("c-inside.jpg") +
+                              R"(","deep_verdict":"damaged",)"),
+              std::string::npos)
+        << errors.out;
+
+    EXPECT_EQ(RunCheck({"--deep", P("a-intact.jpg"), P("b-video.jpg")}).status, 0);
+    EXPECT_EQ(RunCheck({P("b-video.jpg")}).status, 1);
 }
