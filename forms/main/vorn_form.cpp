@@ -4,6 +4,7 @@
 #include "forms/main/vorn_form.h"
 
 #include <QAction>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
 #include <QScreen>
@@ -14,6 +15,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <vector>
 
 #include "components/drop_dst.h"
 #include "core/settings_file.h"
@@ -150,7 +152,8 @@ void TVornForm::SetBounds(const vorn::WindowBounds& bounds) {
 
 void TVornForm::ApplyOuterBounds(const vorn::WindowBounds& bounds) {
     const QSize margins = frameGeometry().size() - geometry().size();
-    // The values are applied as they are; the limits are the window system's. Qt's are the
+    // The values are applied as they are (but for a frame that no screen would show, below); the
+    // limits are the window system's. Qt's are the
     // window's minimum size and coordinates it can compute with (the X protocol itself stops at
     // 16 bits). The largest size is the virtual desktop with the frame around it, as other
     // desktops limit a window: a settings file asking for more would cost a backing store of
@@ -172,6 +175,25 @@ void TVornForm::ApplyOuterBounds(const vorn::WindowBounds& bounds) {
     move(position(bounds.left), position(bounds.top));
     resize(clientExtent(bounds.width, margins.width(), largest.width()),
            clientExtent(bounds.height, margins.height(), largest.height()));
+
+    // A frame that no screen shows (its monitor was unplugged) could be neither seen nor reached.
+    const auto boundsOf = [](const QRect& rect) {
+        return vorn::WindowBounds{rect.x(), rect.y(), rect.width(), rect.height()};
+    };
+    const QScreen* const primary = QGuiApplication::primaryScreen();
+    if (primary == nullptr) {
+        return;
+    }
+    std::vector<vorn::WindowBounds> screens;
+    for (const QScreen* const each : QGuiApplication::screens()) {
+        screens.push_back(boundsOf(each->geometry()));
+    }
+    const vorn::WindowBounds frame = boundsOf(frameGeometry());
+    const vorn::WindowBounds kept =
+        vorn::KeptOnAScreen(frame, screens, boundsOf(primary->availableGeometry()));
+    if (kept != frame) {
+        move(kept.left, kept.top);
+    }
 }
 
 void TVornForm::showEvent(QShowEvent* event) {

@@ -40,5 +40,30 @@ TEST(WindowBounds, DialogIsCentredOverTheMainWindow) {
     }
 }
 
+TEST(WindowBoundsTest, AFrameOffEveryScreenIsMovedOntoThePrimary) {
+    const std::vector<WindowBounds> screens = {{0, 0, 1920, 1080}, {1920, 0, 1280, 1024}};
+    const WindowBounds primary{0, 32, 1920, 1048}; // without a panel at the top
+    struct Case {
+        const char* what;
+        WindowBounds frame;
+        WindowBounds expected;
+    };
+    const std::vector<Case> cases = {
+        {"on the first screen", {100, 100, 588, 366}, {100, 100, 588, 366}},
+        {"on the second screen", {2000, 500, 588, 366}, {2000, 500, 588, 366}},
+        {"one pixel on a screen", {-587, -365, 588, 366}, {-587, -365, 588, 366}},
+        {"across both", {1800, 0, 588, 366}, {1800, 0, 588, 366}},
+        {"just beside every screen", {-588, 0, 588, 366}, {666, 373, 588, 366}},
+        {"an unplugged monitor", {100000, 105, 588, 366}, {666, 373, 588, 366}},
+        {"below the shorter screen only", {1800, 1030, 588, 366}, {1800, 1030, 588, 366}},
+        {"below every screen", {2000, 1080, 588, 366}, {666, 373, 588, 366}},
+        {"larger than the primary", {kMax, kMin, 4000, 3000}, {0, 32, 4000, 3000}},
+        {"at the far ends", {kMin, kMax, 588, 366}, {666, 373, 588, 366}},
+        {"nothing to show", {10, 10, 0, 0}, {960, 556, 0, 0}},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(KeptOnAScreen(c.frame, screens, primary), c.expected) << c.what;
+}
+
 } // namespace
 } // namespace vorn

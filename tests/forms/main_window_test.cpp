@@ -3,10 +3,12 @@
 
 #include <QAction>
 #include <QFile>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTableView>
@@ -100,6 +102,7 @@ private slots:
     void columnWidthsRecordTheValueSet();
     void columnWidthsRecordTheUsersResizing();
     void boundsAreTheOuterFrame();
+    void storedBoundsOffEveryScreenComeOntoThePrimary();
     void minimizedAndMaximizedBounds();
     void extremeBoundsStayWithinTheWindowSystemsLimits_data();
     void extremeBoundsStayWithinTheWindowSystemsLimits();
@@ -438,6 +441,22 @@ void MainWindowTest::boundsAreTheOuterFrame() {
     form.SetBounds({-101, -7, 610, 420});
     QTRY_COMPARE(form.frameGeometry(), QRect(-101, -7, 610, 420));
     QCOMPARE(form.Bounds(), (vorn::WindowBounds{-101, -7, 610, 420}));
+}
+
+void MainWindowTest::storedBoundsOffEveryScreenComeOntoThePrimary() {
+    Window window;
+    window.WriteSettings("[VornForm]\nLeft=100000\nTop=105\nWidth=500\nHeight=300\n");
+    window.form->LoadSettings();
+    window.form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.form.get()));
+    const QRect frame = window.form->frameGeometry();
+    QCOMPARE(frame.size(), QSize(500, 300));
+    QVERIFY(QGuiApplication::primaryScreen()->geometry().contains(frame.topLeft()));
+    // And that is where it is stored again.
+    window.form->close();
+    window.form->SaveSettings();
+    QVERIFY(
+        window.ReadSettings().startsWith("[VornForm]\r\nLeft=" + QByteArray::number(frame.x())));
 }
 
 void MainWindowTest::minimizedAndMaximizedBounds() {
