@@ -52,7 +52,9 @@ public:
     void FolderNotEntered(const std::string& path) override { m_done.AddHole(path); }
 
     void NamedPathMissing(const std::string& path) override {
-        std::fprintf(stderr, "vorn-check: %s: no such file or folder\n", path.c_str());
+        // Escaped as in the report, so that a name cannot act on the terminal.
+        std::fprintf(stderr, "vorn-check: %s: no such file or folder\n",
+                     EscapeForReport(path).c_str());
         m_missing = true;
     }
 
@@ -123,6 +125,7 @@ int main(int argc, char** argv) {
         vorn::MarkerCheckOptions checkOptions;
         checkOptions.explanation = explain ? &explanation : nullptr;
         checkOptions.explanationDataLimit = explainLimit;
+        checkOptions.knownRegularFile = true; // the engine checks only what it saw as one
         result.verdict = vorn::CheckMarkers(path, checkOptions);
         if (explain && result.verdict == vorn::MarkerVerdict::Eoi)
             result.detail = vorn::Describe(explanation);
