@@ -283,6 +283,7 @@ private:
         const std::size_t size = m_bytes.size();
         const std::size_t start = m_pos;
         std::uint64_t restarts = 0;
+        std::size_t afterRestart = 0; // where the data after the last restart marker starts
         for (;;) {
             const void* hit =
                 m_pos < size ? std::memchr(m_bytes.data() + m_pos, kPrefix, size - m_pos) : nullptr;
@@ -311,12 +312,14 @@ private:
                 return (void)Fail("restart marker out of sequence at byte " + std::to_string(at),
                                   at);
             ++restarts;
-            m_pos = next + 1;
+            m_pos = afterRestart = next + 1;
         }
         if (m_restartInterval == 0 || m_result.height == 0)
             return;
         const std::uint64_t due = CeilDiv(Units(inScan), m_restartInterval) - 1;
-        if (restarts != due)
+        // Some encoders end the scan with one more restart marker; decoders pass over it.
+        const bool endsWithRestart = restarts == due + 1 && afterRestart == m_pos;
+        if (restarts != due && !endsWithRestart)
             Fail(std::to_string(restarts) + " restart markers in the image data at byte " +
                      std::to_string(start) + ", " + std::to_string(due) + " due",
                  start);

@@ -143,6 +143,29 @@ TEST(DeepCheck, WhatIsNotARegularFileIsUnreadable) {
     fs::remove_all(folder);
 }
 
+// A restart marker is due after every restart interval but the last; one more right at the end of
+// the image data is passed over, as decoders do.
+TEST(DeepCheck, RestartMarkersInNumber) {
+    std::ifstream in(Intact("restart"), std::ios::binary);
+    const std::vector<std::uint8_t> intact{std::istreambuf_iterator<char>(in), {}};
+    struct Row {
+        std::vector<std::uint8_t> beforeEnd;
+        DeepVerdict verdict;
+    };
+    // 570 MCUs, 60 to an interval: nine markers, RST0 to RST0 again; the next one is RST1.
+    const Row rows[] = {
+        {{0xFF, 0xD1}, DeepVerdict::Sound},
+        {{0xFF, 0xD1, 0xFF, 0xD2}, DeepVerdict::Damaged},
+        {{0xFF, 0xD2}, DeepVerdict::Damaged},
+    };
+    for (const Row& row : rows) {
+        std::vector<std::uint8_t> bytes = intact;
+        bytes.insert(bytes.end() - 2, row.beforeEnd.begin(), row.beforeEnd.end());
+        const DeepCheckResult result = DeepCheckBytes(bytes);
+        EXPECT_EQ(result.verdict, row.verdict) << row.beforeEnd.size() << ": " << result.reason;
+    }
+}
+
 // Every prefix of an intact file is damaged, never sound and never a crash.
 TEST(DeepCheck, EveryCutIsDamage) {
     std::ifstream in(Intact("progressive"), std::ios::binary);
