@@ -14,7 +14,7 @@
 #include "components/application.h"
 #include "components/display_text.h"
 #include "core/error_texts.h"
-#include "core/file_system.h"
+#include "core/executable_path.h"
 #include "core/path_rules.h"
 #include "forms/check/check_form.h"
 #include "forms/main/vorn_form.h"

@@ -6,7 +6,7 @@
 
 #include "components/display_text.h"
 #include "core/error_texts.h"
-#include "core/file_system.h"
+#include "core/executable_path.h"
 
 namespace {
 

@@ -14,24 +14,16 @@
 #include <unistd.h>
 
 #include "core/exceptions.h"
+#include "core/executable_path.h"
 #include "core/path_rules.h"
 
 namespace vorn {
 
 namespace {
 
-std::string FileNameOf(std::string_view path) {
-    const std::size_t slash = path.rfind('/');
-    return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
-}
-
+// The running program's file name, as the error box names its module.
 std::string ExecutableFileName() {
-    std::array<char, 4096> buffer{};
-    const ssize_t length = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
-    if (length <= 0 || static_cast<std::size_t>(length) >= buffer.size()) {
-        return std::string();
-    }
-    return FileNameOf(std::string_view(buffer.data(), static_cast<std::size_t>(length)));
+    return std::string(NamePart(ExecutablePath()));
 }
 
 // The type's name as written in source, without its namespaces and enclosing classes
@@ -71,7 +63,7 @@ bool LocateAddress(const void* address, std::string& moduleName, std::uint32_t& 
     }
     const bool mainProgram = map == nullptr || map->l_name == nullptr || map->l_name[0] == '\0';
     moduleName = mainProgram || info.dli_fname == nullptr ? ExecutableFileName()
-                                                          : FileNameOf(info.dli_fname);
+                                                          : std::string(NamePart(info.dli_fname));
     offset = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(address) -
                                         reinterpret_cast<std::uintptr_t>(info.dli_fbase));
     return true;

@@ -54,7 +54,4 @@ FolderListing ListFolder(const std::string& folder);
 // Returns the descriptor or -1 with errno set.
 int OpenPath(const std::string& path, int flags);
 
-// The full path of the running executable, or "" when the system cannot tell.
-std::string ExecutablePath();
-
 } // namespace vorn

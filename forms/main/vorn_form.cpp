@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "components/drop_dst.h"
+#include "core/executable_path.h"
 #include "core/settings_file.h"
 #include "core/status_texts.h"
 #include "forms/design_font.h"

@@ -35,6 +35,7 @@
 #include <string_view>
 #include <utility>
 
+#include "components/display_text.h"
 #include "core/command_line.h"
 #include "core/path_order.h"
 #include "core/path_rules.h"
@@ -76,11 +77,6 @@ protected:
 private:
     QAbstractItemView* m_view;
 };
-
-// Paths are bytes; the dialog shows them as UTF-8, with ill-formed bytes as U+FFFD.
-QString DisplayText(std::string_view text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 } // namespace
 

@@ -19,7 +19,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class FileSystemTest : public ::testing::Test {
+class FileSystem : public ::testing::Test {
 protected:
     void SetUp() override {
         std::string pattern = (fs::temp_directory_path() / "vorn-fs-XXXXXX").string();
@@ -48,7 +48,7 @@ protected:
     std::string m_root;
 };
 
-TEST_F(FileSystemTest, WhatCountsAsFolderAndAsFile) {
+TEST_F(FileSystem, WhatCountsAsFolderAndAsFile) {
     Touch("a.jpg");
     Folder("album.jpg");
     Link(Path("album.jpg"), "to_folder");
@@ -87,7 +87,7 @@ TEST_F(FileSystemTest, WhatCountsAsFolderAndAsFile) {
         EXPECT_EQ(ExamineEntry(path), kind) << path;
 }
 
-TEST_F(FileSystemTest, FileDatedBefore1980IsAFile) {
+TEST_F(FileSystem, FileDatedBefore1980IsAFile) {
     Touch("old.jpg");
     const timeval epoch[2] = {{0, 0}, {0, 0}};
     ASSERT_EQ(::utimes(Path("old.jpg").c_str(), epoch), 0);
@@ -97,7 +97,7 @@ TEST_F(FileSystemTest, FileDatedBefore1980IsAFile) {
     EXPECT_EQ(ExamineEntry(Path("old.jpg")), EntryKind::File);
 }
 
-TEST_F(FileSystemTest, FolderIdentityIsThePathsTarget) {
+TEST_F(FileSystem, FolderIdentityIsThePathsTarget) {
     Folder("f");
     Folder("g");
     Link(".", "f/self");
@@ -112,7 +112,7 @@ TEST_F(FileSystemTest, FolderIdentityIsThePathsTarget) {
     EXPECT_NE(ListFolder(Path("g")).identity, f.identity);
 }
 
-TEST_F(FileSystemTest, ListingHoldsEveryEntryButDotAndDotDot) {
+TEST_F(FileSystem, ListingHoldsEveryEntryButDotAndDotDot) {
     Folder("f");
     Touch("f/.hidden.jpg");
     Touch("f/b.jpg");
@@ -142,7 +142,7 @@ TEST_F(FileSystemTest, ListingHoldsEveryEntryButDotAndDotDot) {
     }
 }
 
-TEST_F(FileSystemTest, ListingWorksUnderANonUtf8Folder) {
+TEST_F(FileSystem, ListingWorksUnderANonUtf8Folder) {
     const std::string odd = "\xFF\xFE folder";
     Folder(odd);
     Touch(odd + "/a.jpg");
@@ -151,14 +151,14 @@ TEST_F(FileSystemTest, ListingWorksUnderANonUtf8Folder) {
     EXPECT_EQ(ExamineEntry(Path(odd + "/a.jpg")), EntryKind::File);
 }
 
-TEST_F(FileSystemTest, WhatCannotBeListedGivesNothing) {
+TEST_F(FileSystem, WhatCannotBeListedGivesNothing) {
     Touch("file.jpg");
     for (const std::string& path : {Path("missing"), Path("file.jpg"), std::string(),
                                     std::string("/dev/null"), m_root + std::string("\0", 1)})
         EXPECT_FALSE(ListFolder(path).opened) << path;
 }
 
-TEST_F(FileSystemTest, FolderWithoutPermissionIsRefused) {
+TEST_F(FileSystem, FolderWithoutPermissionIsRefused) {
     Folder("locked");
     Touch("locked/a.jpg");
     Folder("unsearchable");
@@ -185,7 +185,7 @@ TEST_F(FileSystemTest, FolderWithoutPermissionIsRefused) {
     EXPECT_EQ(inside, EntryKind::Refused);
 }
 
-TEST_F(FileSystemTest, LongPathsWorkBeyondTheLimitPieceByPiece) {
+TEST_F(FileSystem, LongPathsWorkBeyondTheLimitPieceByPiece) {
     // Nest folders of 200-byte names until the path is close to 4,000 bytes.
     const std::string segment(200, 's');
     std::string relative = "deep";
@@ -217,15 +217,6 @@ TEST_F(FileSystemTest, LongPathsWorkBeyondTheLimitPieceByPiece) {
     ::close(fd);
     EXPECT_EQ(ExamineEntry(longer + "/missing"), EntryKind::Missing);
     EXPECT_EQ(ExamineEntry(std::string(100000, 'a')), EntryKind::Refused);
-}
-
-TEST(ExecutablePathTest, NamesThisTestProgram) {
-    const std::string path = ExecutablePath();
-    ASSERT_FALSE(path.empty());
-    EXPECT_EQ(path.front(), '/');
-    // The name this program was started by leads to the same file, links resolved.
-    EXPECT_EQ(path, fs::canonical(program_invocation_name).string());
-    EXPECT_EQ(ExamineEntry(path), EntryKind::File);
 }
 
 } // namespace
