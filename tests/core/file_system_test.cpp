@@ -14,6 +14,8 @@
 #include <unistd.h>
 #include <vector>
 
+#include "tests/support/temp_tree.h"
+
 namespace vorn {
 namespace {
 
@@ -21,18 +23,7 @@ namespace fs = std::filesystem;
 
 class FileSystem : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "vorn-fs-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        m_root = pattern;
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::permissions(Path("locked"), fs::perms::owner_all, ignored);
-        fs::remove_all(m_root, ignored);
-    }
-
-    std::string Path(const std::string& relative) const { return m_root + "/" + relative; }
+    std::string Path(const std::string& relative) const { return m_tree.Path(relative); }
     void Touch(const std::string& relative) const { std::ofstream(Path(relative)) << "x"; }
     void Folder(const std::string& relative) const { fs::create_directory(Path(relative)); }
     void Link(const std::string& target, const std::string& relative) const {
@@ -45,7 +36,8 @@ protected:
         return names;
     }
 
-    std::string m_root;
+    TempTree m_tree;
+    const std::string m_root = m_tree.Root();
 };
 
 TEST_F(FileSystem, WhatCountsAsFolderAndAsFile) {
@@ -83,8 +75,9 @@ TEST_F(FileSystem, WhatCountsAsFolderAndAsFile) {
         // One name longer than the system takes may still name something: it is not missing.
         {Path(std::string(300, 'n')), Refused},
     };
-    for (const auto& [path, kind] : cases)
+    for (const auto& [path, kind] : cases) {
         EXPECT_EQ(ExamineEntry(path), kind) << path;
+    }
 }
 
 TEST_F(FileSystem, FileDatedBefore1980IsAFile) {
@@ -107,8 +100,9 @@ TEST_F(FileSystem, FolderIdentityIsThePathsTarget) {
     ASSERT_TRUE(f.opened);
     EXPECT_FALSE(f.pseudo);
     // A link back into its own folder shows as that very folder, however deep the path.
-    for (const char* other : {"f/self", "f/self/self/self", "to_f", "f/../f"})
+    for (const char* other : {"f/self", "f/self/self/self", "to_f", "f/../f"}) {
         EXPECT_EQ(ListFolder(Path(other)).identity, f.identity) << other;
+    }
     EXPECT_NE(ListFolder(Path("g")).identity, f.identity);
 }
 
@@ -154,8 +148,9 @@ TEST_F(FileSystem, ListingWorksUnderANonUtf8Folder) {
 TEST_F(FileSystem, WhatCannotBeListedGivesNothing) {
     Touch("file.jpg");
     for (const std::string& path : {Path("missing"), Path("file.jpg"), std::string(),
-                                    std::string("/dev/null"), m_root + std::string("\0", 1)})
+                                    std::string("/dev/null"), m_root + std::string("\0", 1)}) {
         EXPECT_FALSE(ListFolder(path).opened) << path;
+    }
 }
 
 TEST_F(FileSystem, FolderWithoutPermissionIsRefused) {
@@ -169,8 +164,9 @@ TEST_F(FileSystem, FolderWithoutPermissionIsRefused) {
     const bool asRoot = ::geteuid() == 0;
     if (asRoot) {
         ASSERT_EQ(::chmod(m_root.c_str(), 0755), 0);
-        if (::seteuid(65534) != 0)
+        if (::seteuid(65534) != 0) {
             GTEST_SKIP() << "cannot act as another user";
+        }
     }
     const EntryKind folder = ExamineEntry(Path("locked"));
     const FolderListing locked = ListFolder(Path("locked"));
@@ -206,8 +202,9 @@ TEST_F(FileSystem, LongPathsWorkBeyondTheLimitPieceByPiece) {
     ASSERT_EQ(::mkdirat(at, segment.c_str(), 0700), 0);
     ::close(at);
     longer += "/" + segment + "/../" + segment + "/.";
-    while (longer.size() <= 5000)
+    while (longer.size() <= 5000) {
         longer += "/.";
+    }
     ASSERT_EQ(::open(longer.c_str(), O_RDONLY), -1);
     EXPECT_EQ(ExamineEntry(longer), EntryKind::Folder);
     EXPECT_EQ(ExamineEntry(longer + "/../" + name), EntryKind::File);

@@ -24,39 +24,24 @@
 #include "forms/main/file_list_model.h"
 #include "forms/main/vorn_form.h"
 #include "forms/progress/progress_form.h"
-#include "tests/support/temp_tree.h"
+#include "tests/forms/run_fixture.h"
 
 namespace {
 
-// The main window with its dialogs, as the program's entry makes them.
-struct Windows {
-    Windows()
-        : form(new TVornForm)
-        , check(new TCheckForm(form))
-        , progress(new TProgressForm(form)) {
-        form->AttachDialogs(check, progress);
-        form->show();
-    }
-    ~Windows() {
-        delete check.data();
-        delete progress.data();
-        delete form.data();
-    }
-    Windows(const Windows&) = delete;
-    Windows& operator=(const Windows&) = delete;
-
-    TFileListModel& List() const { return *form->FileList(); }
+// The main window with its dialogs, as the program's entry makes them, and what the tests of
+// its commands ask of it.
+struct Windows : Forms {
     QTableView* View() const { return form->FileListView(); }
 
     // Rows from a pattern: U Unchecked, N Normal, E Error.
     void Rows(const std::string& states) const {
         for (char state : states) {
-            const int row = List().AppendRow("/photos/" + std::to_string(List().Count()) + ".jpg");
-            List().SetState(row, state == 'E' ? isError : state == 'N' ? isNormal : isUnchecked);
+            const int row = list().AppendRow("/photos/" + std::to_string(list().Count()) + ".jpg");
+            list().SetState(row, state == 'E' ? isError : state == 'N' ? isNormal : isUnchecked);
         }
     }
     void Select(int row) const {
-        const QModelIndex index = List().index(row, 0);
+        const QModelIndex index = list().index(row, 0);
         View()->selectionModel()->select(index, QItemSelectionModel::ClearAndSelect |
                                                     QItemSelectionModel::Rows);
         View()->selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
@@ -75,10 +60,6 @@ struct Windows {
         }
         return texts;
     }
-
-    QPointer<TVornForm> form;
-    QPointer<TCheckForm> check;
-    QPointer<TProgressForm> progress;
 };
 
 // Catches what the window hands to the desktop's default program.
@@ -194,7 +175,7 @@ void CommandsTest::foundRowIsSelectedAndFocusedAndOpens() {
     QCOMPARE(windows.View()->currentIndex().row(), 3);
     QCOMPARE(QApplication::focusWidget(), windows.View());
     QTest::keyClick(windows.View(), Qt::Key_Return);
-    QCOMPARE(catcher.Paths(), std::vector<std::string>{windows.List().Caption(3)});
+    QCOMPARE(catcher.Paths(), std::vector<std::string>{windows.list().Caption(3)});
 }
 
 void CommandsTest::findErrorScrollsOnlyARowOutOfView() {
@@ -220,8 +201,8 @@ void CommandsTest::findErrorScrollsOnlyARowOutOfView() {
     const int columns = view->horizontalScrollBar()->value();
     QVERIFY(columns > 0);
 
-    windows.List().SetState(cut, isError);
-    windows.List().SetState(200, isError);
+    windows.list().SetState(cut, isError);
+    windows.list().SetState(200, isError);
     windows.Select(0);
 
     struct Step {
@@ -256,7 +237,7 @@ void CommandsTest::emptyListCommandsDoNothing() {
     windows.form->FileListViewDblClick();
     windows.form->MenuDeleteAllClick();
     windows.form->MenuCheckAllClick();
-    QCOMPARE(windows.List().Count(), 0);
+    QCOMPARE(windows.list().Count(), 0);
     QVERIFY(windows.SelectedRows().empty());
     QVERIFY(catcher.urls.empty());
     QCOMPARE(windows.Panels(), panels);
@@ -271,12 +252,12 @@ void CommandsTest::deleteAllLeavesTheStatusBar() {
     windows.form->UpdateStatusBar();
     const QStringList panels = windows.Panels();
     QCOMPARE(panels[0], QString("5 Files"));
-    const std::string listed = windows.List().Caption(0);
+    const std::string listed = windows.list().Caption(0);
 
     windows.form->MenuDeleteAllClick();
-    QCOMPARE(windows.List().Count(), 0);
+    QCOMPARE(windows.list().Count(), 0);
     QCOMPARE(windows.View()->model()->rowCount(), 0);
-    QVERIFY(!windows.List().IsListed(listed));
+    QVERIFY(!windows.list().IsListed(listed));
     QVERIFY(windows.SelectedRows().empty());
     QCOMPARE(windows.Panels(), panels);
     // A check of the emptied list stops at once and refreshes nothing either.
@@ -307,8 +288,8 @@ void CommandsTest::openHandsOverTheRealBytes() {
 
     Windows windows;
     UrlCatcher catcher;
-    windows.List().AppendRow("/photos/other.jpg");
-    windows.List().AppendRow(caption.toStdString());
+    windows.list().AppendRow("/photos/other.jpg");
+    windows.list().AppendRow(caption.toStdString());
     windows.form->MenuOpenItemClick(); // nothing selected
     QVERIFY(catcher.urls.empty());
 
@@ -326,11 +307,11 @@ void CommandsTest::doubleClickOpens() {
     windows.Rows("NNN");
     QVERIFY(QTest::qWaitForWindowExposed(windows.form));
     // The click selects row 1; the double click then opens the selected row.
-    const QRect cell = windows.View()->visualRect(windows.List().index(1, 0));
+    const QRect cell = windows.View()->visualRect(windows.list().index(1, 0));
     QTest::mouseClick(windows.View()->viewport(), Qt::LeftButton, {}, cell.center());
     QTest::mouseDClick(windows.View()->viewport(), Qt::LeftButton, {}, cell.center());
     QCOMPARE(windows.SelectedRows(), std::vector<int>{1});
-    QCOMPARE(catcher.Paths(), std::vector<std::string>{windows.List().Caption(1)});
+    QCOMPARE(catcher.Paths(), std::vector<std::string>{windows.list().Caption(1)});
 }
 
 void CommandsTest::exitClosesTheWindow() {
@@ -371,8 +352,8 @@ void CommandsTest::droppedFilesAreAdded() {
     QVERIFY(drop.isAccepted());
 
     std::vector<std::string> captions;
-    for (int row = 0; row < windows.List().Count(); ++row) {
-        captions.push_back(windows.List().Caption(row));
+    for (int row = 0; row < windows.list().Count(); ++row) {
+        captions.push_back(windows.list().Caption(row));
     }
     // In the drop's order; a folder's files in path order, other files left out.
     QCOMPARE(captions, (std::vector<std::string>{root + "/z.jpg", root + "/folder/a.JPEG",

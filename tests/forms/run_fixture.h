@@ -1,6 +1,7 @@
 #pragma once
-// What the tests of adding and checking share: the real main window with its two real dialogs,
-// files made in a temporary folder, and a probe that runs at every event processing of a run.
+// What the tests of the main window's runs and commands share: the real main window with its two
+// real dialogs, files made in a temporary folder, and a probe that runs at every event processing
+// of a run.
 
 #include <QPointer>
 
