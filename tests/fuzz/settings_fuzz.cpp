@@ -25,10 +25,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The value syntax on its own, on the raw bytes.
     sum += vorn::ParseInteger(text).value_or(0);
 
-    // Whatever was read must come out as text that reads back to the same sections.
+    // Whatever was read must come out as text that reads back to the same sections and text.
     vorn::SettingsFile again;
     again.Parse(file.Text());
-    if (again.Sections().size() != file.Sections().size()) {
+    if (again.Sections().size() != file.Sections().size() || again.Text() != file.Text()) {
         __builtin_trap();
     }
     return sum == 42 ? 0 : 0;
