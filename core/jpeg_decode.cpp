@@ -25,6 +25,7 @@ struct Session {
     std::jmp_buf stop{};
     std::uint64_t maxScans = 0;
     int code = 0;                        // the message that stopped the decoder
+    bool warning = false;                // it was a warning about the data, not an error
     char text[JMSG_LENGTH_MAX] = {};     // its text
     std::uint64_t offset = 0;            // how far the decoder had read then
     const std::uint8_t* start = nullptr; // the first byte handed to the decoder
@@ -55,8 +56,10 @@ bool IsHarmless(int code) {
 }
 
 void OnMessage(j_common_ptr cinfo, int level) {
-    if (level < 0 && !IsHarmless(cinfo->err->msg_code))
+    if (level < 0 && !IsHarmless(cinfo->err->msg_code)) {
+        Of(cinfo).warning = true;
         Stop(cinfo, cinfo->err->msg_code);
+    }
 }
 
 void OnProgress(j_common_ptr cinfo) {
@@ -159,7 +162,10 @@ std::optional<JpegFault> DecodeJpeg(std::span<const std::uint8_t> bytes,
     if (IsBeyondDecoder(session.code))
         return JpegFault{Kind::Unverifiable, "cannot verify: " + Lowered(session.text),
                          std::nullopt};
-    return JpegFault{Kind::Damaged, "image data: " + Lowered(session.text), session.offset};
+    // Warnings are about the coded data; errors stop at something in the headers that the walk
+    // let pass.
+    const std::string where = session.warning ? "image data: " : "refused by the decoder: ";
+    return JpegFault{Kind::Damaged, where + Lowered(session.text), session.offset};
 }
 
 } // namespace vorn

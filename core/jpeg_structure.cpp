@@ -256,7 +256,8 @@ private:
             const std::uint8_t tables = body[2 + 2 * i];
             const auto found = std::find_if(m_components.begin(), m_components.end(),
                                             [&](const Component& c) { return c.id == id; });
-            if (found == m_components.end() || (tables >> 4) > 3 || (tables & 15) > 3)
+            if (found == m_components.end() || (tables >> 4) > 3 || (tables & 15) > 3 ||
+                std::find(inScan.begin(), inScan.end(), &*found) != inScan.end())
                 return (void)Fail(bad, at);
             inScan.push_back(&*found);
             blocks += found->h * found->v;

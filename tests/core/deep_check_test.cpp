@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -141,6 +142,40 @@ TEST(DeepCheck, WhatIsNotARegularFileIsUnreadable) {
     for (const std::string& path : paths)
         EXPECT_EQ(DeepCheckFile(path).verdict, DeepVerdict::Unreadable) << path;
     fs::remove_all(folder);
+}
+
+// Bytes of a sound file's headers changed, one rule at a time.
+TEST(DeepCheck, HeaderRules) {
+    std::ifstream in(Intact("cmyk"), std::ios::binary);
+    const std::vector<std::uint8_t> intact{std::istreambuf_iterator<char>(in), {}};
+    const auto find = [&](std::uint8_t marker) {
+        const std::uint8_t pattern[] = {0xFF, marker};
+        return static_cast<std::size_t>(
+            std::search(intact.begin(), intact.end(), pattern, pattern + 2) - intact.begin());
+    };
+    struct Row {
+        std::size_t at;
+        std::vector<std::uint8_t> bytes;
+        const char* reason;
+    };
+    const std::size_t sos = find(0xDA);
+    const std::size_t dqt = find(0xDB);
+    const Row rows[] = {
+        // The scan's second component is its first again.
+        {sos + 7, {intact[sos + 5]}, "bad scan header at byte "},
+        {dqt + 4, {0x05}, "bad quantisation table at byte "},
+        // An APP14 segment becomes one of the reserved markers.
+        {find(0xEE) + 1, {0x13}, "refused by the decoder: unsupported marker type 0x13"},
+        // The frame names a quantisation table that is never defined.
+        {find(0xC0) + 12, {0x03}, "refused by the decoder: quantization table 0x03 was not"},
+    };
+    for (const Row& row : rows) {
+        std::vector<std::uint8_t> bytes = intact;
+        std::copy(row.bytes.begin(), row.bytes.end(), bytes.begin() + row.at);
+        const DeepCheckResult result = DeepCheckBytes(bytes);
+        EXPECT_EQ(result.verdict, DeepVerdict::Damaged) << row.reason;
+        EXPECT_TRUE(result.reason.starts_with(row.reason)) << result.reason;
+    }
 }
 
 // A restart marker is due after every restart interval but the last; one more right at the end of
