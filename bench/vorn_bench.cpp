@@ -31,6 +31,7 @@
 #include "forms/main/file_list_model.h"
 #include "forms/main/vorn_form.h"
 #include "forms/progress/progress_form.h"
+#include "tests/support/run_probe.h"
 
 namespace {
 
@@ -48,38 +49,24 @@ double PeakMemoryMb() {
     return -1;
 }
 
-// Measures how the program yields to the event loop: a posted event is delivered once per
-// processEvents call, so the probe counts those calls and the longest time between two.
-class YieldProbe : public QObject {
+// Measures how the program yields to the event loop: the probe ticks once per processEvents
+// call; this counts the ticks and the longest time between two.
+class YieldProbe {
 public:
-    YieldProbe() { Post(); }
-    ~YieldProbe() override { m_active = false; }
-    void Stop() { m_active = false; }
-    long Yields() const { return m_yields; }
-    double LongestGapMs() const { return double(m_longestGap) / 1e6; }
-
-protected:
-    bool event(QEvent* event) override {
-        if (event->type() != kType)
-            return QObject::event(event);
-        if (m_active) {
+    YieldProbe()
+        : m_probe([this] {
             if (m_sinceLast.isValid())
                 m_longestGap = std::max(m_longestGap, m_sinceLast.nsecsElapsed());
             m_sinceLast.start();
-            ++m_yields;
-            Post();
-        }
-        return true;
-    }
+            return true;
+        }) {}
+    long Yields() const { return m_probe.Ticks(); }
+    double LongestGapMs() const { return double(m_longestGap) / 1e6; }
 
 private:
-    static constexpr QEvent::Type kType = QEvent::Type(QEvent::User + 11);
-    void Post() { QCoreApplication::postEvent(this, new QEvent(kType)); }
-
     QElapsedTimer m_sinceLast;
     qint64 m_longestGap = 0;
-    long m_yields = 0;
-    bool m_active = true;
+    RunProbe m_probe; // last: it ticks into the members above
 };
 
 // Counts the paints of a window and its children.
