@@ -20,6 +20,7 @@
 
 #include "core/path_order.h"
 #include "core/path_rules.h"
+#include "tests/support/temp_tree.h"
 
 namespace vorn {
 namespace {
@@ -51,8 +52,9 @@ private:
 
 FileCheck VanishingCheck() {
     return [](const std::string& path, FileResult& result) {
-        if (path.ends_with("gone.jpg"))
+        if (path.ends_with("gone.jpg")) {
             ::unlink(path.c_str());
+        }
         result.verdict = CheckMarkers(path);
     };
 }
@@ -66,38 +68,43 @@ public:
 
     void Walk(const std::vector<std::string>& paths, bool named) {
         m_out.ListStarted(paths.size());
-        for (const std::string& path : paths)
+        for (const std::string& path : paths) {
             WalkPath(path, named);
+        }
         m_out.ListEnded();
     }
 
 private:
     void WalkPath(const std::string& path, bool named) {
-        if (path.empty() || m_out.IsListed(path))
+        if (path.empty() || m_out.IsListed(path)) {
             return;
+        }
         struct stat info {};
         if (::stat(path.c_str(), &info) != 0) {
             const int error = errno;
-            if (::lstat(path.c_str(), &info) == 0)
+            if (::lstat(path.c_str(), &info) == 0) {
                 Take(path, MarkerVerdict::OpenError);
-            else if (error == ENOENT || error == ENOTDIR)
+            } else if (error == ENOENT || error == ENOTDIR) {
                 named ? m_out.NamedPathMissing(path) : void();
-            else
+            } else {
                 m_out.Refused(path);
+            }
             return;
         }
         if (!S_ISDIR(info.st_mode)) {
             FileResult result;
-            if (S_ISREG(info.st_mode) && HasJpegExtension(path))
+            if (S_ISREG(info.st_mode) && HasJpegExtension(path)) {
                 m_check(path, result);
+            }
             Take(path, result.verdict);
             return;
         }
         DIR* const dir = ::opendir(path.c_str());
         const int entered = dir ? ::openat(::dirfd(dir), ".", O_PATH) : -1;
         if (entered < 0) {
-            if (dir)
+            if (dir) {
                 ::closedir(dir);
+            }
             m_out.Refused(path);
             return;
         }
@@ -105,22 +112,27 @@ private:
         const std::pair<dev_t, ino_t> identity{info.st_dev, info.st_ino};
         std::vector<std::string> entries;
         const std::string folder = WithTrailingDelimiter(path);
-        while (const dirent* entry = ::readdir(dir))
-            if (std::string(entry->d_name) != "." && std::string(entry->d_name) != "..")
+        while (const dirent* entry = ::readdir(dir)) {
+            if (std::string(entry->d_name) != "." && std::string(entry->d_name) != "..") {
                 entries.push_back(folder + entry->d_name);
+            }
+        }
         ::closedir(dir);
-        if (std::find(m_inside.begin(), m_inside.end(), identity) != m_inside.end())
+        if (std::find(m_inside.begin(), m_inside.end(), identity) != m_inside.end()) {
             return;
+        }
         m_inside.push_back(identity);
         SortPaths(entries);
-        if (!entries.empty())
+        if (!entries.empty()) {
             Walk(entries, false);
+        }
         m_inside.pop_back();
     }
 
     void Take(const std::string& path, MarkerVerdict verdict) {
-        if (HasJpegExtension(path))
+        if (HasJpegExtension(path)) {
             m_out.Take(path, FileResult{verdict, {}, {}});
+        }
     }
 
     Recorder& m_out;
@@ -128,23 +140,10 @@ private:
     std::vector<std::pair<dev_t, ino_t>> m_inside;
 };
 
-class WalkEngineTest : public ::testing::Test {
+// A real tree on disk, open to all at its root.
+class WalkEngineDisk : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "vorn-walk-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        m_root = pattern;
-        ::chmod(m_root.c_str(), 0755);
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        for (const auto& entry : fs::recursive_directory_iterator(m_root, ignored)) {
-            if (entry.is_directory(ignored) && !entry.is_symlink(ignored)) {
-                fs::permissions(entry.path(), fs::perms::owner_all, fs::perm_options::add, ignored);
-            }
-        }
-        fs::remove_all(m_root, ignored);
-    }
+    WalkEngineDisk() { ::chmod(m_root.c_str(), 0755); }
 
     // A tree of folders, JPEG files sound and damaged, other files, links to folders (loops
     // among them), dangling links, named pipes, folders that cannot be read or entered, and
@@ -185,12 +184,15 @@ protected:
                     << (pick(3) ? "\xFF\xD8 data \xFF\xD9" : "\xFF\xD8 cut");
             }
         }
-        for (std::size_t i = 1; i < folders.size(); ++i)
-            if (pick(8) == 0)
+        for (std::size_t i = 1; i < folders.size(); ++i) {
+            if (pick(8) == 0) {
                 ::chmod(folders[i].c_str(), pick(2) ? 0700 : 0711);
+            }
+        }
     }
 
-    std::string m_root;
+    TempTree m_tree;
+    const std::string m_root = m_tree.Root();
 };
 
 // Runs `body` in a child process as an ordinary user, so folders without rights are refused;
@@ -198,12 +200,14 @@ protected:
 // user.
 bool AsOrdinaryUser(const std::function<bool()>& body, bool& skipped) {
     skipped = ::geteuid() != 0;
-    if (skipped)
+    if (skipped) {
         return true;
+    }
     const pid_t pid = ::fork();
     if (pid == 0) {
-        if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0) {
             ::_exit(77);
+        }
         ::_exit(body() ? 0 : 1);
     }
     int status = 0;
@@ -214,21 +218,23 @@ bool AsOrdinaryUser(const std::function<bool()>& body, bool& skipped) {
 
 void Recreate(const std::string& root, const std::vector<std::string>& gone) {
     (void)root;
-    for (const std::string& path : gone)
+    for (const std::string& path : gone) {
         std::ofstream(path) << "\xFF\xD8\xFF\xD9";
+    }
 }
 
-TEST_F(WalkEngineTest, ParallelWalkTellsWhatTheSequentialOneTells) {
+TEST_F(WalkEngineDisk, ParallelWalkTellsWhatTheSequentialOneTells) {
     for (unsigned seed = 1; seed <= 40; ++seed) {
         SCOPED_TRACE(seed);
-        TearDown();
-        SetUp();
+        m_tree.Clear();
         MakeTree(seed);
         std::vector<std::string> gone;
         for (const auto& entry : fs::recursive_directory_iterator(
-                 m_root, fs::directory_options::skip_permission_denied))
-            if (entry.path().string().ends_with("gone.jpg"))
+                 m_root, fs::directory_options::skip_permission_denied)) {
+            if (entry.path().string().ends_with("gone.jpg")) {
                 gone.push_back(entry.path().string());
+            }
+        }
         const std::vector<std::string> paths{m_root + "/b1", m_root, m_root + "/missing",
                                              m_root + "/a0/x.jpg", ""};
         const auto compare = [&]() {
@@ -267,9 +273,10 @@ std::size_t ThreadCount() {
     return count;
 }
 
-TEST_F(WalkEngineTest, AStopMidRunLeavesNoThreadBehind) {
-    for (int i = 0; i < 300; ++i)
+TEST_F(WalkEngineDisk, AStopMidRunLeavesNoThreadBehind) {
+    for (int i = 0; i < 300; ++i) {
         std::ofstream(m_root + "/f" + std::to_string(i) + ".jpg") << "\xFF\xD8\xFF\xD9";
+    }
     const std::size_t before = ThreadCount();
     Recorder recorder;
     recorder.stopAfter = 20;
@@ -280,7 +287,7 @@ TEST_F(WalkEngineTest, AStopMidRunLeavesNoThreadBehind) {
     EXPECT_EQ(ThreadCount(), before);
 }
 
-TEST_F(WalkEngineTest, TreesDeeperThanThePathLimitAreWalkedToTheBottom) {
+TEST_F(WalkEngineDisk, TreesDeeperThanThePathLimitAreWalkedToTheBottom) {
     const std::string segment(200, 's');
     std::string deep = m_root;
     int fd = ::open(m_root.c_str(), O_RDONLY | O_DIRECTORY);
@@ -304,9 +311,10 @@ TEST_F(WalkEngineTest, TreesDeeperThanThePathLimitAreWalkedToTheBottom) {
               40);
 }
 
-TEST_F(WalkEngineTest, PseudoFileSystemsAreWalkedOnlyWhenNamed) {
-    if (::access("/proc/self/fd", F_OK) != 0)
+TEST_F(WalkEngineDisk, PseudoFileSystemsAreWalkedOnlyWhenNamed) {
+    if (::access("/proc/self/fd", F_OK) != 0) {
         GTEST_SKIP() << "no /proc";
+    }
     fs::create_directory_symlink("/proc/self", m_root + "/proc");
     Recorder below;
     WalkEngine(WalkEngine::Options{}).Walk({m_root}, below);

@@ -40,7 +40,7 @@ TEST(WindowBounds, DialogIsCentredOverTheMainWindow) {
     }
 }
 
-TEST(WindowBoundsTest, AFrameOffEveryScreenIsMovedOntoThePrimary) {
+TEST(WindowBounds, AFrameOffEveryScreenIsMovedOntoThePrimary) {
     const std::vector<WindowBounds> screens = {{0, 0, 1920, 1080}, {1920, 0, 1280, 1024}};
     const WindowBounds primary{0, 32, 1920, 1048}; // without a panel at the top
     struct Case {
@@ -61,8 +61,9 @@ TEST(WindowBoundsTest, AFrameOffEveryScreenIsMovedOntoThePrimary) {
         {"at the far ends", {kMin, kMax, 588, 366}, {666, 373, 588, 366}},
         {"nothing to show", {10, 10, 0, 0}, {960, 556, 0, 0}},
     };
-    for (const Case& c : cases)
+    for (const Case& c : cases) {
         EXPECT_EQ(KeptOnAScreen(c.frame, screens, primary), c.expected) << c.what;
+    }
 }
 
 } // namespace

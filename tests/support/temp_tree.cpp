@@ -1,36 +1,47 @@
 #include "tests/support/temp_tree.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
+#include <vector>
 
 namespace fs = std::filesystem;
 
 namespace {
 
-// Gives the owner every right on `folder` and on every folder below it, so that all of it can be
-// removed.
-void OpenUp(const std::string& folder) {
-    ::chmod(folder.c_str(), 0700);
-    DIR* const dir = ::opendir(folder.c_str());
-    if (dir == nullptr) {
-        return;
-    }
-    while (const dirent* entry = ::readdir(dir)) {
-        const std::string_view name(entry->d_name);
-        if (name == "." || name == "..") {
-            continue;
+// Removes everything inside the folder open as `folder`, giving the owner every right on each
+// folder first. It goes by descriptors, so no depth is too deep and no name too long.
+void Empty(int folder) {
+    std::vector<std::string> names;
+    if (DIR* const dir = ::fdopendir(::dup(folder))) {
+        while (const dirent* entry = ::readdir(dir)) {
+            const std::string_view name(entry->d_name);
+            if (name != "." && name != "..") {
+                names.emplace_back(name);
+            }
         }
-        const std::string path = folder + "/" + std::string(name);
+        ::closedir(dir);
+    }
+    for (const std::string& name : names) {
         struct stat facts {};
-        if (::lstat(path.c_str(), &facts) == 0 && S_ISDIR(facts.st_mode)) {
-            OpenUp(path);
+        if (::fstatat(folder, name.c_str(), &facts, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISDIR(facts.st_mode)) {
+            ::fchmodat(folder, name.c_str(), 0700, 0);
+            const int inner = ::openat(folder, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
+            if (inner >= 0) {
+                Empty(inner);
+                ::close(inner);
+            }
+            ::unlinkat(folder, name.c_str(), AT_REMOVEDIR);
+        } else {
+            ::unlinkat(folder, name.c_str(), 0);
         }
     }
-    ::closedir(dir);
 }
 
 } // namespace
@@ -46,9 +57,17 @@ TempTree::TempTree() {
 }
 
 TempTree::~TempTree() {
-    OpenUp(m_root);
-    std::error_code ignored;
-    fs::remove_all(m_root, ignored);
+    ::chmod(m_root.c_str(), 0700);
+    Clear();
+    ::rmdir(m_root.c_str());
+}
+
+void TempTree::Clear() const {
+    const int root = ::open(m_root.c_str(), O_RDONLY | O_DIRECTORY);
+    if (root >= 0) {
+        Empty(root);
+        ::close(root);
+    }
 }
 
 std::string TempTree::Path(std::string_view relative) const {

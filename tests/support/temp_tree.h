@@ -16,6 +16,8 @@ public:
     TempTree& operator=(const TempTree&) = delete;
 
     const std::string& Root() const { return m_root; }
+    // Removes everything in the tree, keeping its root.
+    void Clear() const;
     std::string Path(std::string_view relative) const;
 
     // Writes `bytes` (by default the smallest sound JPEG) to the file `relative`, making its
