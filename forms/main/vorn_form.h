@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "core/file_system.h"
+#include "core/marker_check.h"
 #include "core/window_bounds.h"
 
 class QLabel;
@@ -105,6 +106,9 @@ private:
     AddingCall AddFilesStart(std::size_t count);
     void AddFilesStep(AddingCall& call, const std::string& path);
     void AddFilesEnd(AddingCall& call);
+    // Checking (vorn_form_checking.cpp): gives a row its state and error text; true when sound.
+    bool ShowVerdict(int row, vorn::MarkerVerdict verdict);
+
     // A row for a file the walk took; `refused`: a path that cannot be read, an error at once.
     void AddPath(const std::string& path, bool refused);
     void SuspendListRedraw();

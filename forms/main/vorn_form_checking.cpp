@@ -1,5 +1,5 @@
 // Checking the rows of the list: one row by CheckItem, the whole list by CheckAll with the check
-// dialog counting.
+// dialog counting and the files of the rows that come next checked ahead on I/O threads.
 //
 // Soundness while a run goes on. Once the user has closed the check dialog in the middle of a
 // run, the main window takes input between two rows again. Everything stays allowed then; the
@@ -17,6 +17,9 @@
 
 #include <QLabel>
 
+#include <algorithm>
+
+#include "core/check_ahead.h"
 #include "core/marker_check.h"
 #include "forms/check/check_form.h"
 #include "forms/main/file_list_model.h"
@@ -25,7 +28,10 @@
 bool TVornForm::CheckItem(int row) {
     if (row < 0 || row >= m_fileList->Count())
         return false;
-    const vorn::MarkerVerdict verdict = vorn::CheckMarkers(m_fileList->Caption(row));
+    return ShowVerdict(row, vorn::CheckMarkers(m_fileList->Caption(row)));
+}
+
+bool TVornForm::ShowVerdict(int row, vorn::MarkerVerdict verdict) {
     const bool normal = verdict == vorn::MarkerVerdict::Normal;
     // The state first, then the error text.
     m_fileList->SetState(row, normal ? isNormal : isError);
@@ -54,14 +60,24 @@ void TVornForm::CheckAll() {
     else
         dialog->show();
     {
+        // The next rows' files are checked ahead on I/O threads; each row takes its verdict
+        // in turn, so what the user sees is the row-by-row run. Leaving the scope drops the
+        // checks still ahead and ends their threads.
+        vorn::CheckAhead ahead([](const std::string& path, vorn::FileResult& result) {
+            result.verdict = vorn::CheckMarkers(path);
+        });
+        int added = 0;
         vorn::PaintThrottle throttle(dialog);
         for (int i = 0; i < count; ++i) {
             if (m_fileList->Generation() != generation || i >= m_fileList->Count() ||
                 m_checkRuns != run || (windowWasOpen && !isVisible()))
                 break;
+            const int reach = std::min(count, m_fileList->Count());
+            while (added < reach && ahead.Pending() < ahead.Window())
+                ahead.Add(m_fileList->Caption(added++));
             checkedLabel->setText(QString::number(i + 1));
             // The labels' captions are the counters.
-            QLabel* const counter = CheckItem(i) ? normalLabel : errorLabel;
+            QLabel* const counter = ShowVerdict(i, ahead.Next().verdict) ? normalLabel : errorLabel;
             counter->setText(QString::number(counter->text().toLongLong() + 1));
             throttle.ProcessEvents();
         }

@@ -108,6 +108,7 @@ private slots:
     void emptyListShowsAndClosesTheDialog();
     void selection();
     void longPaths();
+    void unreadableFolderIsAnErrorRow();
     void listLaidOutWhenRunEnds();
     void interruptions_data();
     void interruptions();
@@ -332,6 +333,27 @@ void AddingTest::longPaths() {
     QCOMPARE(forms.list().Count(), 1);
     QCOMPARE(forms.list().Caption(0), longFile);
     QVERIFY(forms.form->CheckItem(0));
+}
+
+// A folder that cannot be read is a row with its error at once, counted in the status bar.
+void AddingTest::unreadableFolderIsAnErrorRow() {
+    Forms forms;
+    TempTree tree;
+    tree.Write("a.jpg");
+    tree.Write("locked/x.jpg");
+    QCOMPARE(chmod(tree.Root().c_str(), 0755), 0);
+    QCOMPARE(chmod(tree.Path("locked").c_str(), 0700), 0);
+    // root reads every folder: add as an ordinary user for a moment.
+    if (geteuid() == 0 && seteuid(65534) != 0)
+        QSKIP("cannot act as another user");
+    forms.form->AddFiles({tree.Root()});
+    if (getuid() == 0)
+        QCOMPARE(seteuid(0), 0);
+
+    QCOMPARE(Lines(Rows(forms, tree)), Lines({"T/a.jpg", "T/locked"}));
+    QCOMPARE(forms.list().State(1), isError);
+    QCOMPARE(forms.list().ErrorText(1), std::string("File open error"));
+    QCOMPARE(forms.form->StatusPanelText(3), QString("E: 1"));
 }
 
 // The list's layout waits while its redraw is suspended; the run's end lays it out at once.
