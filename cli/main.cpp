@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <malloc.h>
 #include <semaphore>
 #include <string>
 #include <thread>
@@ -26,12 +27,14 @@ public:
         : m_options(options) {}
 
     bool IsListed(const std::string& path) override {
-        if (!m_done.Covers(path))
+        if (!m_done.Covers(path)) {
             return false;
+        }
         // A named path below a folder already walked was reported there if it exists; one
         // that names nothing is still a mistyped name.
-        if (m_depth == 1 && vorn::ExamineEntry(path) == vorn::EntryKind::Missing)
+        if (m_depth == 1 && vorn::ExamineEntry(path) == vorn::EntryKind::Missing) {
             NamedPathMissing(path);
+        }
         return true;
     }
 
@@ -39,15 +42,17 @@ public:
         const vorn::DeepCheckResult* deep = result.deep ? &*result.deep : nullptr;
         const bool sound = CountsAsSound(result.verdict, deep);
         ++(sound ? m_sound : m_failed);
-        if (!sound || !m_options.errorsOnly)
+        if (!sound || !m_options.errorsOnly) {
             Write(ReportLine(result.verdict, path, result.detail, m_options.json, deep));
+        }
     }
 
     void ListStarted(std::size_t) override { ++m_depth; }
     void ListEnded() override { --m_depth; }
     void PathHandled(const std::string& path) override {
-        if (m_depth == 1)
+        if (m_depth == 1) {
             m_done.Add(path);
+        }
     }
     void FolderNotEntered(const std::string& path) override { m_done.AddHole(path); }
 
@@ -60,8 +65,9 @@ public:
 
     // Ends the report; returns the exit status.
     int Finish() {
-        if (m_options.summary)
+        if (m_options.summary) {
             Write(SummaryLine(m_sound + m_failed, m_sound, m_failed, m_options.json));
+        }
         // A report cut short (a full disk, a closed pipe) must not pass for a complete one.
         if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
             std::fputs("vorn-check: the report could not be written\n", stderr);
@@ -107,14 +113,21 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-    if (paths.size() > 1)
+    if (paths.size() > 1) {
         vorn::SortPaths(paths);
+    }
 
     vorn::WalkEngine::Options engineOptions;
     engineOptions.threads = options.jobs;
     const bool explain = options.explain;
     const std::uint64_t explainLimit = options.explainLimit;
     const bool deep = options.deep;
+    // A picture's bytes and the decoder's buffers are freed after each file; without a fixed
+    // threshold the allocator would keep such blocks in each I/O thread's arena and the memory
+    // would grow with the number of threads instead of with the pictures being checked.
+    if (deep) {
+        mallopt(M_MMAP_THRESHOLD, 1 << 20);
+    }
     // The picture check is work for the processors, not the file system: the I/O threads take
     // turns at it, as many at once as there are cores, so that memory holds that many pictures.
     std::counting_semaphore<1024> cores(
@@ -127,10 +140,12 @@ int main(int argc, char** argv) {
         checkOptions.explanationDataLimit = explainLimit;
         checkOptions.knownRegularFile = true; // the engine checks only what it saw as one
         result.verdict = vorn::CheckMarkers(path, checkOptions);
-        if (explain && result.verdict == vorn::MarkerVerdict::Eoi)
+        if (explain && result.verdict == vorn::MarkerVerdict::Eoi) {
             result.detail = vorn::Describe(explanation);
-        if (!deep)
+        }
+        if (!deep) {
             return;
+        }
         // A file the marker check cannot open is not opened again.
         if (result.verdict == vorn::MarkerVerdict::OpenError) {
             result.deep = vorn::DeepCheckResult{};
