@@ -122,16 +122,17 @@ int main(int argc, char** argv) {
     const bool explain = options.explain;
     const std::uint64_t explainLimit = options.explainLimit;
     const bool deep = options.deep;
-    // A picture's bytes and the decoder's buffers are freed after each file; without a fixed
-    // threshold the allocator would keep such blocks in each I/O thread's arena and the memory
-    // would grow with the number of threads instead of with the pictures being checked.
-    if (deep) {
-        mallopt(M_MMAP_THRESHOLD, 1 << 20);
-    }
     // The picture check is work for the processors, not the file system: the I/O threads take
     // turns at it, as many at once as there are cores, so that memory holds that many pictures.
-    std::counting_semaphore<1024> cores(
-        std::clamp<std::ptrdiff_t>(std::thread::hardware_concurrency(), 1, 1024));
+    const auto processors =
+        std::clamp<std::ptrdiff_t>(std::thread::hardware_concurrency(), 1, 1024);
+    // A picture's bytes and the decoder's buffers are freed after each file. The allocator keeps
+    // freed blocks in the arena of the thread that used them, and gives each I/O thread its own
+    // arena: as many arenas as decoders keep the memory with the pictures being checked.
+    if (deep) {
+        mallopt(M_ARENA_MAX, static_cast<int>(processors));
+    }
+    std::counting_semaphore<1024> cores(processors);
     engineOptions.check = [explain, explainLimit, deep, &cores](const std::string& path,
                                                                 vorn::FileResult& result) {
         vorn::EndMarkerExplanation explanation;
