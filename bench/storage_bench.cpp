@@ -205,13 +205,33 @@ double MedianSeconds(const Contender& contender) {
     return Median(seconds);
 }
 
+// How far the runs lie apart: (slowest - fastest) / median, in percent.
+double SpreadPercent(const Contender& contender) {
+    const auto [fastest, slowest] = std::minmax_element(
+        contender.outcomes.begin(), contender.outcomes.end(),
+        [](const Outcome& a, const Outcome& b) { return a.seconds < b.seconds; });
+    return 100 * (slowest->seconds - fastest->seconds) / MedianSeconds(contender);
+}
+
+// The system's load average over the last minute: other work on the machine skews every figure.
+std::string LoadAverage() {
+    char text[64] = {};
+    if (FILE* file = std::fopen("/proc/loadavg", "r")) {
+        if (std::fscanf(file, "%63s", text) != 1) {
+            text[0] = '\0';
+        }
+        std::fclose(file);
+    }
+    return text[0] != '\0' ? text : "unknown";
+}
+
 // Runs every contender `runs` times, taking turns, each on the tree as `prepare` serves it
 // afresh (it returns the root to measure, and keeps whatever serves it alive in `keep`), then
 // prints the medians against the loop, the floor and the goals.
 void RunRow(const std::string& title, int runs, const Tree& tree, std::vector<Contender> contenders,
             const std::function<std::string(std::optional<LatencyMount>& keep)>& prepare) {
-    std::printf("\n%s: %zu JPEG files (%zu damaged), median of %d runs\n", title.c_str(),
-                tree.counts.jpegs, tree.counts.errors, runs);
+    std::printf("\n%s: %zu JPEG files (%zu damaged), median of %d runs; load average %s",
+                title.c_str(), tree.counts.jpegs, tree.counts.errors, runs, LoadAverage().c_str());
     std::fflush(stdout);
     for (int run = 0; run < runs; ++run) {
         for (Contender& contender : contenders) {
@@ -220,13 +240,15 @@ void RunRow(const std::string& title, int runs, const Tree& tree, std::vector<Co
             contender.outcomes.push_back(contender.measure(root));
         }
     }
+    std::printf(" (%s at the end)\n", LoadAverage().c_str());
     const double loop = MedianSeconds(contenders.front());
     const double floor = MedianSeconds(contenders.back());
-    std::printf("  %-48s %9s %9s %8s %8s\n", "", "seconds", "x loop", "speed-up", "x floor");
+    std::printf("  %-46s %8s %7s %7s %8s %8s\n", "", "seconds", "spread", "x loop", "speed-up",
+                "x floor");
     for (const Contender& contender : contenders) {
         const double seconds = MedianSeconds(contender);
-        std::printf("  %-48s %9.3f %9.2f %7.1fx %8.2f", contender.name.c_str(), seconds,
-                    seconds / loop, loop / seconds, seconds / floor);
+        std::printf("  %-46s %8.3f %6.0f%% %7.2f %7.1fx %8.2f", contender.name.c_str(), seconds,
+                    SpreadPercent(contender), seconds / loop, loop / seconds, seconds / floor);
         if (contender.goal) {
             const Goal goal = *contender.goal;
             const bool met = seconds <= goal.maxRatio * loop &&
