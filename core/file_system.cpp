@@ -30,8 +30,9 @@ bool AnchorLongPath(const std::string& path, UniqueFd& anchor, std::string& rest
     int at = AT_FDCWD;
     if (left.front() == '/') {
         anchor = UniqueFd(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
-        if (anchor.Get() < 0)
+        if (anchor.Get() < 0) {
             return false;
+        }
         at = anchor.Get();
         left.remove_prefix(1);
     }
@@ -43,8 +44,9 @@ bool AnchorLongPath(const std::string& path, UniqueFd& anchor, std::string& rest
         }
         const std::string piece(left.substr(0, cut));
         const int next = ::openat(at, piece.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-        if (next < 0)
+        if (next < 0) {
             return false;
+        }
         anchor = UniqueFd(next);
         at = next;
         left.remove_prefix(cut + 1);
@@ -54,20 +56,24 @@ bool AnchorLongPath(const std::string& path, UniqueFd& anchor, std::string& rest
 }
 
 int StatPath(const std::string& path, struct stat& info, int flags) {
-    if (::fstatat(AT_FDCWD, path.c_str(), &info, flags) == 0)
+    if (::fstatat(AT_FDCWD, path.c_str(), &info, flags) == 0) {
         return 0;
-    if (errno != ENAMETOOLONG)
+    }
+    if (errno != ENAMETOOLONG) {
         return -1;
+    }
     UniqueFd anchor;
     std::string rest;
-    if (!AnchorLongPath(path, anchor, rest))
+    if (!AnchorLongPath(path, anchor, rest)) {
         return -1;
+    }
     return ::fstatat(anchor.Get() < 0 ? AT_FDCWD : anchor.Get(), rest.c_str(), &info, flags);
 }
 
 EntryKind KindOfMode(mode_t mode) {
-    if (S_ISDIR(mode))
+    if (S_ISDIR(mode)) {
         return EntryKind::Folder;
+    }
     return S_ISREG(mode) ? EntryKind::File : EntryKind::Special;
 }
 
@@ -87,8 +93,8 @@ EntryKind KindOfListing(unsigned char type) {
     }
 }
 
-// The kernel's own file systems: process and device tables, control files and mirrors of
-// other trees.
+} // namespace
+
 bool IsPseudoFileSystem(long type) {
     switch (static_cast<unsigned long>(type)) {
     case 0x9fa0:     // proc
@@ -114,35 +120,38 @@ bool IsPseudoFileSystem(long type) {
     }
 }
 
-} // namespace
-
 int OpenPath(const std::string& path, int flags) {
     if (Unusable(path)) {
         errno = ENOENT;
         return -1;
     }
     const int fd = ::open(path.c_str(), flags);
-    if (fd >= 0 || errno != ENAMETOOLONG)
+    if (fd >= 0 || errno != ENAMETOOLONG) {
         return fd;
+    }
     UniqueFd anchor;
     std::string rest;
-    if (!AnchorLongPath(path, anchor, rest))
+    if (!AnchorLongPath(path, anchor, rest)) {
         return -1;
+    }
     return ::openat(anchor.Get() < 0 ? AT_FDCWD : anchor.Get(), rest.c_str(), flags);
 }
 
 EntryKind ExamineEntry(const std::string& path) {
-    if (Unusable(path))
+    if (Unusable(path)) {
         return EntryKind::Missing;
+    }
     struct stat info {};
     // A link is followed, so a link to a folder is a folder.
-    if (StatPath(path, info, 0) == 0)
+    if (StatPath(path, info, 0) == 0) {
         return KindOfMode(info.st_mode);
+    }
     const int error = errno;
     // A link that leads nowhere (dangling, a loop, a target out of reach) still exists as an
     // entry: it is reported as not openable instead of vanishing silently.
-    if (StatPath(path, info, AT_SYMLINK_NOFOLLOW) == 0)
+    if (StatPath(path, info, AT_SYMLINK_NOFOLLOW) == 0) {
         return EntryKind::Dangling;
+    }
     return error == ENOENT || error == ENOTDIR ? EntryKind::Missing : EntryKind::Refused;
 }
 
@@ -150,28 +159,32 @@ FolderListing ListFolder(const std::string& folder) {
     FolderListing listing;
     UniqueFd fd(OpenPath(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     struct stat info {};
-    if (fd.Get() < 0 || ::fstat(fd.Get(), &info) != 0)
+    if (fd.Get() < 0 || ::fstat(fd.Get(), &info) != 0) {
         return listing;
+    }
     listing.identity = {static_cast<std::uint64_t>(info.st_dev),
                         static_cast<std::uint64_t>(info.st_ino)};
     // A folder that can be read but not searched lists names that lead nowhere: reaching
     // anything inside takes the search right that looking up "." asks for.
     const UniqueFd entered(::openat(fd.Get(), ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
-    if (entered.Get() < 0)
+    if (entered.Get() < 0) {
         return listing;
+    }
     struct statfs system {};
     listing.pseudo = ::fstatfs(fd.Get(), &system) == 0 && IsPseudoFileSystem(system.f_type);
     DIR* const dir = ::fdopendir(fd.Get());
-    if (!dir)
+    if (!dir) {
         return listing;
+    }
     fd.Release();
     listing.opened = true;
     // readdir() returns null both at the end and on an error; either way the names read so
     // far are kept.
     while (const dirent* entry = ::readdir(dir)) {
         const std::string_view name(entry->d_name);
-        if (name == "." || name == "..")
+        if (name == "." || name == "..") {
             continue;
+        }
         listing.names.emplace_back(name);
         listing.kinds.push_back(KindOfListing(entry->d_type));
     }

@@ -50,6 +50,11 @@ struct FolderListing {
 // Never throws for anything the file system does.
 FolderListing ListFolder(const std::string& folder);
 
+// The type of a kernel pseudo file system (statfs's f_type): process and device tables,
+// control files and mirrors of other trees, where links lead everywhere and reading a file may
+// change the kernel's state (as reading the kernel log consumes it).
+bool IsPseudoFileSystem(long type);
+
 // open(2) of `path`, reaching a path too long for one call from the folders on its way.
 // Returns the descriptor or -1 with errno set.
 int OpenPath(const std::string& path, int flags);

@@ -1,6 +1,7 @@
 #include "core/marker_check.h"
 
 #include "core/end_marker_explanation.h"
+#include "core/file_system.h"
 #include "core/retry_on_interrupt.h"
 #include "core/unique_fd.h"
 
@@ -8,6 +9,7 @@
 #include <cstddef>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -19,9 +21,29 @@ namespace {
 
 int OpenForCheck(const std::string& path) {
     // Non-blocking, so that a named pipe without a writer or a device cannot stall the check;
-    // without a controlling-terminal side effect; never creating anything.
+    // without a controlling-terminal side effect; never creating anything. A path too long for
+    // one call is reached from the folders on its way.
     return RetryOnInterrupt(
-        [&] { return ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC); });
+        [&] { return OpenPath(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC); });
+}
+
+// A regular file of a kernel pseudo file system (reached through a link) is no photo, and
+// reading it may change the kernel's state: reading /proc/kmsg consumes the kernel log. The
+// answer is kept per device, since the files of a run mostly share a few.
+bool OnPseudoFileSystem(int fd, dev_t device) {
+    thread_local dev_t lastDevice = 0;
+    thread_local bool lastAnswer = false;
+    thread_local bool known = false;
+    if (!known || device != lastDevice) {
+        struct statfs system {};
+        if (RetryOnInterrupt([&] { return ::fstatfs(fd, &system); }) != 0) {
+            return false;
+        }
+        lastDevice = device;
+        lastAnswer = IsPseudoFileSystem(system.f_type);
+        known = true;
+    }
+    return lastAnswer;
 }
 
 // The file cannot be opened without sharing as an exclusive open would, so the check asks
@@ -36,8 +58,9 @@ bool HeldByAnotherProgram(int fd) {
     struct flock probe {};
     probe.l_type = F_RDLCK;    // conflicts only with a write lock
     probe.l_whence = SEEK_SET; // l_start 0, l_len 0: the whole file
-    if (RetryOnInterrupt([&] { return ::fcntl(fd, F_OFD_GETLK, &probe); }) != 0)
+    if (RetryOnInterrupt([&] { return ::fcntl(fd, F_OFD_GETLK, &probe); }) != 0) {
         return false;
+    }
     return probe.l_type != F_UNLCK;
 }
 
@@ -49,8 +72,9 @@ bool BytesAt(int fd, off_t offset, unsigned char first, unsigned char second) {
     while (got < sizeof bytes) {
         const ssize_t n = RetryOnInterrupt(
             [&] { return ::pread(fd, bytes + got, sizeof bytes - got, offset + off_t(got)); });
-        if (n <= 0)
+        if (n <= 0) {
             return false;
+        }
         got += std::size_t(n);
     }
     return bytes[0] == first && bytes[1] == second;
@@ -71,32 +95,40 @@ MarkerVerdict CheckMarkers(const std::string& path, EndMarkerExplanation* explan
 MarkerVerdict CheckMarkers(const std::string& path, const MarkerCheckOptions& options) noexcept {
     // A path with a NUL byte inside cannot be handed to the system whole; cutting it at the
     // NUL would check another file.
-    if (path.find('\0') != std::string::npos)
+    if (path.find('\0') != std::string::npos) {
         return MarkerVerdict::OpenError;
+    }
 
     // Opening is not harmless for everything else: it lets a writer waiting on a named pipe
     // through (and it then fails on its first write), and reading a device such as a kernel
     // log consumes what it holds. So the type is known before the open.
-    struct stat info {};
-    if (!options.knownRegularFile && (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)))
+    if (!options.knownRegularFile && ExamineEntry(path) != EntryKind::File) {
         return MarkerVerdict::OpenError;
+    }
 
     const UniqueFd file(OpenForCheck(path));
-    if (!file.Valid())
+    if (!file.Valid()) {
         return MarkerVerdict::OpenError;
+    }
     // The path may name something else by now.
-    if (::fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode))
+    struct stat info {};
+    if (::fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode) ||
+        OnPseudoFileSystem(file.Get(), info.st_dev)) {
         return MarkerVerdict::OpenError;
-    if (HeldByAnotherProgram(file.Get()))
+    }
+    if (HeldByAnotherProgram(file.Get())) {
         return MarkerVerdict::OpenError;
+    }
 
-    if (!BytesAt(file.Get(), 0, 0xFF, 0xD8))
+    if (!BytesAt(file.Get(), 0, 0xFF, 0xD8)) {
         return MarkerVerdict::Soi;
+    }
     // The size is the one seen at the open; a file shorter than two bytes by now cannot hold
     // the end marker.
     if (info.st_size < 2 || !BytesAt(file.Get(), info.st_size - 2, 0xFF, 0xD9)) {
-        if (options.explanation)
+        if (options.explanation) {
             *options.explanation = ExplainEndMarker(file.Get(), options.explanationDataLimit);
+        }
         return MarkerVerdict::Eoi;
     }
     return MarkerVerdict::Normal;

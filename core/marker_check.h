@@ -35,7 +35,9 @@ struct MarkerCheckOptions {
 // named pipe, socket or device gives OpenError without being opened, whatever its name, and a
 // writer waiting on a named pipe is never let through. The open never blocks, and the type is
 // confirmed on the open file, so a path replaced by something else in between is not read
-// either. A file on which another program holds a write lock gives OpenError too. Never
+// either. A file of a kernel pseudo file system (proc, sysfs...; reached through a link) is
+// not read and gives OpenError, and so does a file on which another program holds a write
+// lock. A path too long for one system call is reached piece by piece. Never
 // throws for anything the file system does; the file is closed on every path.
 MarkerVerdict CheckMarkers(const std::string& path, const MarkerCheckOptions& options) noexcept;
 MarkerVerdict CheckMarkers(const std::string& path) noexcept;

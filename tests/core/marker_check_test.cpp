@@ -69,6 +69,8 @@ TEST_F(MarkerCheck, WhatIsNotARegularFileCannotBeOpened) {
     fs::create_directory(Path("folder.jpg"));
     fs::create_symlink(Path("gone.jpg"), Path("dangling.jpg"));
     fs::create_symlink(Path("loop.jpg"), Path("loop.jpg"));
+    // A regular file of the kernel's, of which a read could change its state.
+    fs::create_symlink("/proc/version", Path("proc.jpg"));
 
     // A named pipe without a writer would block a plain open or read: it must come back at once.
     // A caller that wrongly says it saw a regular file changes nothing: the open file is asked.
@@ -77,7 +79,7 @@ TEST_F(MarkerCheck, WhatIsNotARegularFileCannotBeOpened) {
         options.knownRegularFile = known;
         for (const std::string& path :
              {Path("missing.jpg"), Path("pipe.jpg"), Path("folder.jpg"), std::string("/dev/null"),
-              Path("dangling.jpg"), Path("loop.jpg"), std::string()}) {
+              Path("dangling.jpg"), Path("loop.jpg"), Path("proc.jpg"), std::string()}) {
             EXPECT_EQ(CheckMarkers(path, options), MarkerVerdict::OpenError) << path << known;
         }
     }
@@ -102,8 +104,9 @@ TEST_F(MarkerCheck, WriterWaitingOnANamedPipeIsNotLetThrough) {
         ::_exit(fd >= 0 && ::write(fd, "x", 1) == 1 ? 0 : 1);
     }
     // Wait until the writer sits in its open, so the check meets a writer waiting.
-    while (ProcessSyscall(writer) != std::to_string(SYS_openat))
+    while (ProcessSyscall(writer) != std::to_string(SYS_openat)) {
         ::usleep(1000);
+    }
 
     EXPECT_EQ(CheckMarkers(path), MarkerVerdict::OpenError);
     // Opening the pipe would have woken the writer at once; it still waits.
@@ -119,6 +122,29 @@ TEST_F(MarkerCheck, WriterWaitingOnANamedPipeIsNotLetThrough) {
     EXPECT_EQ(byte, 'x');
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     ::close(reader);
+}
+
+TEST_F(MarkerCheck, APathLongerThanTheSystemTakesIsChecked) {
+    // 25 folders of 200 bytes: beyond PATH_MAX, reachable only folder by folder.
+    const std::string name(200, 'd');
+    std::string path = Path("");
+    int folder = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    for (int level = 0; level < 25; ++level) {
+        ASSERT_EQ(::mkdirat(folder, name.c_str(), 0700), 0);
+        const int inner = ::openat(folder, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ::close(folder);
+        folder = inner;
+        path += "/" + name;
+    }
+    const int file = ::openat(folder, "deep.jpg", O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_EQ(::write(file, "\xFF\xD8\xFF\xD9", 4), 4);
+    ::close(file);
+    ::close(folder);
+    for (const bool known : {false, true}) {
+        MarkerCheckOptions options;
+        options.knownRegularFile = known;
+        EXPECT_EQ(CheckMarkers(path + "/deep.jpg", options), MarkerVerdict::Normal) << known;
+    }
 }
 
 TEST_F(MarkerCheck, LinkToASoundFileIsChecked) {
@@ -189,8 +215,9 @@ TEST_F(MarkerCheck, FileIsReleasedOnEveryOutcome) {
     fs::create_directory(Path("folder"));
     const int before = OpenDescriptorCount();
     for (int round = 0; round < 3; ++round) {
-        for (const std::string& path : paths)
+        for (const std::string& path : paths) {
             CheckMarkers(path);
+        }
     }
     EXPECT_EQ(OpenDescriptorCount(), before);
 
@@ -212,8 +239,9 @@ TEST_F(MarkerCheck, UnreadableFileCannotBeOpened) {
     }
     // root reads any file: check as an ordinary user for a moment, with the folder passable.
     ASSERT_EQ(::chmod(m_tree.Root().c_str(), 0755), 0);
-    if (::seteuid(65534) != 0)
+    if (::seteuid(65534) != 0) {
         GTEST_SKIP() << "cannot act as another user";
+    }
     const MarkerVerdict verdict = CheckMarkers(path);
     ASSERT_EQ(::seteuid(0), 0);
     EXPECT_EQ(verdict, MarkerVerdict::OpenError);
