@@ -90,9 +90,11 @@ bool WriteAndRename(const std::string& target, const struct stat& old, std::stri
         }
     });
 
-    // The owner first: changing it may clear the set-user and set-group bits.
-    if (old.st_uid != ::geteuid() || old.st_gid != ::getegid()) {
-        [[maybe_unused]] const int owned = ::fchown(file.Get(), old.st_uid, old.st_gid);
+    // The owner first: changing it may clear the set-user and set-group bits. A file of another
+    // owner that this user may not give away stays that owner's by being written in place.
+    if ((old.st_uid != ::geteuid() || old.st_gid != ::getegid()) &&
+        ::fchown(file.Get(), old.st_uid, old.st_gid) != 0) {
+        return false;
     }
     [[maybe_unused]] const int moded = ::fchmod(file.Get(), old.st_mode & 07777);
     WriteAll(file.Get(), text);

@@ -10,10 +10,11 @@ namespace vorn {
 // which is the file replaced, so the link keeps working.
 //
 // An existing regular file is replaced whole: the text goes to a new file in the same folder,
-// which is flushed to disk and then renamed over the old one, keeping its permissions (and its
-// owner where the system allows). A write cut short by a full disk, a file-size limit or a crash
-// then leaves the old contents as they were. Where the folder lets no new file be made (or the
-// rename is refused) but the file itself is writable, the file is rewritten in place instead.
+// which is flushed to disk and then renamed over the old one, keeping its owner and permissions.
+// A write cut short by a full disk, a file-size limit or a crash then leaves the old contents as
+// they were. Where the folder lets no new file be made, the rename is refused, or the new file
+// cannot be given the old one's owner, but the file itself is writable, the file is rewritten in
+// place instead.
 // A path that names nothing yet, or a named pipe or device, is written in place.
 //
 // Throws EFCreateError(path) when the file cannot be written: a folder stands there, the file

@@ -391,6 +391,7 @@ TEST(SettingsFileDisk, WhoMayWriteDecidesAndNotWhoMayReplace) {
     } cases[] = {
         {"no new file in the folder, the file writable: in place", 0555, 0666, kWritten},
         {"the folder open to all, the file not writable", 0777, 0644, kCreateError},
+        {"the folder and the file open to all: the file stays its owner's", 0777, 0666, kWritten},
     };
     for (const auto& c : cases) {
         TempTree dir;
@@ -413,6 +414,9 @@ TEST(SettingsFileDisk, WhoMayWriteDecidesAndNotWhoMayReplace) {
         EXPECT_EQ(outcome, c.outcome) << c.what;
         EXPECT_EQ(ReadBytes(path), c.outcome == kWritten ? DefaultSettings().Text() : old)
             << c.what;
+        struct stat status {};
+        ASSERT_EQ(::stat(path.c_str(), &status), 0);
+        EXPECT_EQ(status.st_uid, ::geteuid()) << c.what;
         ::chmod(folder.c_str(), 0700);
     }
 }
