@@ -1,11 +1,46 @@
 #include "core/io_pool.h"
 
 #include <algorithm>
+#include <chrono>
 
 namespace vorn {
 
+namespace {
+
+// A request slower than this on average waits on storage (a cold disk, a network share); a
+// faster one is answered from the page cache.
+constexpr std::int64_t kSlowTaskNs = 50'000;
+
+std::int64_t NowNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// Waits a little for `done` without sleeping: a request answered from the page cache takes a
+// few microseconds, far less than putting a thread to sleep and waking it again.
+template <typename Done>
+bool SpinFor(Done done) {
+    for (int i = 0; i < 200; ++i) {
+        if (done()) {
+            return true;
+        }
+        if (i < 100) {
+#if defined(__x86_64__) || defined(__i386__)
+            __builtin_ia32_pause();
+#endif
+        } else {
+            std::this_thread::yield();
+        }
+    }
+    return done();
+}
+
+} // namespace
+
 IoPool::IoPool(std::size_t maxThreads)
-    : m_maxThreads(std::max<std::size_t>(1, maxThreads)) {}
+    : m_maxThreads(std::max<std::size_t>(1, maxThreads))
+    , m_cores(std::max(1u, std::thread::hardware_concurrency())) {}
 
 IoPool::~IoPool() {
     {
@@ -14,30 +49,47 @@ IoPool::~IoPool() {
         m_queue.clear();
     }
     m_wake.notify_all();
-    for (std::thread& thread : m_threads)
+    for (std::thread& thread : m_threads) {
         thread.join();
+    }
 }
 
 void IoPool::Submit(std::shared_ptr<Task> task) {
-    bool start = false;
-    {
-        const std::lock_guard lock(m_mutex);
-        m_queue.push_back(std::move(task));
-        // A new thread only when every started one is busy: a queue that idle workers drain
-        // needs no more of them.
-        start = m_idle < m_queue.size() && m_threads.size() < m_maxThreads;
-        if (start)
-            m_threads.emplace_back([this] { Work(); });
+    const std::lock_guard lock(m_mutex);
+    m_queue.push_back(std::move(task));
+    WakeMoreLocked();
+}
+
+void IoPool::WakeMoreLocked() {
+    if (m_queue.empty() || m_stopping) {
+        return;
     }
-    if (!start)
+    // Requests that wait on storage want many in flight; requests the page cache answers want
+    // no more threads awake than cores, since each further wake-up costs more than a request.
+    const std::size_t cap = SlowTasks() ? m_maxThreads : std::min(m_maxThreads, m_cores);
+    const std::size_t awake = m_threads.size() - m_idle + m_waking;
+    if (awake >= cap) {
+        return;
+    }
+    if (m_idle > m_waking) {
+        ++m_waking;
         m_wake.notify_one();
+    } else if (m_threads.size() < m_maxThreads) {
+        m_threads.emplace_back([this] { Work(); });
+    }
 }
 
 bool IoPool::RunHere(Task& task) {
     int expected = Task::kPending;
-    if (!task.m_state.compare_exchange_strong(expected, Task::kRunning, std::memory_order_acq_rel))
+    if (!task.m_state.compare_exchange_strong(expected, Task::kRunning,
+                                              std::memory_order_acq_rel)) {
         return false;
+    }
+    const std::int64_t start = NowNs();
     task.Run();
+    const std::int64_t took = NowNs() - start;
+    const std::int64_t average = m_averageTaskNs.load(std::memory_order_relaxed);
+    m_averageTaskNs.store(average + (took - average) / 4, std::memory_order_relaxed);
     // Sequentially consistent with the waiters' count: either a waiter sees the task done, or
     // this sees the waiter; the lock then orders the wake-up after the waiter's last look.
     task.m_state.store(Task::kDone);
@@ -50,8 +102,9 @@ bool IoPool::RunHere(Task& task) {
 }
 
 void IoPool::Wait(Task& task) {
-    if (task.Done() || RunHere(task))
+    if (task.Done() || RunHere(task) || SpinFor([&] { return task.Done(); })) {
         return;
+    }
     std::unique_lock lock(m_mutex);
     ++m_waiters;
     m_finished.wait(lock, [&] { return task.m_state.load() == Task::kDone; });
@@ -59,10 +112,17 @@ void IoPool::Wait(Task& task) {
 }
 
 void IoPool::WaitForCompletion(std::uint64_t seen) {
+    if (SpinFor([&] { return Completions() != seen; })) {
+        return;
+    }
     std::unique_lock lock(m_mutex);
     ++m_waiters;
     m_finished.wait(lock, [&] { return m_completions.load() != seen; });
     --m_waiters;
+}
+
+bool IoPool::SlowTasks() const {
+    return m_averageTaskNs.load(std::memory_order_relaxed) > kSlowTaskNs;
 }
 
 std::size_t IoPool::Threads() const {
@@ -76,12 +136,23 @@ void IoPool::Work() {
         {
             std::unique_lock lock(m_mutex);
             ++m_idle;
-            m_wake.wait(lock, [this] { return m_stopping || !m_queue.empty(); });
+            bool slept = false;
+            while (!m_stopping && m_queue.empty()) {
+                m_wake.wait(lock);
+                slept = true;
+            }
             --m_idle;
-            if (m_stopping)
+            if (slept && m_waking > 0) {
+                --m_waking;
+            }
+            if (m_stopping) {
                 return;
+            }
             task = std::move(m_queue.front());
             m_queue.pop_front();
+            // Slow requests left queued get another thread, so the number in flight grows
+            // to what the storage needs without waiting for the next submission.
+            WakeMoreLocked();
         }
         // A task the waiting thread has already run is only dropped here.
         RunHere(*task);

@@ -2,6 +2,8 @@
 // A pool of threads for file-system requests that mostly wait (a cold disk, a network share),
 // so it is sized by the number of requests worth keeping in flight, not by the number of cores.
 // Threads start only when a task finds no idle one, so a run of one file starts one thread.
+// Tasks answered from the page cache in microseconds keep no more threads awake than cores
+// (waking a thread costs more than such a task); slower ones get up to the maximum.
 //
 // A task is run once, by a worker or by the thread that waits for it (Wait runs a task that no
 // worker has started yet on the waiting thread, so waiting never depends on a free worker).
@@ -58,14 +60,23 @@ public:
 
 private:
     void Work();
+    // Wakes or starts one more worker when tasks are queued and fewer are awake than the
+    // tasks' speed asks for. Called with the lock held.
+    void WakeMoreLocked();
+    // True when the tasks wait on storage: their recent average is above what the page cache
+    // takes.
+    bool SlowTasks() const;
 
     const std::size_t m_maxThreads;
+    const std::size_t m_cores;
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
     std::condition_variable m_finished;
     std::deque<std::shared_ptr<Task>> m_queue;
     std::vector<std::thread> m_threads;
-    std::size_t m_idle = 0;
+    std::size_t m_idle = 0;   // workers asleep, waiting for a task
+    std::size_t m_waking = 0; // of them, told to wake and not awake yet
+    std::atomic<std::int64_t> m_averageTaskNs{0};
     std::atomic<std::size_t> m_waiters{0};
     std::atomic<std::uint64_t> m_completions{0};
     bool m_stopping = false;
