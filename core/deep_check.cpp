@@ -1,5 +1,6 @@
 #include "core/deep_check.h"
 
+#include <algorithm>
 #include <fcntl.h>
 #include <new>
 #include <sys/stat.h>
@@ -38,10 +39,12 @@ bool ReadWhole(int fd, std::uint64_t size, std::vector<std::uint8_t>& bytes) {
     while (got < size) {
         const ssize_t n = RetryOnInterrupt(
             [&] { return ::pread(fd, bytes.data() + got, size - got, static_cast<off_t>(got)); });
-        if (n < 0)
+        if (n < 0) {
             return false;
-        if (n == 0)
+        }
+        if (n == 0) {
             break;
+        }
         got += static_cast<std::size_t>(n);
     }
     bytes.resize(got);
@@ -52,11 +55,13 @@ bool ReadWhole(int fd, std::uint64_t size, std::vector<std::uint8_t>& bytes) {
 
 DeepCheckResult DeepCheckBytes(std::span<const std::uint8_t> bytes, const DeepCheckLimits& limits) {
     const JpegStructure structure = WalkJpegStructure(bytes, limits);
-    if (structure.fault)
+    if (structure.fault) {
         return FromFault(*structure.fault, structure.scans);
+    }
     const std::span<const std::uint8_t> picture = bytes.first(structure.end);
-    if (const std::optional<JpegFault> fault = DecodeJpeg(picture, limits))
+    if (const std::optional<JpegFault> fault = DecodeJpeg(picture, limits)) {
         return FromFault(*fault, structure.scans);
+    }
 
     DeepCheckResult result;
     result.verdict = DeepVerdict::Sound;
@@ -73,29 +78,41 @@ DeepCheckResult DeepCheckBytes(std::span<const std::uint8_t> bytes, const DeepCh
 }
 
 DeepCheckResult DeepCheckFile(const std::string& path, const DeepCheckLimits& limits) {
-    if (path.find('\0') != std::string::npos)
+    if (path.find('\0') != std::string::npos) {
         return Unreadable("cannot be opened");
+    }
     // Non-blocking, so that a named pipe or a device given a JPEG name cannot stall the check.
     const UniqueFd file(RetryOnInterrupt(
         [&] { return ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC); }));
-    if (!file.Valid())
+    if (!file.Valid()) {
         return Unreadable("cannot be opened");
+    }
     const int fd = file.Get();
 
     struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         return Unreadable("not a regular file");
-    const auto size = static_cast<std::uint64_t>(info.st_size);
-    if (size > limits.maxFileBytes) {
-        DeepCheckResult result;
-        result.verdict = DeepVerdict::Unverified;
-        result.reason = "too large to verify: a file of " + std::to_string(size) + " bytes";
-        return result;
     }
+    const auto size = static_cast<std::uint64_t>(info.st_size);
     try {
+        // A file that does not start as a JPEG file is judged on its first bytes alone, however
+        // large it is.
         std::vector<std::uint8_t> bytes;
-        if (!ReadWhole(fd, size, bytes))
+        if (!ReadWhole(fd, std::min<std::uint64_t>(size, 2), bytes)) {
             return Unreadable("read error");
+        }
+        if (bytes.size() < 2 || bytes[0] != 0xFF || bytes[1] != 0xD8) {
+            return DeepCheckBytes(bytes, limits);
+        }
+        if (size > limits.maxFileBytes) {
+            DeepCheckResult result;
+            result.verdict = DeepVerdict::Unverified;
+            result.reason = "too large to verify: a file of " + std::to_string(size) + " bytes";
+            return result;
+        }
+        if (!ReadWhole(fd, size, bytes)) {
+            return Unreadable("read error");
+        }
         return DeepCheckBytes(bytes, limits);
     } catch (const std::bad_alloc&) {
         DeepCheckResult result;

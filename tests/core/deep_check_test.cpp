@@ -73,16 +73,20 @@ TEST(DeepCheck, DamageSuite) {
          "9 restart markers in the image data at byte 629, "
          "1020 due"},
     };
-    for (const char* stem : kOriginals)
+    for (const char* stem : kOriginals) {
         for (const Row& row : rows) {
             const std::string name = std::string(stem) + "-" + row.kind;
             const Row* own = &row;
-            if (std::string(stem) == "restart")
-                for (const Row& special : restartRows)
-                    if (std::string(special.kind) == row.kind)
+            if (std::string(stem) == "restart") {
+                for (const Row& special : restartRows) {
+                    if (std::string(special.kind) == row.kind) {
                         own = &special;
+                    }
+                }
+            }
             ExpectResult(Variant(name), own->verdict, own->reason);
         }
+    }
 }
 
 TEST(DeepCheck, BitFlipsTheDecoderMeets) {
@@ -129,6 +133,10 @@ TEST(DeepCheck, CeilingsCanBeLowered) {
         EXPECT_EQ(result.verdict, DeepVerdict::Unverified) << row.reason;
         EXPECT_EQ(result.reason, row.reason);
     }
+    // A file that is not a JPEG file is damaged at its start, whatever its size.
+    DeepCheckLimits small;
+    small.maxFileBytes = 1;
+    EXPECT_EQ(DeepCheckFile(Variant("grey-bad-start").string(), small).reason, "no start marker");
 }
 
 TEST(DeepCheck, WhatIsNotARegularFileIsUnreadable) {
@@ -139,8 +147,9 @@ TEST(DeepCheck, WhatIsNotARegularFileIsUnreadable) {
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     const std::string paths[] = {fifo, (folder / "missing.jpg").string(), folder.string(),
                                  std::string("a\0b.jpg", 7)};
-    for (const std::string& path : paths)
+    for (const std::string& path : paths) {
         EXPECT_EQ(DeepCheckFile(path).verdict, DeepVerdict::Unreadable) << path;
+    }
     fs::remove_all(folder);
 }
 
