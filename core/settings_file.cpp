@@ -295,13 +295,16 @@ void ForEachLine(std::string_view text, Visit&& visit) {
 std::optional<std::string> SettingsFile::Lookup(std::string_view section,
                                                 std::string_view key) const {
     // Only the last section of the name counts; earlier ones are ignored entirely.
-    std::optional<std::string_view> found;
+    // A value and a flag rather than an optional view: GCC 12 at -O3 takes the optional's view
+    // for uninitialised and fails the release build.
+    std::string_view found;
+    bool present = false;
     bool inMatch = false;
     ForEachLine(m_text, [&](std::string_view line, std::size_t) {
         if (IsHeader(line)) {
             inMatch = EqualsIgnoringAsciiCase(HeaderName(line), section);
             if (inMatch) {
-                found.reset();
+                present = false;
             }
             return;
         }
@@ -309,12 +312,13 @@ std::optional<std::string> SettingsFile::Lookup(std::string_view section,
         if (inMatch && equals != std::string_view::npos &&
             EqualsIgnoringAsciiCase(line.substr(0, equals), key)) {
             found = line.substr(equals + 1);
+            present = true;
         }
     });
-    if (!found) {
+    if (!present) {
         return std::nullopt;
     }
-    return std::string(*found);
+    return std::string(found);
 }
 
 std::int32_t SettingsFile::ReadInteger(std::string_view section, std::string_view key,

@@ -88,5 +88,10 @@ std::string TempTree::Folder(std::string_view relative) const {
 }
 
 std::string TempTree::Short(const std::string& path) const {
-    return path.rfind(m_root, 0) == 0 ? "T" + path.substr(m_root.size()) : path;
+    if (path.rfind(m_root, 0) != 0) {
+        return path;
+    }
+    std::string shortened = "T";
+    shortened.append(path, m_root.size());
+    return shortened;
 }
