@@ -14,6 +14,7 @@
 #include <set>
 #include <string>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -31,11 +32,13 @@ namespace fs = std::filesystem;
 class Recorder : public WalkEngine::Visitor {
 public:
     std::vector<std::string> lines;
+    std::vector<std::string> taken;
     std::size_t stopAfter = SIZE_MAX;
 
     bool IsListed(const std::string& path) override { return m_taken.contains(path); }
     void Take(const std::string& path, FileResult&& result) override {
         m_taken.insert(path);
+        taken.push_back(path);
         lines.push_back("take " + path + " " + std::string(VerdictErrorText(result.verdict)));
     }
     void Refused(const std::string& path) override { lines.push_back("refused " + path); }
@@ -323,6 +326,89 @@ TEST_F(WalkEngineDisk, PseudoFileSystemsAreWalkedOnlyWhenNamed) {
     Recorder named;
     WalkEngine(WalkEngine::Options{}).Walk({"/proc/self"}, named);
     EXPECT_EQ(named.lines.size(), 4u);
+}
+
+// The walk's rules, each on a small tree. Entries: "name" a sound file, "dir/" a folder,
+// "name|" a named pipe, "name->target" a symbolic link, "name@" a file last written in 1970.
+// Paths and rows: "T" stands for the temporary folder.
+TEST(WalkEngineRules, WhatIsTakenAndInWhichOrder) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> entries;
+        std::vector<std::string> paths;
+        std::vector<std::string> rows;
+    };
+    const std::vector<Case> cases = {
+        // Hidden entries are listed; "." sorts before letters, a folder at its sorted place,
+        // letters of either case together, digits one at a time.
+        {"folder",
+         {"b.jpg", "A/z.jpg", "c.JPG", "img10.jpg", "img2.jpg", "notes.txt", ".Hidden.jpg"},
+         {"T"},
+         {"T/.Hidden.jpg", "T/A/z.jpg", "T/b.jpg", "T/c.JPG", "T/img10.jpg", "T/img2.jpg"}},
+        {"folder with its delimiter", {"x.jpg"}, {"T/"}, {"T/x.jpg"}},
+        {"empty path", {"x.jpg"}, {"", "T/x.jpg", ""}, {"T/x.jpg"}},
+        // The file system tells case apart: two files, two rows (equal keys ordered by bytes).
+        {"names differing in case",
+         {"photo.jpg", "Photo.JPG"},
+         {"T"},
+         {"T/Photo.JPG", "T/photo.jpg"}},
+        {"extensions",
+         {"a.JPEG", "b.Jpg", ".jpg", "c.jpg.bak", "d.jpe", "e", "f.jfif", "g.jpg/"},
+         {"T"},
+         {"T/.jpg", "T/a.JPEG", "T/b.Jpg"}},
+        {"folder named like a JPEG file is walked",
+         {"album.jpg/x.jpg"},
+         {"T/album.jpg"},
+         {"T/album.jpg/x.jpg"}},
+        {"nothing there", {}, {"T/none.jpg", "T/none", "T/none/"}, {}},
+        {"a pattern is a name", {"x.jpg"}, {"T/*.jpg", "T/?.jpg"}, {}},
+        {"named pipe is taken, not read", {"p.jpg|", "q.txt|"}, {"T"}, {"T/p.jpg"}},
+        {"no date test", {"old.jpg@"}, {"T"}, {"T/old.jpg"}},
+        {"link to itself", {"x.jpg", "loop->."}, {"T"}, {"T/x.jpg"}},
+        {"link to an ancestor",
+         {"A/a.jpg", "A/B/b.jpg", "A/B/up->../.."},
+         {"T"},
+         {"T/A/a.jpg", "T/A/B/b.jpg"}},
+        {"link to a sibling is walked", {"A/a.jpg", "B->A"}, {"T"}, {"T/A/a.jpg", "T/B/a.jpg"}},
+        {"link to a file",
+         {"A/a.jpg", "l.jpg->A/a.jpg", "d.jpg->none"},
+         {"T"},
+         {"T/A/a.jpg", "T/d.jpg", "T/l.jpg"}},
+        // Not valid UTF-8: taken with its real bytes.
+        {"name with ill-formed bytes", {"\xFF\xFE.jpg"}, {"T"}, {"T/\xFF\xFE.jpg"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const TempTree tree;
+        for (const std::string& entry : c.entries) {
+            if (const std::size_t arrow = entry.find("->"); arrow != std::string::npos) {
+                ASSERT_EQ(::symlink(entry.substr(arrow + 2).c_str(),
+                                    tree.Path(entry.substr(0, arrow)).c_str()),
+                          0);
+            } else if (entry.back() == '/') {
+                tree.Folder(entry);
+            } else if (entry.back() == '|') {
+                ASSERT_EQ(::mkfifo(tree.Path(entry.substr(0, entry.size() - 1)).c_str(), 0600), 0);
+            } else if (entry.back() == '@') {
+                const std::string path = tree.Write(entry.substr(0, entry.size() - 1));
+                const timeval old[2] = {{86400, 0}, {86400, 0}};
+                ASSERT_EQ(::utimes(path.c_str(), old), 0);
+            } else {
+                tree.Write(entry);
+            }
+        }
+        std::vector<std::string> paths;
+        for (const std::string& path : c.paths) {
+            paths.push_back(path.starts_with("T") ? tree.Root() + path.substr(1) : path);
+        }
+        Recorder recorder;
+        WalkEngine(WalkEngine::Options{}).Walk(paths, recorder);
+        std::vector<std::string> rows;
+        for (const std::string& path : recorder.taken) {
+            rows.push_back(tree.Short(path));
+        }
+        EXPECT_EQ(rows, c.rows);
+    }
 }
 
 } // namespace

@@ -19,23 +19,26 @@ namespace {
 
 std::vector<std::string> Rows(const Forms& forms, const TempTree& tree) {
     std::vector<std::string> rows;
-    for (int row = 0; row < forms.list().Count(); ++row)
+    for (int row = 0; row < forms.list().Count(); ++row) {
         rows.push_back(tree.Short(forms.list().Caption(row)));
+    }
     return rows;
 }
 
 // One line per entry, so that a failed comparison shows both lists whole.
 QString Lines(const std::vector<std::string>& lines) {
     QString text;
-    for (const std::string& line : lines)
+    for (const std::string& line : lines) {
         text += QString::fromStdString(line) + "\n";
+    }
     return text;
 }
 
 QList<int> SelectedRows(const Forms& forms) {
     QList<int> rows;
-    for (const QModelIndex& index : forms.form->FileListView()->selectionModel()->selectedRows())
+    for (const QModelIndex& index : forms.form->FileListView()->selectionModel()->selectedRows()) {
         rows.push_back(index.row());
+    }
     return rows;
 }
 
@@ -86,8 +89,9 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::EnabledChange)
+        if (event->type() == QEvent::EnabledChange) {
             m_log.push_back(static_cast<QWidget*>(watched)->isEnabled() ? "unlock" : "lock");
+        }
         return false;
     }
 
@@ -120,15 +124,13 @@ void AddingTest::rows_data() {
     QTest::addColumn<QByteArrayList>("paths"); // "T" stands for the temporary folder
     QTest::addColumn<QByteArrayList>("expected");
 
-    // Hidden entries are listed; "." sorts before letters, a folder at its sorted place,
-    // letters of either case together, digits one at a time.
+    // The walk's own rules are the engine's (its test); here, that its files become rows in
+    // its order, unchecked, and what only the list decides: a path listed already.
     QTest::newRow("dropped folder")
         << QByteArrayList{"b.jpg",    "A/z.jpg",   "c.JPG",      "img10.jpg",
                           "img2.jpg", "notes.txt", ".Hidden.jpg"}
         << QByteArrayList{"T"} << QByteArrayList{"T/.Hidden.jpg", "T/A/z.jpg",   "T/b.jpg",
                                                  "T/c.JPG",       "T/img10.jpg", "T/img2.jpg"};
-    QTest::newRow("folder with its delimiter")
-        << QByteArrayList{"x.jpg"} << QByteArrayList{"T/"} << QByteArrayList{"T/x.jpg"};
     QTest::newRow("same file twice")
         << QByteArrayList{"x.jpg"} << QByteArrayList{"T/x.jpg", "T/x.jpg"}
         << QByteArrayList{"T/x.jpg"};
@@ -137,43 +139,6 @@ void AddingTest::rows_data() {
     QTest::newRow("another text for the same file")
         << QByteArrayList{"x.jpg"} << QByteArrayList{"T/./x.jpg", "T"}
         << QByteArrayList{"T/./x.jpg", "T/x.jpg"};
-    QTest::newRow("empty path") << QByteArrayList{"x.jpg"} << QByteArrayList{"", "T/x.jpg", ""}
-                                << QByteArrayList{"T/x.jpg"};
-    // The file system tells case apart: two files, two rows (equal keys ordered by bytes).
-    QTest::newRow("names differing in case")
-        << QByteArrayList{"photo.jpg", "Photo.JPG"} << QByteArrayList{"T"}
-        << QByteArrayList{"T/Photo.JPG", "T/photo.jpg"};
-    QTest::newRow("extensions") << QByteArrayList{"a.JPEG", "b.Jpg", ".jpg",   "c.jpg.bak",
-                                                  "d.jpe",  "e",     "f.jfif", "g.jpg/"}
-                                << QByteArrayList{"T"}
-                                << QByteArrayList{"T/.jpg", "T/a.JPEG", "T/b.Jpg"};
-    QTest::newRow("folder named like a JPEG file is walked")
-        << QByteArrayList{"album.jpg/x.jpg"} << QByteArrayList{"T/album.jpg"}
-        << QByteArrayList{"T/album.jpg/x.jpg"};
-    QTest::newRow("nothing there")
-        << QByteArrayList{} << QByteArrayList{"T/none.jpg", "T/none", "T/none/"}
-        << QByteArrayList{};
-    QTest::newRow("a pattern is a name")
-        << QByteArrayList{"x.jpg"} << QByteArrayList{"T/*.jpg", "T/?.jpg"} << QByteArrayList{};
-    QTest::newRow("named pipe is listed, not read")
-        << QByteArrayList{"p.jpg|", "q.txt|"} << QByteArrayList{"T"} << QByteArrayList{"T/p.jpg"};
-    QTest::newRow("no date test") << QByteArrayList{"old.jpg@"} << QByteArrayList{"T"}
-                                  << QByteArrayList{"T/old.jpg"};
-    QTest::newRow("link to itself")
-        << QByteArrayList{"x.jpg", "loop->."} << QByteArrayList{"T"} << QByteArrayList{"T/x.jpg"};
-    QTest::newRow("link to an ancestor")
-        << QByteArrayList{"A/a.jpg", "A/B/b.jpg", "A/B/up->../.."} << QByteArrayList{"T"}
-        << QByteArrayList{"T/A/a.jpg", "T/A/B/b.jpg"};
-    QTest::newRow("link to a sibling is walked")
-        << QByteArrayList{"A/a.jpg", "B->A"} << QByteArrayList{"T"}
-        << QByteArrayList{"T/A/a.jpg", "T/B/a.jpg"};
-    QTest::newRow("link to a file")
-        << QByteArrayList{"A/a.jpg", "l.jpg->A/a.jpg", "d.jpg->none"} << QByteArrayList{"T"}
-        << QByteArrayList{"T/A/a.jpg", "T/d.jpg", "T/l.jpg"};
-    // Not valid UTF-8: listed with its real bytes.
-    QTest::newRow("name with ill-formed bytes")
-        << QByteArrayList{"\xFF\xFE.jpg"} << QByteArrayList{"T"}
-        << QByteArrayList{"T/\xFF\xFE.jpg"};
 }
 
 void AddingTest::rows() {
@@ -184,15 +149,17 @@ void AddingTest::rows() {
     TempTree tree;
     MakeEntries(tree, entries);
     std::vector<std::string> list;
-    for (const QByteArray& path : paths)
+    for (const QByteArray& path : paths) {
         list.push_back(path.startsWith('T') ? tree.Root() + path.mid(1).toStdString()
                                             : path.toStdString());
+    }
 
     forms.form->AddFiles(list);
 
     std::vector<std::string> want;
-    for (const QByteArray& row : expected)
+    for (const QByteArray& row : expected) {
         want.push_back(row.toStdString());
+    }
     QCOMPARE(Lines(Rows(forms, tree)), Lines(want));
     for (int row = 0; row < forms.list().Count(); ++row) {
         QCOMPARE(forms.list().State(row), isUnchecked);
@@ -303,13 +270,15 @@ void AddingTest::selection() {
         Forms forms;
         TempTree tree;
         for (std::size_t run = 0; run < c.runs.size(); ++run) {
-            if (run + 1 == c.runs.size() && c.selectBefore >= 0)
+            if (run + 1 == c.runs.size() && c.selectBefore >= 0) {
                 forms.form->FileListView()->selectionModel()->select(
                     forms.list().index(c.selectBefore, 0),
                     QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+            }
             std::vector<std::string> paths;
-            for (const char* name : c.runs[run])
+            for (const char* name : c.runs[run]) {
                 paths.push_back(tree.Write(name));
+            }
             forms.form->AddFiles(paths);
         }
         QVERIFY2(SelectedRows(forms) == c.expected, c.name);
@@ -321,8 +290,9 @@ void AddingTest::longPaths() {
     Forms forms;
     TempTree tree;
     std::string relative;
-    while (tree.Path(relative).size() < 3800)
+    while (tree.Path(relative).size() < 3800) {
         relative += std::string(99, 'd') + "/";
+    }
     const std::size_t nameSize = 4000 - tree.Path(relative).size() - 4;
     const std::string longFile = tree.Write(relative + std::string(nameSize, 'n') + ".jpg");
     QCOMPARE(longFile.size(), std::size_t(4000));
@@ -344,11 +314,13 @@ void AddingTest::unreadableFolderIsAnErrorRow() {
     QCOMPARE(chmod(tree.Root().c_str(), 0755), 0);
     QCOMPARE(chmod(tree.Path("locked").c_str(), 0700), 0);
     // root reads every folder: add as an ordinary user for a moment.
-    if (geteuid() == 0 && seteuid(65534) != 0)
+    if (geteuid() == 0 && seteuid(65534) != 0) {
         QSKIP("cannot act as another user");
+    }
     forms.form->AddFiles({tree.Root()});
-    if (getuid() == 0)
+    if (getuid() == 0) {
         QCOMPARE(seteuid(0), 0);
+    }
 
     QCOMPARE(Lines(Rows(forms, tree)), Lines({"T/a.jpg", "T/locked"}));
     QCOMPARE(forms.list().State(1), isError);
@@ -361,8 +333,9 @@ void AddingTest::listLaidOutWhenRunEnds() {
     Forms forms;
     TempTree tree;
     std::vector<std::string> paths;
-    for (int file = 0; file < 200; ++file)
+    for (int file = 0; file < 200; ++file) {
         paths.push_back(tree.Write("f" + std::to_string(file) + ".jpg"));
+    }
     forms.form->AddFiles(paths);
     QTableView* const list = forms.form->FileListView();
     QVERIFY(list->verticalScrollBar()->maximum() > 0);
@@ -396,25 +369,28 @@ void AddingTest::interruptions() {
     Forms forms;
     TempTree tree;
     for (const char* name :
-         {"F/A/a1.jpg", "F/A/a2.jpg", "F/b.jpg", "F/c.jpg", "G/g.jpg", "G/H/h.jpg"})
+         {"F/A/a1.jpg", "F/A/a2.jpg", "F/b.jpg", "F/c.jpg", "G/g.jpg", "G/H/h.jpg"}) {
         tree.Write(name);
+    }
     bool acted = false;
     bool tookInput = false;
     RunProbe probe([&] {
-        if (forms.progress->FileNameLabel()->text() != "A")
+        if (forms.progress->FileNameLabel()->text() != "A") {
             return true;
+        }
         tookInput = forms.form->isEnabled() && !forms.progress->isVisible();
         acted = true;
-        if (action == "delete")
+        if (action == "delete") {
             forms.form->MenuDeleteAllClick();
-        else if (action == "drop")
+        } else if (action == "drop") {
             forms.form->DropDstFileDrop(nullptr, {tree.Path("G")}, 0, 0);
-        else if (action == "drop walked")
+        } else if (action == "drop walked") {
             forms.form->DropDstFileDrop(nullptr, {tree.Path("F")}, 0, 0);
-        else if (action == "check")
+        } else if (action == "check") {
             forms.form->MenuCheckAllClick();
-        else if (action == "exit")
+        } else if (action == "exit") {
             forms.form->close();
+        }
         return false;
     });
 
@@ -423,8 +399,9 @@ void AddingTest::interruptions() {
     QVERIFY(acted);
     QVERIFY(tookInput);
     std::vector<std::string> want;
-    for (const QByteArray& row : expected)
+    for (const QByteArray& row : expected) {
         want.push_back(row.toStdString());
+    }
     QCOMPARE(Lines(Rows(forms, tree)), Lines(want));
     QVERIFY(!forms.progress->isVisible());
     QVERIFY(forms.form->FileListView()->updatesEnabled());
@@ -450,8 +427,9 @@ void AddingTest::failureLeavesTheWindowUsable() {
     tree.Write("F/c.jpg");
     const QMetaObject::Connection failing =
         connect(&forms.list(), &QAbstractItemModel::rowsInserted, this, [&] {
-            if (forms.list().Count() == 2)
+            if (forms.list().Count() == 2) {
                 throw std::runtime_error("out of memory");
+            }
         });
 
     QVERIFY_THROWS_EXCEPTION(std::runtime_error, forms.form->AddFiles({tree.Path("F")}));
