@@ -10,6 +10,8 @@
 
 #include "core/walk_engine.h"
 
+namespace vorn::cli {
+
 namespace {
 
 // A whole number of bytes, with K, M or G (powers of 1024) after it if wanted; at least 1.
@@ -25,8 +27,9 @@ std::optional<std::uint64_t> ParseByteCount(std::string_view text) {
     std::uint64_t count = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), count);
     if (text.empty() || error != std::errc() || end != text.data() + text.size() || count == 0 ||
-        count > UINT64_MAX / unit)
+        count > UINT64_MAX / unit) {
         return std::nullopt;
+    }
     return count * unit;
 }
 
@@ -65,20 +68,23 @@ OptionsResult ParseCheckOptions(int argc, const char* const* argv) {
                 return {std::nullopt, "--explain-limit needs a size"};
             }
             const std::optional<std::uint64_t> limit = ParseByteCount(value);
-            if (!limit)
+            if (!limit) {
                 return {std::nullopt, "--explain-limit takes a size in bytes, such as 4096 or 64M"};
+            }
             options.explainLimit = *limit;
         } else if (arg == "--null" || arg == "-0") {
             options.nullSeparated = true;
         } else if (arg == "--files-from" || arg.starts_with("--files-from=")) {
-            if (arg.starts_with("--files-from="))
+            if (arg.starts_with("--files-from=")) {
                 options.filesFrom = arg.substr(13);
-            else if (i + 1 < argc)
+            } else if (i + 1 < argc) {
                 options.filesFrom = argv[++i];
-            else
+            } else {
                 return {std::nullopt, "--files-from needs a file"};
-            if (options.filesFrom.empty())
+            }
+            if (options.filesFrom.empty()) {
                 return {std::nullopt, "--files-from needs a file"};
+            }
         } else if (arg == "--help" || arg == "-h") {
             options.help = true;
         } else if (arg == "--version") {
@@ -96,17 +102,20 @@ OptionsResult ParseCheckOptions(int argc, const char* const* argv) {
             const auto [end, error] =
                 std::from_chars(value.data(), value.data() + value.size(), jobs);
             if (error != std::errc() || end != value.data() + value.size() || jobs == 0 ||
-                jobs > 1024)
+                jobs > 1024) {
                 return {std::nullopt, "--jobs takes a whole number from 1 to 1024"};
+            }
             options.jobs = jobs;
         } else {
             return {std::nullopt, "unknown option " + std::string(arg)};
         }
     }
-    if (options.jobs == 0)
+    if (options.jobs == 0) {
         options.jobs = vorn::WalkEngine::kDefaultThreads;
-    if (options.paths.empty() && options.filesFrom.empty() && !options.help && !options.version)
+    }
+    if (options.paths.empty() && options.filesFrom.empty() && !options.help && !options.version) {
         return {std::nullopt, "no path given"};
+    }
     return {options, {}};
 }
 
@@ -205,11 +214,16 @@ bool ReadPathList(const std::string& file, bool nullSeparated, std::vector<std::
             break;
         }
     }
-    if (!path.empty())
+    if (!path.empty()) {
         paths.push_back(std::move(path));
-    if (!ok)
+    }
+    if (!ok) {
         error = file + ": " + std::strerror(errno);
-    if (!standardInput)
+    }
+    if (!standardInput) {
         std::fclose(stream);
+    }
     return ok;
 }
+
+} // namespace vorn::cli

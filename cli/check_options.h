@@ -9,6 +9,8 @@
 
 #include "core/end_marker_explanation.h"
 
+namespace vorn::cli {
+
 struct CheckOptions {
     bool errorsOnly = false;    // --errors
     bool json = false;          // --json
@@ -43,3 +45,5 @@ bool ReadPathList(const std::string& file, bool nullSeparated, std::vector<std::
 
 // The text of --help.
 std::string HelpText();
+
+} // namespace vorn::cli

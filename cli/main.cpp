@@ -17,6 +17,7 @@
 #include "core/path_order.h"
 #include "core/walk_engine.h"
 
+namespace vorn::cli {
 namespace {
 
 // Prints each file's line as the engine hands it over, in list order; memory stays flat
@@ -89,7 +90,8 @@ private:
 
 } // namespace
 
-int main(int argc, char** argv) {
+// The whole run; its result is the exit status.
+int Main(int argc, char** argv) {
     const OptionsResult parsed = ParseCheckOptions(argc, argv);
     if (!parsed.options) {
         std::fprintf(stderr, "vorn-check: %s\nTry 'vorn-check --help'.\n", parsed.error.c_str());
@@ -159,4 +161,10 @@ int main(int argc, char** argv) {
     Run run(options);
     vorn::WalkEngine(std::move(engineOptions)).Walk(paths, run);
     return run.Finish();
+}
+
+} // namespace vorn::cli
+
+int main(int argc, char** argv) {
+    return vorn::cli::Main(argc, argv);
 }

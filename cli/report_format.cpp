@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <cstdio>
 
+namespace vorn::cli {
+
 std::string_view VerdictWord(vorn::MarkerVerdict verdict) {
     return verdict == vorn::MarkerVerdict::Normal ? "OK" : vorn::VerdictErrorText(verdict);
 }
@@ -18,32 +20,41 @@ std::size_t Utf8SequenceLength(std::string_view bytes) {
     std::size_t length = 0;
     std::uint8_t low = 0x80;
     std::uint8_t high = 0xBF;
-    if (lead < 0x80)
+    if (lead < 0x80) {
         return 1;
+    }
     if (lead >= 0xC2 && lead <= 0xDF) {
         length = 2;
     } else if (lead >= 0xE0 && lead <= 0xEF) {
         length = 3;
-        if (lead == 0xE0)
+        if (lead == 0xE0) {
             low = 0xA0;
-        if (lead == 0xED)
+        }
+        if (lead == 0xED) {
             high = 0x9F; // no surrogates
+        }
     } else if (lead >= 0xF0 && lead <= 0xF4) {
         length = 4;
-        if (lead == 0xF0)
+        if (lead == 0xF0) {
             low = 0x90;
-        if (lead == 0xF4)
+        }
+        if (lead == 0xF4) {
             high = 0x8F;
+        }
     } else {
         return 0;
     }
-    if (bytes.size() < length)
+    if (bytes.size() < length) {
         return 0;
-    if (byte(1) < low || byte(1) > high)
+    }
+    if (byte(1) < low || byte(1) > high) {
         return 0;
-    for (std::size_t i = 2; i < length; ++i)
-        if (byte(i) < 0x80 || byte(i) > 0xBF)
+    }
+    for (std::size_t i = 2; i < length; ++i) {
+        if (byte(i) < 0x80 || byte(i) > 0xBF) {
             return 0;
+        }
+    }
     return length;
 }
 
@@ -56,8 +67,9 @@ void AppendEscape(std::string& out, unsigned code) {
 bool IsValidUtf8(std::string_view bytes) {
     while (!bytes.empty()) {
         const std::size_t length = Utf8SequenceLength(bytes);
-        if (length == 0)
+        if (length == 0) {
             return false;
+        }
         bytes.remove_prefix(length);
     }
     return true;
@@ -152,18 +164,22 @@ std::string ReportLine(vorn::MarkerVerdict verdict, std::string_view path,
     if (json) {
         line = "{\"type\":\"file\",\"verdict\":" + JsonString(VerdictWord(verdict)) +
                ",\"path\":" + JsonString(path);
-        if (deep)
+        if (deep) {
             AppendDeep(line, *deep, true);
-        if (!explanation.empty())
+        }
+        if (!explanation.empty()) {
             line += ",\"explanation\":" + JsonString(explanation);
+        }
         line += "}\n";
         return line;
     }
     line.append(VerdictWord(verdict)).append("\t").append(EscapeForReport(path));
-    if (deep)
+    if (deep) {
         AppendDeep(line, *deep, false);
-    if (!explanation.empty())
+    }
+    if (!explanation.empty()) {
         line.append("\t").append(EscapeForReport(explanation));
+    }
     line += '\n';
     return line;
 }
@@ -174,10 +190,13 @@ bool CountsAsSound(vorn::MarkerVerdict verdict, const vorn::DeepCheckResult* dee
 }
 
 std::string SummaryLine(std::size_t files, std::size_t sound, std::size_t failed, bool json) {
-    if (json)
+    if (json) {
         return "{\"type\":\"summary\",\"files\":" + std::to_string(files) +
                ",\"sound\":" + std::to_string(sound) + ",\"failed\":" + std::to_string(failed) +
                "}\n";
+    }
     return std::to_string(files) + " Files\tC: " + std::to_string(sound) +
            "\tE: " + std::to_string(failed) + "\n";
 }
+
+} // namespace vorn::cli

@@ -7,6 +7,8 @@
 #include "core/deep_check.h"
 #include "core/marker_check.h"
 
+namespace vorn::cli {
+
 // "OK", "SOI", "EOI" or "File open error".
 std::string_view VerdictWord(vorn::MarkerVerdict verdict);
 
@@ -36,3 +38,5 @@ bool CountsAsSound(vorn::MarkerVerdict verdict, const vorn::DeepCheckResult* dee
 
 // The last line of --summary; as JSON, an object of type "summary".
 std::string SummaryLine(std::size_t files, std::size_t sound, std::size_t failed, bool json);
+
+} // namespace vorn::cli

@@ -11,6 +11,8 @@
 #include <string_view>
 #include <unordered_set>
 
+namespace vorn::cli {
+
 class TopLevelPaths {
 public:
     // True when `path` is one of the command-line paths handled so far, or lies inside one of
@@ -28,3 +30,5 @@ private:
     std::unordered_set<std::string> m_folders; // each with its trailing delimiter
     std::unordered_set<std::string> m_holes;   // each with its trailing delimiter
 };
+
+} // namespace vorn::cli

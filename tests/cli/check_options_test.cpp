@@ -4,14 +4,13 @@
 
 #include <vector>
 
+namespace vorn::cli {
 namespace {
 
 OptionsResult Parse(std::vector<const char*> args) {
     args.insert(args.begin(), "vorn-check");
     return ParseCheckOptions(static_cast<int>(args.size()), args.data());
 }
-
-} // namespace
 
 TEST(CheckOptions, OptionsStandAnywhereAndPathsKeepTheirOrder) {
     const OptionsResult result =
@@ -89,3 +88,6 @@ TEST(CheckOptions, HelpAndVersionNeedNoPath) {
     EXPECT_TRUE(Parse({"--version"}).options->version);
     EXPECT_NE(HelpText().find("--files-from"), std::string::npos);
 }
+
+} // namespace
+} // namespace vorn::cli

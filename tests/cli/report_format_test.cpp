@@ -2,10 +2,8 @@
 
 #include <gtest/gtest.h>
 
-using vorn::DeepCheckResult;
-using vorn::DeepVerdict;
-using vorn::MarkerVerdict;
-using vorn::TrailerKind;
+namespace vorn::cli {
+namespace {
 
 TEST(JsonString, EscapesWhatJsonNeedsAndKeepsEveryByteRecoverable) {
     const struct {
@@ -24,8 +22,9 @@ TEST(JsonString, EscapesWhatJsonNeedsAndKeepsEveryByteRecoverable) {
         {"\xed\xa0\x80", R"("\udced\udca0\udc80")"},           // an encoded surrogate
         {"\xf4\x90\x80\x80", R"("\udcf4\udc90\udc80\udc80")"}, // beyond U+10FFFF
     };
-    for (const auto& c : cases)
+    for (const auto& c : cases) {
         EXPECT_EQ(JsonString(c.bytes), c.json) << c.bytes;
+    }
 }
 
 TEST(EscapeForReport, EveryControlByteAndTheBackslashAreEscaped) {
@@ -104,3 +103,6 @@ TEST(SummaryLine, CountsLikeTheStatusBar) {
     EXPECT_EQ(SummaryLine(0, 0, 0, true), R"({"type":"summary","files":0,"sound":0,"failed":0})"
                                           "\n");
 }
+
+} // namespace
+} // namespace vorn::cli
