@@ -13,6 +13,8 @@
 #include <unistd.h>
 #include <vector>
 
+#include "tests/support/temp_tree.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -31,21 +33,25 @@ struct Start {
 
 Outcome RunCheck(const std::vector<std::string>& args, Start start = {}) {
     int pipeFds[2];
-    if (::pipe(pipeFds) != 0)
+    if (::pipe(pipeFds) != 0) {
         return {};
+    }
     const pid_t pid = ::fork();
     if (pid == 0) {
         if (start.ordinaryUser && ::geteuid() == 0 &&
-            (::setgid(65534) != 0 || ::setuid(65534) != 0))
+            (::setgid(65534) != 0 || ::setuid(65534) != 0)) {
             ::_exit(77);
-        if (start.input)
+        }
+        if (start.input) {
             ::dup2(::open(start.input, O_RDONLY), 0);
+        }
         ::dup2(start.output ? ::open(start.output, O_WRONLY) : pipeFds[1], 1);
         ::close(pipeFds[0]);
         ::close(pipeFds[1]);
         std::vector<char*> argv{const_cast<char*>(VORN_CHECK_EXE)};
-        for (const std::string& arg : args)
+        for (const std::string& arg : args) {
             argv.push_back(const_cast<char*>(arg.c_str()));
+        }
         argv.push_back(nullptr);
         ::execv(VORN_CHECK_EXE, argv.data());
         ::_exit(127);
@@ -53,8 +59,9 @@ Outcome RunCheck(const std::vector<std::string>& args, Start start = {}) {
     ::close(pipeFds[1]);
     Outcome outcome;
     char buffer[65536];
-    for (ssize_t n; (n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0;)
+    for (ssize_t n; (n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0;) {
         outcome.out.append(buffer, static_cast<std::size_t>(n));
+    }
     ::close(pipeFds[0]);
     int status = 0;
     ::waitpid(pid, &status, 0);
@@ -73,15 +80,10 @@ const std::string kBadEnd("\xFF\xD8 body ");
 
 class VornCheck : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/vorn-check-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        m_root = pattern;
-    }
-    void TearDown() override { fs::remove_all(m_root); }
-    std::string P(const std::string& relative) const { return (m_root / relative).string(); }
+    std::string P(const std::string& relative) const { return m_tree.Path(relative); }
 
-    fs::path m_root;
+    TempTree m_tree;
+    const fs::path m_root = m_tree.Root();
 };
 
 } // namespace
@@ -129,10 +131,12 @@ TEST_F(VornCheck, APathIsListedOnceHoweverItIsNamed) {
 }
 
 TEST_F(VornCheck, SameOrderWhateverTheParallelism) {
-    for (int folder = 0; folder < 20; ++folder)
-        for (int file = 0; file < 150; ++file)
+    for (int folder = 0; folder < 20; ++folder) {
+        for (int file = 0; file < 150; ++file) {
             Write(P("many/f" + std::to_string(folder) + "/img" + std::to_string(file) + ".jpg"),
                   file % 7 == 0 ? kBadEnd : kSound);
+        }
+    }
     const Outcome one = RunCheck({"--jobs", "1", P("many")});
     const Outcome four = RunCheck({"--jobs", "4", P("many")});
     EXPECT_EQ(one.status, 1);
@@ -188,8 +192,9 @@ TEST_F(VornCheck, AnotherTextOfAWalkedFileIsListedAgain) {
     args.insert(args.end(), otherTexts.begin(), otherTexts.end());
     const Outcome result = RunCheck(args);
     EXPECT_EQ(std::count(result.out.begin(), result.out.end(), '\n'), 6) << result.out;
-    for (const std::string& text : otherTexts)
+    for (const std::string& text : otherTexts) {
         EXPECT_NE(result.out.find("OK\t" + text + "\n"), std::string::npos) << text;
+    }
     EXPECT_NE(result.out.find("OK\t" + P("d/x.jpg") + "\n"), std::string::npos);
     EXPECT_NE(result.out.find("OK\t" + P("d/sub/y.jpg") + "\n"), std::string::npos);
 }
@@ -266,8 +271,9 @@ TEST_F(VornCheck, WhatCannotBeReadIsAFileOpenError) {
         RunCheck({"--summary", P("locked"), P("unsearchable"), P("locked/x.jpg"), P("enter-only"),
                   P("enter-only/z.jpg"), P("loop"), P("loop/again/w.jpg")},
                  {.ordinaryUser = true});
-    if (result.status == 77)
+    if (result.status == 77) {
         GTEST_SKIP() << "cannot act as an ordinary user";
+    }
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.out,
               "File open error\t" + P("enter-only") + "\nEOI\t" + P("enter-only/z.jpg") +

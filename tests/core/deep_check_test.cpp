@@ -12,6 +12,8 @@
 #include <unistd.h>
 #include <vector>
 
+#include "tests/support/temp_tree.h"
+
 namespace vorn {
 namespace {
 
@@ -140,9 +142,8 @@ TEST(DeepCheck, CeilingsCanBeLowered) {
 }
 
 TEST(DeepCheck, WhatIsNotARegularFileIsUnreadable) {
-    std::string pattern = (fs::temp_directory_path() / "vorn-deep-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    const fs::path folder = pattern;
+    const TempTree tree;
+    const fs::path folder = tree.Root();
     const std::string fifo = (folder / "pipe.jpg").string();
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     const std::string paths[] = {fifo, (folder / "missing.jpg").string(), folder.string(),
@@ -150,7 +151,6 @@ TEST(DeepCheck, WhatIsNotARegularFileIsUnreadable) {
     for (const std::string& path : paths) {
         EXPECT_EQ(DeepCheckFile(path).verdict, DeepVerdict::Unreadable) << path;
     }
-    fs::remove_all(folder);
 }
 
 // Bytes of a sound file's headers changed, one rule at a time.
