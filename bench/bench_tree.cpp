@@ -148,7 +148,9 @@ bool SoundJpeg(const std::string& path) {
     return sound;
 }
 
-// Counts the tree; with `found`, collects the JPEG files there instead of checking them.
+// Counts the tree; with `found`, collects the JPEG files there instead of checking them, and
+// takes each entry's type from the listing where it gives one: a stat of every file would read
+// its inode ahead, untimed, and leave the timed check of the list less to do than a program's.
 void Walk(const std::string& folder, TreeCounts& counts, std::vector<std::string>* found) {
     DIR* dir = ::opendir(folder.c_str());
     if (dir == nullptr) {
@@ -160,7 +162,9 @@ void Walk(const std::string& folder, TreeCounts& counts, std::vector<std::string
         }
         const std::string path = folder + "/" + entry->d_name;
         struct stat info {};
-        if (::stat(path.c_str(), &info) != 0) {
+        if (found != nullptr && (entry->d_type == DT_REG || entry->d_type == DT_DIR)) {
+            info.st_mode = entry->d_type == DT_DIR ? S_IFDIR : S_IFREG;
+        } else if (::stat(path.c_str(), &info) != 0) {
             continue;
         }
         if (S_ISDIR(info.st_mode)) {

@@ -31,7 +31,8 @@ TreeCounts MakeBenchTree(const std::string& root, int folders, int filesPerFolde
 // bytes of each JPEG file with open/read/lseek/read/close: the obvious way to do the job.
 TreeCounts ReferenceLoop(const std::string& root);
 
-// The JPEG files of the tree as ReferenceLoop finds them, in its order, unchecked.
+// The JPEG files of the tree as ReferenceLoop finds them, in its order, unchecked; without a
+// stat of each file where the listing tells its type.
 std::vector<std::string> ListJpegFiles(const std::string& root);
 
 // Checks `files` as ReferenceLoop does, `threads` at once: the plainest parallel check, the floor

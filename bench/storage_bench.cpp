@@ -60,6 +60,7 @@ struct Outcome {
     long peakKiB = 0;
     std::size_t files = 0;
     std::size_t errors = 0;
+    double addSeconds = -1; // the window's AddFiles, of `seconds`; the rest is CheckAll
 };
 
 // A goal for a contender's median: its time at most `maxRatio` times the loop's, and with
@@ -150,6 +151,7 @@ Outcome Window(const std::string& root) {
         throw std::runtime_error("vorn_bench --single failed: " + run.output);
     }
     outcome.seconds = (addMs + checkMs) / 1000;
+    outcome.addSeconds = addMs / 1000;
     outcome.peakKiB = run.peakKiB;
     return outcome;
 }
@@ -258,6 +260,14 @@ void RunRow(const std::string& title, int runs, const Tree& tree, std::vector<Co
                 std::printf(" and <= %.1f x floor", goal.floorRatio);
             }
             std::printf(": %s", met ? "met" : "MISSED");
+        }
+        if (contender.outcomes.front().addSeconds >= 0) {
+            std::vector<double> adding;
+            for (const Outcome& outcome : contender.outcomes) {
+                adding.push_back(outcome.addSeconds);
+            }
+            const double add = Median(adding);
+            std::printf("   (AddFiles %.3f s + CheckAll %.3f s)", add, seconds - add);
         }
         for (const Outcome& outcome : contender.outcomes) {
             if (outcome.files != tree.counts.jpegs || outcome.errors != tree.counts.errors) {
