@@ -1,5 +1,6 @@
 #include "core/end_marker_explanation.h"
 
+#include "core/jpeg_markers.h"
 #include "core/retry_on_interrupt.h"
 
 #include <algorithm>
@@ -28,8 +29,9 @@ public:
     std::uint64_t Offset() const { return m_bufferOffset + m_next; }
 
     bool Next(std::uint8_t& byte) {
-        if (m_next == m_end && !Fill())
+        if (m_next == m_end && !Fill()) {
             return false;
+        }
         byte = m_buffer[m_next++];
         return true;
     }
@@ -61,8 +63,9 @@ public:
                 // A hole holds no FF: jump to the data after it without serving its zeros.
                 const std::uint64_t offset = Offset();
                 Reposition(HoleEnd(offset));
-                if (!Fill())
+                if (!Fill()) {
                     return false;
+                }
             }
             const void* hit = std::memchr(m_buffer.data() + m_next, 0xFF, m_end - m_next);
             if (hit) {
@@ -98,8 +101,9 @@ private:
         const ssize_t n = RetryOnInterrupt([&] {
             return ::pread(m_fd, m_buffer.data(), want, static_cast<off_t>(m_bufferOffset));
         });
-        if (n <= 0)
+        if (n <= 0) {
             return false;
+        }
         m_end = static_cast<std::size_t>(n);
         m_dataLeft -= m_end;
         return true;
@@ -109,14 +113,17 @@ private:
     // file) stands there. A file system that cannot tell holes from data has none.
     std::uint64_t HoleEnd(std::uint64_t offset) const {
         const off_t data = ::lseek(m_fd, static_cast<off_t>(offset), SEEK_DATA);
-        if (data >= 0)
+        if (data >= 0) {
             return static_cast<std::uint64_t>(data);
-        if (errno != ENXIO)
+        }
+        if (errno != ENXIO) {
             return offset;
+        }
         // No data from `offset` on: a hole runs to the end of the file, or this is the end.
         struct stat info {};
-        if (::fstat(m_fd, &info) != 0)
+        if (::fstat(m_fd, &info) != 0) {
             return offset;
+        }
         const auto size = static_cast<std::uint64_t>(info.st_size);
         return size > offset ? size : offset;
     }
@@ -135,19 +142,6 @@ private:
     std::size_t m_end = 0;
 };
 
-constexpr std::uint8_t kMarkerPrefix = 0xFF;
-constexpr std::uint8_t kStartOfImage = 0xD8;
-constexpr std::uint8_t kEndOfImage = 0xD9;
-constexpr std::uint8_t kStartOfScan = 0xDA;
-
-bool IsRestart(std::uint8_t marker) {
-    return marker >= 0xD0 && marker <= 0xD7;
-}
-// Markers that stand alone, without a length and a body.
-bool IsStandalone(std::uint8_t marker) {
-    return IsRestart(marker) || marker == 0x01;
-}
-
 } // namespace
 
 EndMarkerExplanation ExplainEndMarker(int fd, std::uint64_t dataLimit) {
@@ -155,8 +149,9 @@ EndMarkerExplanation ExplainEndMarker(int fd, std::uint64_t dataLimit) {
     ForwardReader reader(fd, dataLimit);
     bool inImageData = false;
     const auto cutShort = [&] {
-        if (reader.LimitReached())
+        if (reader.LimitReached()) {
             return EndMarkerExplanation{Kind::Unfinished, reader.Offset(), 0};
+        }
         return EndMarkerExplanation{
             inImageData ? Kind::CutShortInImageData : Kind::CutShortInHeaders, reader.Offset(), 0};
     };
@@ -166,10 +161,12 @@ EndMarkerExplanation ExplainEndMarker(int fd, std::uint64_t dataLimit) {
 
     std::uint8_t first = 0;
     std::uint8_t second = 0;
-    if (!reader.Next(first) || !reader.Next(second))
+    if (!reader.Next(first) || !reader.Next(second)) {
         return cutShort();
-    if (first != kMarkerPrefix || second != kStartOfImage)
+    }
+    if (first != kMarkerPrefix || second != kStartOfImage) {
         return EndMarkerExplanation{Kind::Unrecognised, 0, 0};
+    }
 
     bool inScan = false;
     for (;;) {
@@ -177,24 +174,30 @@ EndMarkerExplanation ExplainEndMarker(int fd, std::uint64_t dataLimit) {
         if (inScan) {
             // Entropy-coded data: FF 00 is a stuffed data byte, FF D0..D7 a restart marker, FF FF
             // fill; any other FF xx is the marker that ends the scan.
-            if (!reader.SkipToFF())
+            if (!reader.SkipToFF()) {
                 return cutShort();
+            }
             do {
-                if (!reader.Next(marker))
+                if (!reader.Next(marker)) {
                     return cutShort();
+                }
             } while (marker == kMarkerPrefix);
-            if (marker == 0x00 || IsRestart(marker))
+            if (marker == 0x00 || IsRestart(marker)) {
                 continue;
+            }
             inScan = false;
         } else {
             std::uint8_t prefix = 0;
-            if (!reader.Next(prefix))
+            if (!reader.Next(prefix)) {
                 return cutShort();
-            if (prefix != kMarkerPrefix)
+            }
+            if (prefix != kMarkerPrefix) {
                 return unrecognised();
+            }
             do {
-                if (!reader.Next(marker))
+                if (!reader.Next(marker)) {
                     return cutShort();
+                }
             } while (marker == kMarkerPrefix);
         }
 
@@ -205,22 +208,28 @@ EndMarkerExplanation ExplainEndMarker(int fd, std::uint64_t dataLimit) {
                 ::fstat(fd, &info) == 0 ? static_cast<std::uint64_t>(info.st_size) : end;
             return EndMarkerExplanation{Kind::AppendedData, end, size > end ? size - end : 0};
         }
-        if (IsStandalone(marker))
+        if (IsStandalone(marker)) {
             continue;
-        if (marker == 0x00 || marker == kStartOfImage)
+        }
+        if (marker == 0x00 || marker == kStartOfImage) {
             return unrecognised();
+        }
 
         std::uint8_t high = 0;
         std::uint8_t low = 0;
-        if (!reader.Next(high) || !reader.Next(low))
+        if (!reader.Next(high) || !reader.Next(low)) {
             return cutShort();
+        }
         const unsigned length = (unsigned{high} << 8) | low;
-        if (length < 2)
+        if (length < 2) {
             return unrecognised();
-        if (!reader.Skip(length - 2))
+        }
+        if (!reader.Skip(length - 2)) {
             return cutShort();
-        if (marker == kStartOfScan)
+        }
+        if (marker == kStartOfScan) {
             inScan = inImageData = true;
+        }
     }
 }
 
@@ -229,8 +238,9 @@ std::string Describe(const EndMarkerExplanation& explanation) {
     const std::string at = std::to_string(explanation.offset);
     switch (explanation.kind) {
     case Kind::AppendedData:
-        if (explanation.appendedBytes == 0)
+        if (explanation.appendedBytes == 0) {
             return "image data ends with an end marker at byte " + at;
+        }
         return "image data ends with an end marker followed by " +
                std::to_string(explanation.appendedBytes) + " more bytes (appended data)";
     case Kind::CutShortInHeaders:
