@@ -88,8 +88,12 @@ bool IoPool::RunHere(Task& task) {
     const std::int64_t start = NowNs();
     task.Run();
     const std::int64_t took = NowNs() - start;
+    // Rises at once and falls slowly: on a cold disk one request in many waits for a block that
+    // then answers the next ones from memory, and the slow ones decide how many should be in
+    // flight.
     const std::int64_t average = m_averageTaskNs.load(std::memory_order_relaxed);
-    m_averageTaskNs.store(average + (took - average) / 4, std::memory_order_relaxed);
+    m_averageTaskNs.store(took > average ? took : average - (average - took) / 64,
+                          std::memory_order_relaxed);
     // Sequentially consistent with the waiters' count: either a waiter sees the task done, or
     // this sees the waiter; the lock then orders the wake-up after the waiter's last look.
     task.m_state.store(Task::kDone);
