@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "bench/bench_tree.h"
+#include "core/retry_on_interrupt.h"
 
 namespace vorn::bench {
 
@@ -46,20 +47,15 @@ ChildRun RunChild(const std::vector<std::string>& args, bool captureOutput) {
     if (captureOutput) {
         ::close(pipeEnds[1]);
         char buffer[4096];
-        ssize_t n = 0;
-        while ((n = ::read(pipeEnds[0], buffer, sizeof buffer)) != 0) {
-            if (n > 0) {
-                run.output.append(buffer, static_cast<std::size_t>(n));
-            } else if (errno != EINTR) {
-                break;
-            }
+        for (ssize_t n; (n = vorn::RetryOnInterrupt(
+                             [&] { return ::read(pipeEnds[0], buffer, sizeof buffer); })) > 0;) {
+            run.output.append(buffer, static_cast<std::size_t>(n));
         }
         ::close(pipeEnds[0]);
     }
     int status = 0;
     rusage usage{};
-    while (::wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
-    }
+    vorn::RetryOnInterrupt([&] { return ::wait4(pid, &status, 0, &usage); });
     run.seconds = SecondsSince(start);
     run.cpuSeconds = Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
     run.peakKiB = usage.ru_maxrss;
