@@ -1,6 +1,7 @@
 #include "core/walk_engine.h"
 
 #include <algorithm>
+#include <deque>
 #include <exception>
 #include <memory>
 #include <string_view>
@@ -49,12 +50,14 @@ struct EntryTask final : IoPool::Task {
 private:
     void Run() noexcept override {
         try {
-            if (kind == EntryKind::Unknown)
+            if (kind == EntryKind::Unknown) {
                 kind = ExamineEntry(path);
-            if (kind == EntryKind::Folder)
+            }
+            if (kind == EntryKind::Folder) {
                 List();
-            else if (kind == EntryKind::File && m_options.check && HasJpegExtension(path))
+            } else if (kind == EntryKind::File && m_options.check && HasJpegExtension(path)) {
                 m_options.check(path, result);
+            }
         } catch (...) {
             failure = std::current_exception();
         }
@@ -66,21 +69,25 @@ private:
         pseudo = listing.pseudo;
         identity = listing.identity;
         entries = std::make_shared<PathList>();
-        if (listing.names.empty())
+        if (listing.names.empty()) {
             return;
+        }
         const std::string folder = WithTrailingDelimiter(path);
         std::unordered_map<std::string_view, EntryKind> kinds;
         kinds.reserve(listing.names.size());
-        for (std::size_t i = 0; i < listing.names.size(); ++i)
+        for (std::size_t i = 0; i < listing.names.size(); ++i) {
             kinds.emplace(listing.names[i], listing.kinds[i]);
+        }
         std::vector<std::string> paths;
         paths.reserve(listing.names.size());
-        for (const std::string& name : listing.names)
+        for (const std::string& name : listing.names) {
             paths.push_back(folder + name);
-        if (m_options.collator)
+        }
+        if (m_options.collator) {
             SortPaths(paths, *m_options.collator);
-        else
+        } else {
             SortPaths(paths);
+        }
         entries->reserve(paths.size());
         for (std::string& full : paths) {
             const EntryKind entryKind = kinds.at(std::string_view(full).substr(folder.size()));
@@ -106,9 +113,10 @@ public:
     void Walk(const std::vector<std::string>& paths) {
         auto list = std::make_shared<PathList>();
         list->reserve(paths.size());
-        for (const std::string& path : paths)
+        for (const std::string& path : paths) {
             list->push_back(Entry{path, EntryKind::Unknown, nullptr, 0, false});
-        m_scout.push_back(Frame{list, 0, FolderIdentity{}});
+        }
+        m_scout.push_back(Frame{list, 0, FolderIdentity{}, 0, {}});
         WalkList(list, true);
     }
 
@@ -117,13 +125,38 @@ private:
         std::shared_ptr<PathList> list;
         std::size_t index = 0;
         FolderIdentity identity; // of the folder listed; unused for the caller's list
+        // The scout's listing of folders further down the list (see PrefetchFolders).
+        std::size_t scanned = 0;
+        std::deque<std::size_t> prefetched;
     };
 
+    // Folders listed ahead of the scout, beyond the window: the listing of the next folder
+    // then overlaps the checks of the files before it instead of starting after them.
+    static constexpr std::size_t kFoldersAhead = 4;
+
+    void PrefetchFolders(Frame& frame) {
+        while (!frame.prefetched.empty() && frame.prefetched.front() <= frame.index) {
+            frame.prefetched.pop_front();
+        }
+        const std::size_t size = frame.list->size();
+        frame.scanned = std::max(frame.scanned, frame.index + 1);
+        while (frame.prefetched.size() < kFoldersAhead && frame.scanned < size) {
+            Entry& entry = (*frame.list)[frame.scanned];
+            if (entry.kind == EntryKind::Folder && !entry.task) {
+                Submit(entry);
+                frame.prefetched.push_back(frame.scanned);
+            }
+            ++frame.scanned;
+        }
+    }
+
     bool NeedsTask(const Entry& entry) const {
-        if (entry.path.empty())
+        if (entry.path.empty()) {
             return false;
-        if (entry.kind == EntryKind::File)
+        }
+        if (entry.kind == EntryKind::File) {
             return m_options.check && HasJpegExtension(entry.path);
+        }
         return entry.kind == EntryKind::Unknown || entry.kind == EntryKind::Folder;
     }
 
@@ -138,16 +171,21 @@ private:
     // folders in m_inside; the scout finds its own in its frames.
     bool MayEnter(const Entry& entry, bool named, const std::vector<Frame>* scoutFrames) const {
         const EntryTask& task = *entry.task;
-        if (!task.opened || (task.pseudo && !named) || entry.inPseudo)
+        if (!task.opened || (task.pseudo && !named) || entry.inPseudo) {
             return false;
+        }
         const auto outer = m_inside.begin() + static_cast<std::ptrdiff_t>(m_outerDepth);
-        if (!scoutFrames)
+        if (!scoutFrames) {
             return std::find(m_inside.begin(), m_inside.end(), task.identity) == m_inside.end();
-        if (std::find(m_inside.begin(), outer, task.identity) != outer)
+        }
+        if (std::find(m_inside.begin(), outer, task.identity) != outer) {
             return false;
-        for (std::size_t i = 1; i < scoutFrames->size(); ++i)
-            if ((*scoutFrames)[i].identity == task.identity)
+        }
+        for (std::size_t i = 1; i < scoutFrames->size(); ++i) {
+            if ((*scoutFrames)[i].identity == task.identity) {
                 return false;
+            }
+        }
         return true;
     }
 
@@ -158,14 +196,17 @@ private:
             Frame& frame = m_scout.back();
             if (frame.index >= frame.list->size()) {
                 m_scout.pop_back();
-                if (!m_scout.empty())
+                if (!m_scout.empty()) {
                     ++m_scout.back().index;
+                }
                 continue;
             }
             Entry& entry = (*frame.list)[frame.index];
             if (NeedsTask(entry) && !entry.task) {
-                if (m_submitted - m_consumed >= m_window)
+                if (m_submitted - m_consumed >= m_window) {
+                    PrefetchFolders(frame);
                     return;
+                }
                 Submit(entry);
             }
             const bool mayBeFolder =
@@ -177,15 +218,17 @@ private:
             if (!entry.task->Done()) {
                 // A folder's entries come next, so the scout waits for its listing; an entry of
                 // unknown type is most likely a file, so the scout goes on past it.
-                if (entry.kind == EntryKind::Folder)
+                if (entry.kind == EntryKind::Folder) {
+                    PrefetchFolders(frame);
                     return;
+                }
                 ++frame.index;
                 continue;
             }
             const EntryTask& task = *entry.task;
             if (task.kind == EntryKind::Folder && !task.failure &&
                 MayEnter(entry, m_scout.size() == 1, &m_scout) && !task.entries->empty()) {
-                m_scout.push_back(Frame{task.entries, 0, task.identity});
+                m_scout.push_back(Frame{task.entries, 0, task.identity, 0, {}});
                 continue;
             }
             ++frame.index;
@@ -204,25 +247,28 @@ private:
         if (!entry.task) {
             Resync();
             Advance();
-            if (!entry.task)
+            if (!entry.task) {
                 Submit(entry);
+            }
         }
         m_consumed = std::max(m_consumed, entry.sequence);
         EntryTask& task = *entry.task;
         for (;;) {
             Advance();
             const std::uint64_t seen = m_pool.Completions();
-            if (task.Done() || m_pool.RunHere(task))
+            if (task.Done() || m_pool.RunHere(task)) {
                 break;
+            }
             m_pool.WaitForCompletion(seen);
         }
-        if (task.failure)
+        if (task.failure) {
             std::rethrow_exception(task.failure);
+        }
     }
 
     void WalkList(const std::shared_ptr<PathList>& list, bool named) {
         m_visitor.ListStarted(list->size());
-        m_frames.push_back(Frame{list, 0, m_frames.empty() ? FolderIdentity{} : m_entering});
+        m_frames.push_back(Frame{list, 0, m_frames.empty() ? FolderIdentity{} : m_entering, 0, {}});
         const ScopeExit scope([this] {
             m_frames.pop_back();
             m_visitor.ListEnded();
@@ -239,8 +285,9 @@ private:
     }
 
     void Handle(Entry& entry, bool named) {
-        if (entry.path.empty() || m_visitor.IsListed(entry.path))
+        if (entry.path.empty() || m_visitor.IsListed(entry.path)) {
             return;
+        }
         EntryKind kind = entry.kind;
         if (NeedsTask(entry)) {
             Await(entry);
@@ -248,8 +295,9 @@ private:
         }
         switch (kind) {
         case EntryKind::Missing:
-            if (named)
+            if (named) {
                 m_visitor.NamedPathMissing(entry.path);
+            }
             return;
         case EntryKind::Refused:
             m_visitor.Refused(entry.path);
@@ -258,14 +306,16 @@ private:
             Enter(entry, named);
             return;
         case EntryKind::File:
-            if (HasJpegExtension(entry.path))
+            if (HasJpegExtension(entry.path)) {
                 m_visitor.Take(entry.path,
                                entry.task ? std::move(entry.task->result) : FileResult{});
+            }
             return;
         case EntryKind::Special:
         case EntryKind::Dangling:
-            if (HasJpegExtension(entry.path))
+            if (HasJpegExtension(entry.path)) {
                 m_visitor.Take(entry.path, FileResult{});
+            }
             return;
         case EntryKind::Unknown:
             return;
@@ -285,8 +335,9 @@ private:
         }
         m_inside.push_back(task.identity);
         const ScopeExit leave([this] { m_inside.pop_back(); });
-        if (task.entries->empty())
+        if (task.entries->empty()) {
             return;
+        }
         const std::shared_ptr<PathList> entries = task.entries;
         m_entering = task.identity;
         WalkList(entries, false);
