@@ -6,6 +6,7 @@
 #include <QTest>
 
 #include <filesystem>
+#include <fstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -110,8 +111,9 @@ void CheckingTest::verdicts() {
     QCOMPARE(forms.list().Count(), 1);
     forms.list().SetState(0, error.isEmpty() ? isError : isNormal);
     forms.list().SetErrorText(0, error.isEmpty() ? "SOI" : "");
-    if (how == "deleted")
+    if (how == "deleted") {
         QVERIFY(unlink(path.c_str()) == 0);
+    }
 
     QCOMPARE(forms.form->CheckItem(0), error.isEmpty());
 
@@ -137,9 +139,10 @@ void CheckingTest::runFigures() {
     QVERIFY(!forms.form->isEnabled());
     const std::pair<TItemState, std::string> expected[] = {
         {isNormal, ""}, {isError, "SOI"}, {isError, "File open error"}};
-    for (int row = 0; row < 3; ++row)
+    for (int row = 0; row < 3; ++row) {
         QCOMPARE(std::make_pair(forms.list().State(row), forms.list().ErrorText(row)),
                  expected[row]);
+    }
     QCOMPARE(forms.form->StatusPanelText(0), QString("3 Files"));
     QCOMPARE(forms.form->StatusPanelText(1), QString("U: 0"));
     QCOMPARE(forms.form->StatusPanelText(2), QString("C: 1"));
@@ -205,24 +208,27 @@ void CheckingTest::interruptions() {
     Forms forms;
     TempTree tree;
     std::vector<std::string> paths;
-    for (const char* name : {"1.jpg", "2.jpg", "3.jpg", "4.jpg", "5.jpg"})
+    for (const char* name : {"1.jpg", "2.jpg", "3.jpg", "4.jpg", "5.jpg"}) {
         paths.push_back(tree.Write(name, "\xFF\xD8"));
+    }
     forms.form->AddFiles(paths);
     const std::string dropped = tree.Write("6.jpg");
     bool tookInput = false;
     RunProbe probe([&] {
-        if (forms.check->CheckedNumLabel()->text() != "2")
+        if (forms.check->CheckedNumLabel()->text() != "2") {
             return true;
+        }
         forms.check->OkButton()->click();
         tookInput = forms.form->isEnabled();
-        if (action == "delete")
+        if (action == "delete") {
             forms.form->MenuDeleteAllClick();
-        else if (action == "check")
+        } else if (action == "check") {
             forms.form->MenuCheckAllClick();
-        else if (action == "drop")
+        } else if (action == "drop") {
             forms.form->DropDstFileDrop(nullptr, {dropped}, 0, 0);
-        else if (action == "exit")
+        } else if (action == "exit") {
             forms.form->close();
+        }
         return false;
     });
 
@@ -231,8 +237,9 @@ void CheckingTest::interruptions() {
     QCOMPARE(probe.Ticks(), 2);
     QVERIFY(tookInput); // the closed dialog gave the main window back at once
     QCOMPARE(forms.list().Count(), rows);
-    for (int row = 0; row < rows; ++row)
+    for (int row = 0; row < rows; ++row) {
         QCOMPARE(forms.list().State(row), row < checkedRows ? isError : isUnchecked);
+    }
     const Figures figures = Read(forms);
     QCOMPARE(figures.checked, checkedFigure);
     QCOMPARE(figures.files, QString("5"));

@@ -5,10 +5,6 @@
 
 #include <QPointer>
 
-#include <filesystem>
-#include <fstream>
-#include <string>
-
 #include "forms/check/check_form.h"
 #include "forms/main/file_list_model.h"
 #include "forms/main/vorn_form.h"
