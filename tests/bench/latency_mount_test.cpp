@@ -11,8 +11,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "bench/bench_tree.h"
 #include "bench/latency_mount.h"
+#include "tests/support/temp_tree.h"
 
 namespace {
 
@@ -22,18 +22,15 @@ std::string ReadAll(const std::string& path) {
 }
 
 TEST(LatencyMount, ServesTheSourceAndUnmounts) {
-    char pattern[] = "/tmp/vorn-latency-test-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    const std::string source = pattern;
-    ASSERT_EQ(::mkdir((source + "/album").c_str(), 0755), 0);
+    const TempTree tree;
+    const std::string source = tree.Root();
     const std::string content("\xFF\xD8 body \xFF\xD9", 10);
-    std::ofstream(source + "/album/a.jpg", std::ios::binary) << content;
+    tree.Write("album/a.jpg", content);
 
     std::string mountPoint;
     {
         const vorn::bench::LatencyMount mount(source, {.delayUs = 100, .threads = 4});
         if (!mount.Mounted()) {
-            vorn::bench::RemoveTree(source);
             GTEST_SKIP() << "no latency mount here: " << mount.Reason();
         }
         mountPoint = mount.Path();
@@ -58,7 +55,6 @@ TEST(LatencyMount, ServesTheSourceAndUnmounts) {
     }
     struct stat info {};
     EXPECT_NE(::stat(mountPoint.c_str(), &info), 0) << "the mount point is left behind";
-    vorn::bench::RemoveTree(source);
 }
 
 } // namespace
