@@ -106,23 +106,50 @@ bool IoPool::RunHere(Task& task) {
 }
 
 void IoPool::Wait(Task& task) {
-    if (task.Done() || RunHere(task) || SpinFor([&] { return task.Done(); })) {
+    if (task.Done() || RunHere(task)) {
         return;
     }
-    std::unique_lock lock(m_mutex);
-    ++m_waiters;
-    m_finished.wait(lock, [&] { return task.m_state.load() == Task::kDone; });
-    --m_waiters;
+    for (;;) {
+        const std::uint64_t seen = Completions();
+        if (task.Done()) {
+            return;
+        }
+        WaitForCompletion(seen);
+    }
 }
 
 void IoPool::WaitForCompletion(std::uint64_t seen) {
-    if (SpinFor([&] { return Completions() != seen; })) {
+    if (SlowTasks()) {
+        std::unique_lock lock(m_mutex);
+        ++m_waiters;
+        m_finished.wait(lock, [&] { return m_completions.load() != seen; });
+        --m_waiters;
+        return;
+    }
+    // Tasks the page cache answers: the waiting thread runs a queued task itself instead of
+    // sleeping, since on few cores its wait would only take a core from the workers; with
+    // nothing queued it waits a little without sleeping.
+    if (RunOne() || SpinFor([&] { return Completions() != seen; })) {
         return;
     }
     std::unique_lock lock(m_mutex);
     ++m_waiters;
     m_finished.wait(lock, [&] { return m_completions.load() != seen; });
     --m_waiters;
+}
+
+bool IoPool::RunOne() {
+    std::shared_ptr<Task> task;
+    {
+        const std::lock_guard lock(m_mutex);
+        while (!m_queue.empty() && !task) {
+            if (m_queue.front()->m_state.load() == Task::kPending) {
+                task = m_queue.front();
+            }
+            m_queue.pop_front();
+        }
+    }
+    return task && RunHere(*task);
 }
 
 bool IoPool::SlowTasks() const {

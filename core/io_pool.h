@@ -63,6 +63,9 @@ private:
     // Wakes or starts one more worker when tasks are queued and fewer are awake than the
     // tasks' speed asks for. Called with the lock held.
     void WakeMoreLocked();
+    // Takes the oldest queued task no one has started and runs it here; false when there is
+    // none.
+    bool RunOne();
     // True when the tasks wait on storage: their recent average is above what the page cache
     // takes.
     bool SlowTasks() const;
