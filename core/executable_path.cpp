@@ -8,8 +8,9 @@ std::string ExecutablePath() {
     std::string buffer(256, '\0');
     for (;;) {
         const ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
-        if (n < 0)
+        if (n < 0) {
             return {};
+        }
         // readlink() does not say whether it truncated: a result that fills the buffer may
         // have been cut, so try again with a larger one.
         if (static_cast<std::size_t>(n) < buffer.size()) {

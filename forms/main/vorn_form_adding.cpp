@@ -130,10 +130,11 @@ TVornForm::AddingCall TVornForm::AddFilesStart(std::size_t count) {
     bar->setMaximum(call.maximum);
     // A hidden dialog is shown (it places itself and disables the main window); a visible
     // one, shown by an enclosing call, is only brought to the front.
-    if (dialog->isVisible())
+    if (dialog->isVisible()) {
         dialog->raise();
-    else
+    } else {
         dialog->show();
+    }
     call.throttle = std::make_unique<vorn::PaintThrottle>(dialog);
     return call;
 }
@@ -145,8 +146,9 @@ void TVornForm::AddFilesStep(AddingCall& call, const std::string& path) {
     dialog->FileNameLabel()->setText(DisplayText(vorn::NamePart(path)));
     // The bar shows this call's own progress, also after a nested call (a folder's walk) has
     // reset it for its entries.
-    if (bar->maximum() != call.maximum)
+    if (bar->maximum() != call.maximum) {
         bar->setMaximum(call.maximum);
+    }
     ++call.handled;
     bar->setValue(static_cast<int>(std::min<std::size_t>(call.handled, INT_MAX)));
     call.throttle->ProcessEvents();
@@ -165,22 +167,25 @@ void TVornForm::AddFilesEnd(AddingCall& call) {
             const vorn::ScopeExit closeDialog([dialog] { dialog->close(); });
             call.throttle.reset();
         }
-        if (failing)
+        if (failing) {
             return;
+        }
         dialog->ProgressBar()->setValue(0);
         dialog->FileNameLabel()->clear();
 
         // Two or more rows and none selected: select the first (the selection only, the
         // current row stays as it is). One row is left unselected.
         QItemSelectionModel* const selection = FileListView()->selectionModel();
-        if (m_fileList->Count() >= 2 && selection && !selection->hasSelection())
+        if (m_fileList->Count() >= 2 && selection && !selection->hasSelection()) {
             selection->select(m_fileList->index(0, 0),
                               QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        }
     }
 
     UpdateStatusBar();
-    if (isVisible())
+    if (isVisible()) {
         FileListView()->setFocus();
+    }
 }
 
 void TVornForm::AddPath(const std::string& path, bool refused) {
@@ -223,8 +228,9 @@ void TVornForm::ProcessCommandLine(const std::vector<std::string>& parameters) {
     AddFiles(paths);
     // A window closed while the paths were listed has ended the program: the switch then starts
     // no check (and no dialog comes up over the closed window).
-    if (vorn::HasCheckSwitch(parameters) && isVisible())
+    if (vorn::HasCheckSwitch(parameters) && isVisible()) {
         CheckAll();
+    }
 }
 
 void TVornForm::DropDstFileDrop(QObject* sender, const std::vector<std::string>& files,

@@ -24,8 +24,9 @@ TEST(AsciiCase, OnlyAsciiLettersFold) {
         {"\xC3\x89.jpg", "\xC3\xA9.jpg", false},
         {std::string("a\0b", 3), std::string("a\0B", 3), true},
     };
-    for (const Case& c : cases)
+    for (const Case& c : cases) {
         EXPECT_EQ(EqualsIgnoringAsciiCase(c.a, c.b), c.equal) << c.a << " | " << c.b;
+    }
 }
 
 } // namespace

@@ -108,15 +108,18 @@ TEST(PathRules, TrailingDelimiter) {
         {"/", &Posix, "/"},
         {"dir\\", &Posix, "dir\\/"},
     };
-    for (const Case& c : cases)
+    for (const Case& c : cases) {
         EXPECT_EQ(WithTrailingDelimiter(c.folder, *c.rules), c.expected) << c.folder;
+    }
 }
 
 TEST(PathRules, JpegExtensions) {
-    for (const char* yes : {".jpg", ".jpeg", ".JPG", ".Jpeg", ".jPeG"})
+    for (const char* yes : {".jpg", ".jpeg", ".JPG", ".Jpeg", ".jPeG"}) {
         EXPECT_TRUE(IsJpegExtension(yes)) << yes;
-    for (const char* no : {"", ".", ".jpe", ".jfif", ".jpgx", "jpg", ".jp", ".jpg ", "..jpg"})
+    }
+    for (const char* no : {"", ".", ".jpe", ".jfif", ".jpgx", "jpg", ".jp", ".jpg ", "..jpg"}) {
         EXPECT_FALSE(IsJpegExtension(no)) << no;
+    }
     // Only ASCII letters fold: a byte that is "J" plus 0x20 elsewhere is no letter.
     EXPECT_FALSE(IsJpegExtension(".\xCApg"));
     EXPECT_FALSE(IsJpegExtension(std::string(".jpg\0", 5)));

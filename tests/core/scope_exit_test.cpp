@@ -13,8 +13,9 @@ TEST(ScopeExit, RunsOnceWhenTheScopeEndsNormallyOrByAnException) {
         try {
             const ScopeExit count([&runs] { ++runs; });
             EXPECT_EQ(runs, 0);
-            if (throws)
+            if (throws) {
                 throw std::runtime_error("leave");
+            }
         } catch (const std::runtime_error&) {
         }
         EXPECT_EQ(runs, 1) << "throws " << throws;

@@ -54,18 +54,22 @@ void CommandLineTest::parameters() {
     QFETCH(QByteArrayList, parameters);
     QFETCH(QByteArrayList, rows);
     QFETCH(bool, checked);
-    if (QDir("/a").exists())
+    if (QDir("/a").exists()) {
         QSKIP("a folder /a exists on this machine");
+    }
     TempTree tree;
-    for (const char* name : {"x.jpg", "y.jpg", "A.jpg", "b.jpg", "c.jpg", "-a/in.jpg", "sub/s.jpg"})
+    for (const char* name :
+         {"x.jpg", "y.jpg", "A.jpg", "b.jpg", "c.jpg", "-a/in.jpg", "sub/s.jpg"}) {
         tree.Write(name);
+    }
     const QString previous = QDir::currentPath();
     QVERIFY(QDir::setCurrent(QString::fromStdString(tree.Root())));
     const vorn::ScopeExit restore([&previous] { QDir::setCurrent(previous); });
     std::vector<std::string> list;
-    for (const QByteArray& parameter : parameters)
+    for (const QByteArray& parameter : parameters) {
         list.push_back(parameter.startsWith("T/") ? tree.Path(parameter.mid(2).toStdString())
                                                   : parameter.toStdString());
+    }
     Forms forms;
     forms.form->hide();
 
@@ -80,8 +84,9 @@ void CommandLineTest::parameters() {
     }
     // A switch with nothing listed runs a check of the empty list: no dialog.
     QCOMPARE(forms.check->isVisible(), checked && !rows.isEmpty());
-    if (forms.check->isVisible())
+    if (forms.check->isVisible()) {
         QCOMPARE(forms.check->FilesNumLabel()->text(), QString::number(rows.size()));
+    }
     QVERIFY(!forms.progress->isVisible());
     QCOMPARE(forms.form->StatusPanelText(0), QString("%1 Files").arg(rows.size()));
 }
@@ -107,8 +112,9 @@ void CommandLineTest::windowComesUpFirst() {
 // no dialog comes up over a closed window.
 void CommandLineTest::exitWhileListingLeavesTheListUnchecked() {
     TempTree tree;
-    for (const char* name : {"F/A/a1.jpg", "F/A/a2.jpg", "F/b.jpg", "F/c.jpg"})
+    for (const char* name : {"F/A/a1.jpg", "F/A/a2.jpg", "F/b.jpg", "F/c.jpg"}) {
         tree.Write(name);
+    }
     Forms forms;
     forms.form->hide();
     bool closed = false;
@@ -130,8 +136,9 @@ void CommandLineTest::exitWhileListingLeavesTheListUnchecked() {
     QVERIFY(!checkDialogShown);
     QVERIFY(!forms.check->isVisible());
     QVERIFY(forms.list().Count() > 0);
-    for (int row = 0; row < forms.list().Count(); ++row)
+    for (int row = 0; row < forms.list().Count(); ++row) {
         QCOMPARE(forms.list().State(row), isUnchecked);
+    }
 }
 
 QTEST_MAIN(CommandLineTest)

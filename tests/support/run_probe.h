@@ -22,14 +22,16 @@ public:
 
 protected:
     bool event(QEvent* event) override {
-        if (event->type() != kType)
+        if (event->type() != kType) {
             return QObject::event(event);
+        }
         if (m_active) {
             ++m_ticks;
-            if (m_tick())
+            if (m_tick()) {
                 Post();
-            else
+            } else {
                 m_active = false;
+            }
         }
         return true;
     }
