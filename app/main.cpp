@@ -1,8 +1,12 @@
 // Vorn: finds damaged JPEG files.
 
+#include <csignal>
+
 #include "app/main_sequence.h"
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
+    // A write past the file-size limit then fails with an error the settings file reports, and
+    // the old settings stay whole, instead of the signal ending the program mid-write.
+    std::signal(SIGXFSZ, SIG_IGN);
     return RunMainSequence(argc, argv);
 }
