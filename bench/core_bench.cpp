@@ -38,10 +38,11 @@ public:
     CoreRun(const vorn::PathCollator& collator, bool checkAsFound)
         : m_checkAsFound(checkAsFound) {
         m_options.collator = &collator;
-        if (checkAsFound)
+        if (checkAsFound) {
             m_options.check = [](const std::string& path, vorn::FileResult& result) {
                 result.verdict = vorn::CheckMarkers(path);
             };
+        }
     }
 
     TreeCounts Run(const std::string& root) {

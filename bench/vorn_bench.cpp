@@ -43,9 +43,11 @@ using vorn::bench::TreeCounts;
 double PeakMemoryMb() {
     std::ifstream status("/proc/self/status");
     std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmHWM:", 0) == 0)
+    while (std::getline(status, line)) {
+        if (line.rfind("VmHWM:", 0) == 0) {
             return std::strtod(line.c_str() + 6, nullptr) / 1024.0;
+        }
+    }
     return -1;
 }
 
@@ -55,8 +57,9 @@ class YieldProbe {
 public:
     YieldProbe()
         : m_probe([this] {
-            if (m_sinceLast.isValid())
+            if (m_sinceLast.isValid()) {
                 m_longestGap = std::max(m_longestGap, m_sinceLast.nsecsElapsed());
+            }
             m_sinceLast.start();
             return true;
         }) {}
@@ -74,15 +77,17 @@ class PaintCounter : public QObject {
 public:
     explicit PaintCounter(QWidget* window) {
         window->installEventFilter(this);
-        for (QWidget* child : window->findChildren<QWidget*>())
+        for (QWidget* child : window->findChildren<QWidget*>()) {
             child->installEventFilter(this);
+        }
     }
     long Paints() const { return m_paints; }
 
 protected:
     bool eventFilter(QObject*, QEvent* event) override {
-        if (event->type() == QEvent::Paint)
+        if (event->type() == QEvent::Paint) {
             ++m_paints;
+        }
         return false;
     }
 
@@ -117,8 +122,9 @@ VornRun RunVorn(const std::string& root, bool probe) {
     VornRun run;
     {
         std::optional<YieldProbe> yields;
-        if (probe)
+        if (probe) {
             yields.emplace();
+        }
         const Clock::time_point start = Clock::now();
         form->DropDstFileDrop(nullptr, {root}, 0, 0);
         run.addMs = MillisecondsSince(start);
@@ -129,8 +135,9 @@ VornRun RunVorn(const std::string& root, bool probe) {
     }
     {
         std::optional<YieldProbe> yields;
-        if (probe)
+        if (probe) {
             yields.emplace();
+        }
         const Clock::time_point start = Clock::now();
         form->CheckAll();
         run.checkMs = MillisecondsSince(start);
@@ -151,15 +158,17 @@ VornRun RunVorn(const std::string& root, bool probe) {
 }
 
 int Main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
     QApplication application(argc, argv);
     bool single = false;
     vorn::bench::BenchOptions options = vorn::bench::ParseBenchOptions(
         argc, argv, {.flags = {{"--single", &single}}, .values = {}});
     if (single) {
-        if (options.tree.empty())
+        if (options.tree.empty()) {
             throw vorn::bench::UsageError();
+        }
         const VornRun run = RunVorn(options.tree, false);
         std::printf("window %.3f %.3f %d %d\n", run.addMs, run.checkMs, run.rows, run.errors);
         return 0;
@@ -185,8 +194,9 @@ int Main(int argc, char** argv) {
         reference = vorn::bench::ReferenceLoop(options.tree);
         bestReference = std::min(bestReference, MillisecondsSince(start));
         const VornRun vorn = RunVorn(options.tree, false);
-        if (run == 0 || vorn.addMs + vorn.checkMs < best.addMs + best.checkMs)
+        if (run == 0 || vorn.addMs + vorn.checkMs < best.addMs + best.checkMs) {
             best = vorn;
+        }
     }
     const double peakMb = PeakMemoryMb();
 

@@ -7,11 +7,13 @@ char AsciiLower(char c) noexcept {
 }
 
 bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) noexcept {
-    if (a.size() != b.size())
+    if (a.size() != b.size()) {
         return false;
+    }
     for (std::size_t i = 0; i < a.size(); ++i) {
-        if (AsciiLower(a[i]) != AsciiLower(b[i]))
+        if (AsciiLower(a[i]) != AsciiLower(b[i])) {
             return false;
+        }
     }
     return true;
 }

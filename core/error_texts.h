@@ -20,16 +20,17 @@ std::string ReportText(std::string_view message);
 
 // The unhandled-error box.
 inline constexpr std::string_view kUnhandledErrorTitle = "アプリケーション エラー";
-// "<class>がモジュール <module> の <offset as 8 upper-case hex digits> で発生しました。\n<message><.>"
-// where "." is added when the message is not empty and does not already end in ".".
+// "<class>がモジュール <module> の <offset as 8 upper-case hex digits>
+// で発生しました。\n<message><.>" where "." is added when the message is not empty and does not
+// already end in ".".
 std::string UnhandledErrorText(std::string_view className, std::string_view moduleName,
                                std::uint32_t offset, std::string_view message);
 
 // What the unhandled-error box says about an exception.
 struct ExceptionFacts {
-    std::string className;  // vorn::Exception::ClassName(), or the demangled type without namespaces
-    std::string message;    // what()
-    std::string moduleName; // file name (no folder) of the module the raise address lies in
+    std::string className; // vorn::Exception::ClassName(), or the demangled type without namespaces
+    std::string message;   // what()
+    std::string moduleName;   // file name (no folder) of the module the raise address lies in
     std::uint32_t offset = 0; // raise address minus the module's load address; 0 when unknown
 };
 ExceptionFacts FactsOf(const std::exception& error);

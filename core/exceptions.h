@@ -25,14 +25,16 @@ private:
 // The settings file is present but cannot be opened for reading.
 class EFOpenError : public Exception {
 public:
-    [[gnu::noinline]] explicit EFOpenError(const std::string& path); // "ファイル <path> は開けません"
+    [[gnu::noinline]] explicit EFOpenError(
+        const std::string& path); // "ファイル <path> は開けません"
     const char* ClassName() const noexcept override { return "EFOpenError"; }
 };
 
 // The settings file cannot be created (or replaced) for writing.
 class EFCreateError : public Exception {
 public:
-    [[gnu::noinline]] explicit EFCreateError(const std::string& path); // "ファイル <path> を作成できません"
+    [[gnu::noinline]] explicit EFCreateError(
+        const std::string& path); // "ファイル <path> を作成できません"
     const char* ClassName() const noexcept override { return "EFCreateError"; }
 };
 

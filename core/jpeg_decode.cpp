@@ -39,8 +39,9 @@ Session& Of(j_common_ptr cinfo) {
 [[noreturn]] void Stop(j_common_ptr cinfo, int code) {
     Session& session = Of(cinfo);
     session.code = code;
-    if (code >= 0)
+    if (code >= 0) {
         cinfo->err->format_message(cinfo, session.text);
+    }
     const jpeg_source_mgr* source = session.cinfo.src;
     session.offset = source ? session.size - source->bytes_in_buffer : 0;
     std::longjmp(session.stop, 1);
@@ -64,8 +65,9 @@ void OnMessage(j_common_ptr cinfo, int level) {
 
 void OnProgress(j_common_ptr cinfo) {
     const auto* decompress = reinterpret_cast<j_decompress_ptr>(cinfo);
-    if (static_cast<std::uint64_t>(decompress->input_scan_number) > Of(cinfo).maxScans)
+    if (static_cast<std::uint64_t>(decompress->input_scan_number) > Of(cinfo).maxScans) {
         Stop(cinfo, kTooManyScans);
+    }
 }
 
 // Errors that say the decoder cannot take the file, not that it is damaged.
@@ -90,17 +92,20 @@ bool IsBeyondDecoder(int code) {
 std::string Lowered(const char* text) {
     std::string reason = text;
     constexpr std::string_view kPrefix = "Corrupt JPEG data: ";
-    if (reason.starts_with(kPrefix))
+    if (reason.starts_with(kPrefix)) {
         reason.erase(0, kPrefix.size());
+    }
     if (!reason.empty() && reason[0] >= 'A' && reason[0] <= 'Z' &&
-        !(reason.size() > 1 && reason[1] >= 'A' && reason[1] <= 'Z'))
+        !(reason.size() > 1 && reason[1] >= 'A' && reason[1] <= 'Z')) {
         reason[0] = static_cast<char>(reason[0] - 'A' + 'a');
+    }
     return reason;
 }
 
 std::string Amount(std::size_t bytes) {
-    if (bytes % (1u << 20) == 0)
+    if (bytes % (1u << 20) == 0) {
         return std::to_string(bytes >> 20) + " MB";
+    }
     return std::to_string(bytes >> 10) + " KB";
 }
 
@@ -123,8 +128,9 @@ std::optional<JpegFault> DecodeJpeg(std::span<const std::uint8_t> bytes,
     // ceiling is set on its memory manager once it exists.
     const bool done = [&] {
         jpeg_decompress_struct& cinfo = session.cinfo;
-        if (setjmp(session.stop))
+        if (setjmp(session.stop)) {
             return false;
+        }
         jpeg_create_decompress(&cinfo);
         cinfo.client_data = &session;
         cinfo.progress = &session.progress;
@@ -135,33 +141,39 @@ std::optional<JpegFault> DecodeJpeg(std::span<const std::uint8_t> bytes,
         cinfo.do_fancy_upsampling = FALSE;
         cinfo.do_block_smoothing = FALSE;
         jpeg_start_decompress(&cinfo);
-        if (cinfo.output_height > 1)
+        if (cinfo.output_height > 1) {
             jpeg_skip_scanlines(&cinfo, cinfo.output_height - 1);
+        }
         row.resize(std::size_t{cinfo.output_width} * cinfo.output_components);
         JSAMPROW rows[1] = {row.data()};
-        while (cinfo.output_scanline < cinfo.output_height)
+        while (cinfo.output_scanline < cinfo.output_height) {
             jpeg_read_scanlines(&cinfo, rows, 1);
+        }
         jpeg_finish_decompress(&cinfo);
         return true;
     }();
     jpeg_destroy_decompress(&session.cinfo);
-    if (done)
+    if (done) {
         return std::nullopt;
+    }
 
     using Kind = JpegFault::Kind;
-    if (session.code == kTooManyScans)
+    if (session.code == kTooManyScans) {
         return JpegFault{Kind::Unverifiable,
                          "too large to verify: more than " + std::to_string(limits.maxScans) +
                              " scans",
                          std::nullopt};
-    if (session.code == JERR_NO_BACKING_STORE || session.code == JERR_OUT_OF_MEMORY)
+    }
+    if (session.code == JERR_NO_BACKING_STORE || session.code == JERR_OUT_OF_MEMORY) {
         return JpegFault{Kind::Unverifiable,
                          "too large to verify: needs more than " + Amount(limits.maxMemory) +
                              " of memory",
                          std::nullopt};
-    if (IsBeyondDecoder(session.code))
+    }
+    if (IsBeyondDecoder(session.code)) {
         return JpegFault{Kind::Unverifiable, "cannot verify: " + Lowered(session.text),
                          std::nullopt};
+    }
     // Warnings are about the coded data; errors stop at something in the headers that the walk
     // let pass.
     const std::string where = session.warning ? "image data: " : "refused by the decoder: ";

@@ -20,19 +20,24 @@ bool IsMediaFile(std::span<const std::uint8_t> bytes) {
 } // namespace
 
 TrailerKind ClassifyTrailer(std::span<const std::uint8_t> trailer) {
-    if (trailer.empty())
+    if (trailer.empty()) {
         return TrailerKind::None;
+    }
     if (std::all_of(trailer.begin(), trailer.end(), [](std::uint8_t b) { return b == 0; }) ||
-        std::all_of(trailer.begin(), trailer.end(), [](std::uint8_t b) { return b == 0xFF; }))
+        std::all_of(trailer.begin(), trailer.end(), [](std::uint8_t b) { return b == 0xFF; })) {
         return TrailerKind::Padding;
-    if (IsMediaFile(trailer))
+    }
+    if (IsMediaFile(trailer)) {
         return TrailerKind::Video;
+    }
     // Some phones put a tag before the video.
     constexpr std::string_view kMotionTag = "MotionPhoto_Data";
-    if (StartsWith(trailer, 0, kMotionTag) && IsMediaFile(trailer.subspan(kMotionTag.size())))
+    if (StartsWith(trailer, 0, kMotionTag) && IsMediaFile(trailer.subspan(kMotionTag.size()))) {
         return TrailerKind::Video;
-    if (trailer.size() >= 3 && trailer[0] == 0xFF && trailer[1] == 0xD8 && trailer[2] == 0xFF)
+    }
+    if (trailer.size() >= 3 && trailer[0] == 0xFF && trailer[1] == 0xD8 && trailer[2] == 0xFF) {
         return TrailerKind::Jpeg;
+    }
     return TrailerKind::Other;
 }
 

@@ -7,8 +7,9 @@ ListedPaths::ListedPaths(PathEquality rule)
 
 bool ListedPaths::Contains(std::string_view path) const {
     // With exact equality the path is its own key: look it up without building a copy.
-    if (m_rule == PathEquality::Exact)
+    if (m_rule == PathEquality::Exact) {
         return m_keys.find(path) != m_keys.end();
+    }
     return m_keys.find(PathKey(path, m_rule)) != m_keys.end();
 }
 

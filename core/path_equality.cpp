@@ -7,8 +7,9 @@ namespace vorn {
 std::string PathKey(std::string_view path, PathEquality rule) {
     std::string key(path);
     if (rule == PathEquality::AsciiCaseInsensitive) {
-        for (char& c : key)
+        for (char& c : key) {
             c = AsciiLower(c);
+        }
     }
     return key;
 }

@@ -8,10 +8,12 @@ namespace {
 
 constexpr std::array<bool, 256> ShiftJisLeadBytes() {
     std::array<bool, 256> lead{};
-    for (int b = 0x81; b <= 0x9F; ++b)
+    for (int b = 0x81; b <= 0x9F; ++b) {
         lead[b] = true;
-    for (int b = 0xE0; b <= 0xFC; ++b)
+    }
+    for (int b = 0xE0; b <= 0xFC; ++b) {
         lead[b] = true;
+    }
     return lead;
 }
 
@@ -30,8 +32,9 @@ std::size_t LastStop(std::string_view path, const PathRules& rules, bool dotToo)
     for (std::size_t i = path.size(); i-- > 0;) {
         const bool stop =
             rules.delimiters.find(path[i]) != std::string_view::npos || (dotToo && path[i] == '.');
-        if (stop && !IsTrailByte(path, i, rules))
+        if (stop && !IsTrailByte(path, i, rules)) {
             return i;
+        }
     }
     return std::string_view::npos;
 }
@@ -55,11 +58,13 @@ const PathRules& PathRules::Platform() {
 }
 
 bool IsTrailByte(std::string_view path, std::size_t index, const PathRules& rules) {
-    if (index >= path.size())
+    if (index >= path.size()) {
         return false;
+    }
     std::size_t run = 0;
-    while (run < index && IsLeadByte(path[index - run - 1], rules))
+    while (run < index && IsLeadByte(path[index - run - 1], rules)) {
         ++run;
+    }
     return run % 2 == 1;
 }
 
@@ -76,8 +81,9 @@ std::string_view NamePart(std::string_view path, const PathRules& rules) {
 std::string_view Extension(std::string_view path, const PathRules& rules) {
     // Whichever comes last decides: a dot gives an extension, a delimiter none.
     const std::size_t last = LastStop(path, rules, true);
-    if (last == std::string_view::npos || path[last] != '.')
+    if (last == std::string_view::npos || path[last] != '.') {
         return {};
+    }
     return path.substr(last);
 }
 
@@ -85,8 +91,9 @@ std::string WithTrailingDelimiter(std::string_view folder, const PathRules& rule
     std::string result(folder);
     const bool ends = !folder.empty() && folder.back() == rules.trailingDelimiter &&
                       !IsTrailByte(folder, folder.size() - 1, rules);
-    if (!ends)
+    if (!ends) {
         result += rules.trailingDelimiter;
+    }
     return result;
 }
 

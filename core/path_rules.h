@@ -12,9 +12,9 @@
 namespace vorn {
 
 struct PathRules {
-    std::string_view delimiters;      // every byte that ends a folder part
-    char trailingDelimiter;           // the delimiter a folder path must end in
-    std::array<bool, 256> leadBytes;  // lead bytes of the code page; all false for single-byte
+    std::string_view delimiters;     // every byte that ends a folder part
+    char trailingDelimiter;          // the delimiter a folder path must end in
+    std::array<bool, 256> leadBytes; // lead bytes of the code page; all false for single-byte
 
     static const PathRules& Windows(); // "\" and ":", Shift-JIS lead bytes 0x81-0x9F, 0xE0-0xFC
     static const PathRules& Posix();   // "/" only, no lead bytes
@@ -23,7 +23,8 @@ struct PathRules {
 
 // True when the byte at `index` is the second byte of a double-byte character: the run of
 // lead-byte values directly before it has odd length.
-bool IsTrailByte(std::string_view path, std::size_t index, const PathRules& rules = PathRules::Platform());
+bool IsTrailByte(std::string_view path, std::size_t index,
+                 const PathRules& rules = PathRules::Platform());
 
 // The path up to and including its last delimiter; empty when there is none.
 std::string_view FolderPart(std::string_view path, const PathRules& rules = PathRules::Platform());
@@ -33,7 +34,8 @@ std::string_view NamePart(std::string_view path, const PathRules& rules = PathRu
 std::string_view Extension(std::string_view path, const PathRules& rules = PathRules::Platform());
 // `folder` with the trailing delimiter appended unless its last byte already is one (and is not
 // the second byte of a double-byte character). ":" does not count here: "C:" becomes "C:\".
-std::string WithTrailingDelimiter(std::string_view folder, const PathRules& rules = PathRules::Platform());
+std::string WithTrailingDelimiter(std::string_view folder,
+                                  const PathRules& rules = PathRules::Platform());
 
 // ".jpg" or ".jpeg", comparing byte by byte with only the ASCII letters folded.
 bool IsJpegExtension(std::string_view extension);

@@ -13,8 +13,9 @@ template <typename Call>
 auto RetryOnInterrupt(Call&& call) {
     for (;;) {
         auto result = std::forward<Call>(call)();
-        if (result != -1 || errno != EINTR)
+        if (result != -1 || errno != EINTR) {
             return result;
+        }
     }
 }
 

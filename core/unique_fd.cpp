@@ -24,8 +24,9 @@ int UniqueFd::Release() noexcept {
 }
 
 bool UniqueFd::Close() noexcept {
-    if (m_fd < 0)
+    if (m_fd < 0) {
         return true;
+    }
     // close() is not retried on EINTR: the descriptor is gone whatever it returns.
     return ::close(Release()) == 0 || errno == EINTR;
 }

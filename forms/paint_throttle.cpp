@@ -20,8 +20,9 @@ PaintThrottle::PaintThrottle(QWidget* window)
     : m_window(window) {}
 
 PaintThrottle::~PaintThrottle() {
-    if (m_window && !m_window->updatesEnabled())
+    if (m_window && !m_window->updatesEnabled()) {
         m_window->setUpdatesEnabled(true);
+    }
 }
 
 void PaintThrottle::ProcessEvents() {
@@ -30,8 +31,9 @@ void PaintThrottle::ProcessEvents() {
         if (!sincePaint.isValid() || sincePaint.elapsed() >= kInterval.count()) {
             // Turning updates back on schedules a paint of the whole window in its current
             // state; changes made while they were on have scheduled their own.
-            if (!m_window->updatesEnabled())
+            if (!m_window->updatesEnabled()) {
                 m_window->setUpdatesEnabled(true);
+            }
             sincePaint.start();
         } else if (m_window->updatesEnabled()) {
             m_window->setUpdatesEnabled(false);

@@ -3,6 +3,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
+scripts/check-format.sh
 cmake --preset dev
 cmake --build --preset dev
 ctest --preset dev

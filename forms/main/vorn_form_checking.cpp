@@ -26,8 +26,9 @@
 #include "forms/paint_throttle.h"
 
 bool TVornForm::CheckItem(int row) {
-    if (row < 0 || row >= m_fileList->Count())
+    if (row < 0 || row >= m_fileList->Count()) {
         return false;
+    }
     return ShowVerdict(row, vorn::CheckMarkers(m_fileList->Caption(row)));
 }
 
@@ -41,8 +42,9 @@ bool TVornForm::ShowVerdict(int row, vorn::MarkerVerdict verdict) {
 
 void TVornForm::CheckAll() {
     const int count = m_fileList->Count();
-    if (count == 0)
+    if (count == 0) {
         return;
+    }
 
     TCheckForm* const dialog = m_checkForm;
     QLabel* const checkedLabel = dialog->CheckedNumLabel();
@@ -55,10 +57,11 @@ void TVornForm::CheckAll() {
     dialog->FilesNumLabel()->setText(QString::number(count));
     // A hidden dialog is shown (it resets its counters, places itself and disables the main
     // window); one still open with the figures of an earlier run is brought to the front.
-    if (dialog->isVisible())
+    if (dialog->isVisible()) {
         dialog->raise();
-    else
+    } else {
         dialog->show();
+    }
     {
         // The next rows' files are checked ahead on I/O threads; each row takes its verdict
         // in turn, so what the user sees is the row-by-row run. Leaving the scope drops the
@@ -70,11 +73,13 @@ void TVornForm::CheckAll() {
         vorn::PaintThrottle throttle(dialog);
         for (int i = 0; i < count; ++i) {
             if (m_fileList->Generation() != generation || i >= m_fileList->Count() ||
-                m_checkRuns != run || (windowWasOpen && !isVisible()))
+                m_checkRuns != run || (windowWasOpen && !isVisible())) {
                 break;
+            }
             const int reach = std::min(count, m_fileList->Count());
-            while (added < reach && ahead.Pending() < ahead.Window())
+            while (added < reach && ahead.Pending() < ahead.Window()) {
                 ahead.Add(m_fileList->Caption(added++));
+            }
             checkedLabel->setText(QString::number(i + 1));
             // The labels' captions are the counters.
             QLabel* const counter = ShowVerdict(i, ahead.Next().verdict) ? normalLabel : errorLabel;

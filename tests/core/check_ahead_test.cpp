@@ -37,8 +37,9 @@ TEST(CheckAhead, ResultsComeInTheOrderAdded) {
         CheckAhead ahead(NumberCheck(), threads);
         int added = 0;
         for (int taken = 0; taken < 500; ++taken) {
-            while (added < 500 && ahead.Pending() < ahead.Window())
+            while (added < 500 && ahead.Pending() < ahead.Window()) {
                 ahead.Add(std::to_string(added++));
+            }
             const FileResult result = ahead.Next();
             ASSERT_EQ(result.detail, std::to_string(taken)) << threads;
             EXPECT_EQ(result.verdict, taken % 3 ? MarkerVerdict::Normal : MarkerVerdict::Eoi);
@@ -51,8 +52,9 @@ TEST(CheckAhead, DroppedWithChecksOutLeavesNoThread) {
     const std::size_t before = ThreadCount();
     {
         CheckAhead ahead(NumberCheck(), 16);
-        for (int i = 0; i < 200; ++i)
+        for (int i = 0; i < 200; ++i) {
             ahead.Add(std::to_string(i));
+        }
         ahead.Next();
     }
     EXPECT_EQ(ThreadCount(), before);

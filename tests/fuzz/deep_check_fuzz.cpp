@@ -14,7 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     limits.maxScans = 100;
     limits.maxMemory = 64u << 20;
     const vorn::DeepCheckResult result = vorn::DeepCheckBytes(std::span(data, size), limits);
-    if (result.verdict == vorn::DeepVerdict::Sound && result.trailerBytes > size)
+    if (result.verdict == vorn::DeepVerdict::Sound && result.trailerBytes > size) {
         __builtin_trap();
+    }
     return 0;
 }
