@@ -266,8 +266,14 @@ private:
         }
     }
 
-    void WalkList(const std::shared_ptr<PathList>& list, bool named) {
-        m_visitor.ListStarted(list->size());
+    // `folder`: the folder whose entries `list` holds; null for the caller's list.
+    void WalkList(const std::shared_ptr<PathList>& list, bool named,
+                  const std::string* folder = nullptr) {
+        if (folder != nullptr) {
+            m_visitor.FolderListStarted(*folder, list->size());
+        } else {
+            m_visitor.ListStarted(list->size());
+        }
         m_frames.push_back(Frame{list, 0, m_frames.empty() ? FolderIdentity{} : m_entering, 0, {}});
         const ScopeExit scope([this] {
             m_frames.pop_back();
@@ -340,7 +346,7 @@ private:
         }
         const std::shared_ptr<PathList> entries = task.entries;
         m_entering = task.identity;
-        WalkList(entries, false);
+        WalkList(entries, false, &entry.path);
     }
 
     const WalkEngine::Options& m_options;

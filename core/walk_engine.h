@@ -69,6 +69,12 @@ public:
         // with no entries starts no list.
         virtual void ListStarted(std::size_t count) { (void)count; }
         virtual void ListEnded() {}
+        // A folder entered, with its sorted entries about to be handed over as a list of
+        // `count` paths. By default just that list's start.
+        virtual void FolderListStarted(const std::string& folder, std::size_t count) {
+            (void)folder;
+            ListStarted(count);
+        }
         // A path of the current list has been handled (taken, walked or skipped).
         virtual void PathHandled(const std::string& path) { (void)path; }
         // Asked before each path: true ends the walk (every open list still ends).

@@ -104,6 +104,8 @@ private:
         std::unique_ptr<vorn::PaintThrottle> throttle;
     };
     AddingCall AddFilesStart(std::size_t count);
+    // The nested call for the `count` sorted entries of the folder `path`.
+    AddingCall AddFolder(const std::string& path, std::size_t count);
     void AddFilesStep(AddingCall& call, const std::string& path);
     void AddFilesEnd(AddingCall& call);
     // Checking (vorn_form_checking.cpp): gives a row its state and error text; true when sound.

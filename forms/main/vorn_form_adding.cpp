@@ -4,7 +4,8 @@
 // folders depth first and hands over each list in order (the caller's, then each folder's
 // sorted entries, as a call nested in the enclosing one), so a subfolder's rows land at its
 // sorted place among its siblings. AddFilesStart, AddFilesStep and AddFilesEnd show a call's
-// start, each of its paths and its end; AddPath makes a row for each file taken. Folders
+// start, each of its paths and its end; AddFolder starts the call for a folder's entries;
+// AddPath makes a row for each file taken. Folders
 // listed ahead on the engine's threads change nothing the user sees.
 //
 // Soundness while a run goes on. The progress dialog closes at the end of every nested call,
@@ -91,6 +92,9 @@ public:
     void Take(const std::string& path, vorn::FileResult&&) override { m_form.AddPath(path, false); }
     void Refused(const std::string& path) override { m_form.AddPath(path, true); }
     void ListStarted(std::size_t count) override { m_calls.push_back(m_form.AddFilesStart(count)); }
+    void FolderListStarted(const std::string& folder, std::size_t count) override {
+        m_calls.push_back(m_form.AddFolder(folder, count));
+    }
     void PathHandled(const std::string& path) override {
         m_form.AddFilesStep(m_calls.back(), path);
     }
@@ -117,6 +121,13 @@ void TVornForm::AddFiles(const std::vector<std::string>& paths) {
     // folders the enclosing walk is inside.
     options.foldersBeingWalked = &m_foldersBeingWalked;
     vorn::WalkEngine(std::move(options)).Walk(paths, run);
+}
+
+TVornForm::AddingCall TVornForm::AddFolder(const std::string& path, std::size_t count) {
+    // The engine has listed the folder's entries and sorted them in path order; they are added
+    // as a call nested in the one that met the folder, so its rows land at its sorted place.
+    (void)path;
+    return AddFilesStart(count);
 }
 
 TVornForm::AddingCall TVornForm::AddFilesStart(std::size_t count) {
