@@ -16,6 +16,7 @@
 #include "cli/top_level_paths.h"
 #include "core/end_marker_explanation.h"
 #include "core/path_order.h"
+#include "core/scope_exit.h"
 #include "core/walk_engine.h"
 
 namespace vorn::cli {
@@ -116,9 +117,7 @@ int Main(int argc, char** argv) {
             return 2;
         }
     }
-    if (paths.size() > 1) {
-        vorn::SortPaths(paths);
-    }
+    vorn::SortPaths(paths);
 
     vorn::WalkEngine::Options engineOptions;
     engineOptions.threads = options.jobs;
@@ -143,21 +142,20 @@ int Main(int argc, char** argv) {
         checkOptions.explanation = explain ? &explanation : nullptr;
         checkOptions.explanationDataLimit = explainLimit;
         checkOptions.knownRegularFile = true; // the engine checks only what it saw as one
+        if (deep) {
+            // The picture is checked on the file the marker check has open; a file it cannot
+            // open is unreadable to both.
+            result.deep = vorn::DeepCheckResult{};
+            checkOptions.onOpenFile = [&](int fd) {
+                cores.acquire();
+                const vorn::ScopeExit release([&] { cores.release(); });
+                result.deep = vorn::DeepCheckOpenFile(fd);
+            };
+        }
         result.verdict = vorn::CheckMarkers(path, checkOptions);
         if (explain && result.verdict == vorn::MarkerVerdict::Eoi) {
             result.detail = vorn::Describe(explanation);
         }
-        if (!deep) {
-            return;
-        }
-        // A file the marker check cannot open is not opened again.
-        if (result.verdict == vorn::MarkerVerdict::OpenError) {
-            result.deep = vorn::DeepCheckResult{};
-            return;
-        }
-        cores.acquire();
-        result.deep = vorn::DeepCheckFile(path);
-        cores.release();
     };
     Run run(options);
     vorn::WalkEngine(std::move(engineOptions)).Walk(paths, run);

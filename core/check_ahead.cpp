@@ -19,7 +19,7 @@ struct CheckAhead::Check final : IoPool::Task {
 
 CheckAhead::CheckAhead(FileCheck check, std::size_t threads, std::size_t window)
     : m_check(std::move(check))
-    , m_window(window ? window : 2 * std::max<std::size_t>(1, threads))
+    , m_window(LookAheadWindow(window, threads))
     , m_pool(threads) {}
 
 CheckAhead::~CheckAhead() = default;

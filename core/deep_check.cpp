@@ -7,6 +7,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "core/file_system.h"
 #include "core/jpeg_decode.h"
 #include "core/jpeg_structure.h"
 #include "core/retry_on_interrupt.h"
@@ -81,14 +82,17 @@ DeepCheckResult DeepCheckFile(const std::string& path, const DeepCheckLimits& li
     if (path.find('\0') != std::string::npos) {
         return Unreadable("cannot be opened");
     }
-    // Non-blocking, so that a named pipe or a device given a JPEG name cannot stall the check.
+    // Non-blocking, so that a named pipe or a device given a JPEG name cannot stall the check;
+    // a path too long for one call is reached from the folders on its way.
     const UniqueFd file(RetryOnInterrupt(
-        [&] { return ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC); }));
+        [&] { return OpenPath(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC); }));
     if (!file.Valid()) {
         return Unreadable("cannot be opened");
     }
-    const int fd = file.Get();
+    return DeepCheckOpenFile(file.Get(), limits);
+}
 
+DeepCheckResult DeepCheckOpenFile(int fd, const DeepCheckLimits& limits) {
     struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         return Unreadable("not a regular file");

@@ -156,11 +156,6 @@ bool IoPool::SlowTasks() const {
     return m_averageTaskNs.load(std::memory_order_relaxed) > kSlowTaskNs;
 }
 
-std::size_t IoPool::Threads() const {
-    const std::lock_guard lock(m_mutex);
-    return m_threads.size();
-}
-
 void IoPool::Work() {
     for (;;) {
         std::shared_ptr<Task> task;

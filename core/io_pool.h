@@ -22,6 +22,12 @@
 
 namespace vorn {
 
+// The requests a caller keeps ahead of the results it takes: `window`, or twice the threads when
+// it is 0, so that every thread finds the next request waiting.
+inline std::size_t LookAheadWindow(std::size_t window, std::size_t threads) {
+    return window != 0 ? window : 2 * (threads != 0 ? threads : 1);
+}
+
 class IoPool {
 public:
     class Task {
@@ -55,8 +61,6 @@ public:
     // Returns once some task has finished since `seen` (a value of Completions()).
     void WaitForCompletion(std::uint64_t seen);
     std::uint64_t Completions() const { return m_completions.load(std::memory_order_acquire); }
-    // The threads started so far.
-    std::size_t Threads() const;
 
 private:
     void Work();

@@ -9,6 +9,8 @@
 #include <jerror.h>
 #include <jpeglib.h>
 
+#include "core/ascii_case.h"
+
 namespace vorn {
 
 namespace {
@@ -97,7 +99,7 @@ std::string Lowered(const char* text) {
     }
     if (!reason.empty() && reason[0] >= 'A' && reason[0] <= 'Z' &&
         !(reason.size() > 1 && reason[1] >= 'A' && reason[1] <= 'Z')) {
-        reason[0] = static_cast<char>(reason[0] - 'A' + 'a');
+        reason[0] = AsciiLower(reason[0]);
     }
     return reason;
 }

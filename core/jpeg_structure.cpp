@@ -122,9 +122,6 @@ private:
         }
         return Fail("cut short at byte " + std::to_string(size), size);
     }
-    void Unverifiable(std::string reason, std::uint64_t offset) {
-        Fail(std::move(reason), offset, JpegFault::Kind::Unverifiable);
-    }
 
     // Checked last, so that damage anywhere in the file is what the walk reports.
     JpegStructure Ceilings() {

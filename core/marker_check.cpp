@@ -86,12 +86,6 @@ MarkerVerdict CheckMarkers(const std::string& path) noexcept {
     return CheckMarkers(path, MarkerCheckOptions{});
 }
 
-MarkerVerdict CheckMarkers(const std::string& path, EndMarkerExplanation* explanation) noexcept {
-    MarkerCheckOptions options;
-    options.explanation = explanation;
-    return CheckMarkers(path, options);
-}
-
 MarkerVerdict CheckMarkers(const std::string& path, const MarkerCheckOptions& options) noexcept {
     // A path with a NUL byte inside cannot be handed to the system whole; cutting it at the
     // NUL would check another file.
@@ -120,18 +114,21 @@ MarkerVerdict CheckMarkers(const std::string& path, const MarkerCheckOptions& op
         return MarkerVerdict::OpenError;
     }
 
+    MarkerVerdict verdict = MarkerVerdict::Normal;
     if (!BytesAt(file.Get(), 0, 0xFF, 0xD8)) {
-        return MarkerVerdict::Soi;
-    }
-    // The size is the one seen at the open; a file shorter than two bytes by now cannot hold
-    // the end marker.
-    if (info.st_size < 2 || !BytesAt(file.Get(), info.st_size - 2, 0xFF, 0xD9)) {
+        verdict = MarkerVerdict::Soi;
+    } else if (info.st_size < 2 || !BytesAt(file.Get(), info.st_size - 2, 0xFF, 0xD9)) {
+        // The size is the one seen at the open; a file shorter than two bytes by now cannot
+        // hold the end marker.
+        verdict = MarkerVerdict::Eoi;
         if (options.explanation) {
             *options.explanation = ExplainEndMarker(file.Get(), options.explanationDataLimit);
         }
-        return MarkerVerdict::Eoi;
     }
-    return MarkerVerdict::Normal;
+    if (options.onOpenFile) {
+        options.onOpenFile(file.Get());
+    }
+    return verdict;
 }
 
 std::string_view VerdictErrorText(MarkerVerdict verdict) noexcept {

@@ -4,6 +4,7 @@
 #include "core/end_marker_explanation.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -27,6 +28,10 @@ struct MarkerCheckOptions {
     EndMarkerExplanation* explanation = nullptr;
     // The most file data the explanation reads (holes are not read and do not count).
     std::uint64_t explanationDataLimit = kDefaultExplanationDataLimit;
+    // Called with the open file once its verdict is Normal, Soi or Eoi, before it is closed: a
+    // further check of the same file (the picture check) then reads the very file the marker
+    // check judged, without opening the path again. It must not throw.
+    std::function<void(int fd)> onOpenFile;
 };
 
 // Checks the file at `path` (bytes, used as they are; a relative path is resolved against the
@@ -41,8 +46,6 @@ struct MarkerCheckOptions {
 // throws for anything the file system does; the file is closed on every path.
 MarkerVerdict CheckMarkers(const std::string& path, const MarkerCheckOptions& options) noexcept;
 MarkerVerdict CheckMarkers(const std::string& path) noexcept;
-// The same check with an explanation of an Eoi verdict when `explanation` is given.
-MarkerVerdict CheckMarkers(const std::string& path, EndMarkerExplanation* explanation) noexcept;
 
 // The error text a verdict writes into a row: "", "SOI", "EOI" or "File open error".
 std::string_view VerdictErrorText(MarkerVerdict verdict) noexcept;

@@ -106,7 +106,7 @@ public:
         : m_options(options)
         , m_visitor(visitor)
         , m_pool(options.threads)
-        , m_window(options.window ? options.window : 2 * std::max<std::size_t>(1, options.threads))
+        , m_window(LookAheadWindow(options.window, options.threads))
         , m_inside(options.foldersBeingWalked ? *options.foldersBeingWalked : m_ownInside)
         , m_outerDepth(m_inside.size()) {}
 

@@ -200,14 +200,11 @@ void TVornForm::AddFilesEnd(AddingCall& call) {
 }
 
 void TVornForm::AddPath(const std::string& path, bool refused) {
-    m_fileList->AppendRow(path);
+    const int row = m_fileList->AppendRow(path);
     // What cannot be read or entered is an error at once, so the status bar and the error
     // search count it before any check.
     if (refused) {
-        const int row = m_fileList->Count() - 1;
-        m_fileList->SetState(row, isError);
-        m_fileList->SetErrorText(
-            row, std::string(vorn::VerdictErrorText(vorn::MarkerVerdict::OpenError)));
+        ShowVerdict(row, vorn::MarkerVerdict::OpenError);
     }
 }
 

@@ -143,7 +143,14 @@ TEST_F(MarkerCheck, APathLongerThanTheSystemTakesIsChecked) {
     for (const bool known : {false, true}) {
         MarkerCheckOptions options;
         options.knownRegularFile = known;
+        // A further check is handed the very file judged, so it needs no open of its own.
+        off_t seenSize = -1;
+        options.onOpenFile = [&](int fd) {
+            struct stat info {};
+            seenSize = ::fstat(fd, &info) == 0 ? info.st_size : -1;
+        };
         EXPECT_EQ(CheckMarkers(path + "/deep.jpg", options), MarkerVerdict::Normal) << known;
+        EXPECT_EQ(seenSize, 4) << known;
     }
 }
 
