@@ -1,5 +1,6 @@
 #include "core/file_system.h"
 
+#include "core/retry_on_interrupt.h"
 #include "core/unique_fd.h"
 
 #include <cerrno>
@@ -95,6 +96,24 @@ EntryKind KindOfListing(unsigned char type) {
 
 } // namespace
 
+bool OnPseudoFileSystem(int fd, std::uint64_t device) {
+    // The answer is kept per device and thread, since the files and folders of a run mostly
+    // share a few devices.
+    thread_local std::uint64_t lastDevice = 0;
+    thread_local bool lastAnswer = false;
+    thread_local bool known = false;
+    if (!known || device != lastDevice) {
+        struct statfs system {};
+        if (RetryOnInterrupt([&] { return ::fstatfs(fd, &system); }) != 0) {
+            return false;
+        }
+        lastDevice = device;
+        lastAnswer = IsPseudoFileSystem(system.f_type);
+        known = true;
+    }
+    return lastAnswer;
+}
+
 bool IsPseudoFileSystem(long type) {
     switch (static_cast<unsigned long>(type)) {
     case 0x9fa0:     // proc
@@ -170,8 +189,7 @@ FolderListing ListFolder(const std::string& folder) {
     if (entered.Get() < 0) {
         return listing;
     }
-    struct statfs system {};
-    listing.pseudo = ::fstatfs(fd.Get(), &system) == 0 && IsPseudoFileSystem(system.f_type);
+    listing.pseudo = OnPseudoFileSystem(fd.Get(), listing.identity.device);
     DIR* const dir = ::fdopendir(fd.Get());
     if (!dir) {
         return listing;

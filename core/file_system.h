@@ -54,6 +54,9 @@ FolderListing ListFolder(const std::string& folder);
 // control files and mirrors of other trees, where links lead everywhere and reading a file may
 // change the kernel's state (as reading the kernel log consumes it).
 bool IsPseudoFileSystem(long type);
+// True when the open file `fd`, on `device` (its st_dev), lies on such a file system: a file
+// there is no photo, and reading it may change the kernel's state.
+bool OnPseudoFileSystem(int fd, std::uint64_t device);
 
 // open(2) of `path`, reaching a path too long for one call from the folders on its way.
 // Returns the descriptor or -1 with errno set.

@@ -9,7 +9,6 @@
 #include <cstddef>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/statfs.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -25,25 +24,6 @@ int OpenForCheck(const std::string& path) {
     // one call is reached from the folders on its way.
     return RetryOnInterrupt(
         [&] { return OpenPath(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC); });
-}
-
-// A regular file of a kernel pseudo file system (reached through a link) is no photo, and
-// reading it may change the kernel's state: reading /proc/kmsg consumes the kernel log. The
-// answer is kept per device, since the files of a run mostly share a few.
-bool OnPseudoFileSystem(int fd, dev_t device) {
-    thread_local dev_t lastDevice = 0;
-    thread_local bool lastAnswer = false;
-    thread_local bool known = false;
-    if (!known || device != lastDevice) {
-        struct statfs system {};
-        if (RetryOnInterrupt([&] { return ::fstatfs(fd, &system); }) != 0) {
-            return false;
-        }
-        lastDevice = device;
-        lastAnswer = IsPseudoFileSystem(system.f_type);
-        known = true;
-    }
-    return lastAnswer;
 }
 
 // The file cannot be opened without sharing as an exclusive open would, so the check asks
