@@ -33,6 +33,20 @@ std::optional<std::uint64_t> ParseByteCount(std::string_view text) {
     return count * unit;
 }
 
+// The value of an option that takes one: the text after "name=" in the same argument, or the
+// next argument. Nothing when `arg` is not that option; an empty value when the next argument
+// is missing.
+std::optional<std::string_view> OptionValue(std::string_view arg, std::string_view name, int& i,
+                                            int argc, const char* const* argv) {
+    if (arg == name) {
+        return i + 1 < argc ? std::string_view(argv[++i]) : std::string_view();
+    }
+    if (arg.size() > name.size() && arg.starts_with(name) && arg[name.size()] == '=') {
+        return arg.substr(name.size() + 1);
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 OptionsResult ParseCheckOptions(int argc, const char* const* argv) {
@@ -58,50 +72,35 @@ OptionsResult ParseCheckOptions(int argc, const char* const* argv) {
             options.explain = true;
         } else if (arg == "--deep") {
             options.deep = true;
-        } else if (arg == "--explain-limit" || arg.starts_with("--explain-limit=")) {
-            std::string_view value;
-            if (arg != "--explain-limit") {
-                value = arg.substr(arg.find('=') + 1);
-            } else if (i + 1 < argc) {
-                value = argv[++i];
-            } else {
+        } else if (const auto size = OptionValue(arg, "--explain-limit", i, argc, argv)) {
+            if (size->empty()) {
                 return {std::nullopt, "--explain-limit needs a size"};
             }
-            const std::optional<std::uint64_t> limit = ParseByteCount(value);
+            const std::optional<std::uint64_t> limit = ParseByteCount(*size);
             if (!limit) {
                 return {std::nullopt, "--explain-limit takes a size in bytes, such as 4096 or 64M"};
             }
             options.explainLimit = *limit;
         } else if (arg == "--null" || arg == "-0") {
             options.nullSeparated = true;
-        } else if (arg == "--files-from" || arg.starts_with("--files-from=")) {
-            if (arg.starts_with("--files-from=")) {
-                options.filesFrom = arg.substr(13);
-            } else if (i + 1 < argc) {
-                options.filesFrom = argv[++i];
-            } else {
+        } else if (const auto file = OptionValue(arg, "--files-from", i, argc, argv)) {
+            if (file->empty()) {
                 return {std::nullopt, "--files-from needs a file"};
             }
-            if (options.filesFrom.empty()) {
-                return {std::nullopt, "--files-from needs a file"};
-            }
+            options.filesFrom = *file;
         } else if (arg == "--help" || arg == "-h") {
             options.help = true;
         } else if (arg == "--version") {
             options.version = true;
-        } else if (arg == "--jobs" || arg == "-j" || arg.starts_with("--jobs=")) {
-            std::string_view value;
-            if (arg.starts_with("--jobs=")) {
-                value = arg.substr(7);
-            } else if (i + 1 < argc) {
-                value = argv[++i];
-            } else {
+        } else if (const auto count =
+                       OptionValue(arg, arg == "-j" ? "-j" : "--jobs", i, argc, argv)) {
+            if (count->empty()) {
                 return {std::nullopt, "--jobs needs a number"};
             }
             std::size_t jobs = 0;
             const auto [end, error] =
-                std::from_chars(value.data(), value.data() + value.size(), jobs);
-            if (error != std::errc() || end != value.data() + value.size() || jobs == 0 ||
+                std::from_chars(count->data(), count->data() + count->size(), jobs);
+            if (error != std::errc() || end != count->data() + count->size() || jobs == 0 ||
                 jobs > 1024) {
                 return {std::nullopt, "--jobs takes a whole number from 1 to 1024"};
             }
