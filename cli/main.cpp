@@ -128,12 +128,14 @@ int Main(int argc, char** argv) {
     // turns at it, as many at once as there are cores, so that memory holds that many pictures.
     const auto processors =
         std::clamp<std::ptrdiff_t>(std::thread::hardware_concurrency(), 1, 1024);
-    // A picture's bytes and the decoder's buffers are freed after each file. The allocator keeps
-    // freed blocks in the arena of the thread that used them, and gives each I/O thread its own
-    // arena: as many arenas as decoders keep the memory with the pictures being checked.
-    if (deep) {
-        mallopt(M_ARENA_MAX, static_cast<int>(processors));
-    }
+    // The allocator gives each thread that allocates an arena of its own and keeps freed blocks
+    // in the arena of the thread that used them. The marker check allocates little per file (a
+    // path, a result, a folder's listing), and with an arena per I/O thread the peak grew with
+    // the tree (10 MB for 10,000 files, 13 to 15 MB for 100,000); with one arena it stays at
+    // 9.4 MB for both, at no measurable cost in speed. The picture check frees a picture's
+    // bytes and the decoder's buffers after each file: as many arenas as decoders keep the
+    // memory with the pictures being checked.
+    mallopt(M_ARENA_MAX, deep ? static_cast<int>(processors) : 1);
     std::counting_semaphore<1024> cores(processors);
     engineOptions.check = [explain, explainLimit, deep, &cores](const std::string& path,
                                                                 vorn::FileResult& result) {

@@ -33,7 +33,7 @@ void CheckAhead::Add(std::string path) {
 FileResult CheckAhead::Next() {
     const std::shared_ptr<Check> check = std::move(m_pending.front());
     m_pending.pop_front();
-    m_pool.Wait(*check);
+    m_pool.Wait(*check, WakeBatch(m_window));
     return std::move(check->result);
 }
 

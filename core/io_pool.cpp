@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <unistd.h>
 
 namespace vorn {
 
@@ -36,6 +37,20 @@ bool SpinFor(Done done) {
     return done();
 }
 
+// The I/O threads give way to the thread that takes their results. Each of them needs the
+// processor for a moment per request, and there are many; the scheduler shares the processor
+// between threads evenly, so the one thread all of them wait on would otherwise queue behind
+// them and leave the storage idle (measured on a cold disk with two cores: the taking thread
+// spent a fifth of the run waiting for a processor). In the window that thread draws the
+// rows as well. On Linux the nice value belongs to the thread; elsewhere it would lower the
+// whole program, so it is left alone there.
+void LowerThisThreadsPriority() {
+#ifdef __linux__
+    constexpr int kIoThreadNice = 10;
+    [[maybe_unused]] const int niceNow = ::nice(kIoThreadNice);
+#endif
+}
+
 } // namespace
 
 IoPool::IoPool(std::size_t maxThreads)
@@ -57,6 +72,7 @@ IoPool::~IoPool() {
 void IoPool::Submit(std::shared_ptr<Task> task) {
     const std::lock_guard lock(m_mutex);
     m_queue.push_back(std::move(task));
+    ++m_submitted;
     WakeMoreLocked();
 }
 
@@ -94,48 +110,58 @@ bool IoPool::RunHere(Task& task) {
     const std::int64_t average = m_averageTaskNs.load(std::memory_order_relaxed);
     m_averageTaskNs.store(took > average ? took : average - (average - took) / 64,
                           std::memory_order_relaxed);
-    // Sequentially consistent with the waiters' count: either a waiter sees the task done, or
-    // this sees the waiter; the lock then orders the wake-up after the waiter's last look.
+    // Sequentially consistent with the waiter's marks: either the waiter sees the task done and
+    // counted, or this sees the marks and wakes it.
     task.m_state.store(Task::kDone);
-    m_completions.fetch_add(1);
-    if (m_waiters.load() > 0) {
-        const std::lock_guard lock(m_mutex);
-        m_finished.notify_all();
+    const std::uint64_t ended = m_ended.fetch_add(1) + 1;
+    if (task.m_watched.load() || ended >= m_wakeAt.load()) {
+        // The lock orders this after the waiter's last look; the wake-up comes after it, so
+        // the waiter does not wake into a held lock.
+        { const std::lock_guard lock(m_waitMutex); }
+        m_finished.notify_one();
     }
     return true;
 }
 
-void IoPool::Wait(Task& task) {
-    if (task.Done() || RunHere(task)) {
-        return;
-    }
-    for (;;) {
-        const std::uint64_t seen = Completions();
-        if (task.Done()) {
-            return;
-        }
-        WaitForCompletion(seen);
+void IoPool::Wait(Task& task, std::uint64_t alsoEnded) {
+    while (!task.Done() && !RunHere(task)) {
+        WaitForEither(task, nullptr, alsoEnded);
     }
 }
 
-void IoPool::WaitForCompletion(std::uint64_t seen) {
-    if (SlowTasks()) {
-        std::unique_lock lock(m_mutex);
-        ++m_waiters;
-        m_finished.wait(lock, [&] { return m_completions.load() != seen; });
-        --m_waiters;
-        return;
-    }
+void IoPool::WaitForEither(Task& task, Task* other, std::uint64_t alsoEnded) {
+    const auto otherDone = [&] {
+        return other != nullptr && other->Done();
+    };
     // Tasks the page cache answers: the waiting thread runs a queued task itself instead of
     // sleeping, since on few cores its wait would only take a core from the workers; with
     // nothing queued it waits a little without sleeping.
-    if (RunOne() || SpinFor([&] { return Completions() != seen; })) {
+    if (!SlowTasks() && (RunOne() || SpinFor([&] { return task.Done() || otherDone(); }))) {
         return;
     }
-    std::unique_lock lock(m_mutex);
-    ++m_waiters;
-    m_finished.wait(lock, [&] { return m_completions.load() != seen; });
-    --m_waiters;
+    if (other != nullptr) {
+        other->m_watched.store(true);
+    }
+    // Every task submitted ends, so a count no larger than theirs is reached.
+    const std::uint64_t target = std::min(m_ended.load() + alsoEnded, m_submitted.load());
+    m_wakeAt.store(target);
+    std::unique_lock lock(m_waitMutex);
+    for (;;) {
+        if (otherDone() || (task.Done() && m_ended.load() >= target)) {
+            break;
+        }
+        if (m_ended.load() >= target) {
+            // The batch has ended without `task`: from now on only its own end wakes this
+            // thread, not every other one. Marked before the last look, as in RunHere.
+            m_wakeAt.store(UINT64_MAX);
+            task.m_watched.store(true);
+            if (task.Done()) {
+                break;
+            }
+        }
+        m_finished.wait(lock);
+    }
+    m_wakeAt.store(UINT64_MAX);
 }
 
 bool IoPool::RunOne() {
@@ -157,6 +183,7 @@ bool IoPool::SlowTasks() const {
 }
 
 void IoPool::Work() {
+    LowerThisThreadsPriority();
     for (;;) {
         std::shared_ptr<Task> task;
         {

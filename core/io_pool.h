@@ -28,6 +28,14 @@ inline std::size_t LookAheadWindow(std::size_t window, std::size_t threads) {
     return window != 0 ? window : 2 * (threads != 0 ? threads : 1);
 }
 
+// The results a caller taking them in order lets end before it wakes, once it has to sleep: an
+// eighth of its look-ahead. It then wakes once for a batch of results instead of once for each
+// (on a cold disk, a sleep and a wake-up per file cost as much as a fifth of the run), while the
+// rest of the window keeps the threads busy.
+inline std::uint64_t WakeBatch(std::size_t window) {
+    return window / 8;
+}
+
 class IoPool {
 public:
     class Task {
@@ -45,6 +53,10 @@ public:
         static constexpr int kRunning = 1;
         static constexpr int kDone = 2;
         std::atomic<int> m_state{kPending};
+        // A thread sleeps until this task is done: its end wakes that thread. The end of any
+        // other task wakes no one, so a caller taking results in order sleeps once per result
+        // it has to wait for, not once per request that ends meanwhile.
+        std::atomic<bool> m_watched{false};
     };
 
     explicit IoPool(std::size_t maxThreads);
@@ -54,13 +66,17 @@ public:
 
     // Queues `task`; tasks start in the order they were submitted.
     void Submit(std::shared_ptr<Task> task);
-    // Returns once `task` has run, running it here when no worker has started it.
-    void Wait(Task& task);
+    // Returns once `task` has run, running it here when no worker has started it; with
+    // `alsoEnded`, sleeps until that many further tasks have ended too (see WaitForEither).
+    void Wait(Task& task, std::uint64_t alsoEnded = 0);
     // Runs `task` here when no one has started it yet; false when someone has.
     bool RunHere(Task& task);
-    // Returns once some task has finished since `seen` (a value of Completions()).
-    void WaitForCompletion(std::uint64_t seen);
-    std::uint64_t Completions() const { return m_completions.load(std::memory_order_acquire); }
+    // Returns once `task` has run and `alsoEnded` further tasks have ended since the call (or
+    // every task submitted so far has), or once `other` (when not null) has run, or once this
+    // thread has run another queued task in their place (the caller then looks again).
+    // A caller taking results in order passes WakeBatch of its look-ahead as `alsoEnded`. One
+    // thread waits at a time.
+    void WaitForEither(Task& task, Task* other, std::uint64_t alsoEnded = 0);
 
 private:
     void Work();
@@ -78,14 +94,19 @@ private:
     const std::size_t m_cores;
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
-    std::condition_variable m_finished;
     std::deque<std::shared_ptr<Task>> m_queue;
     std::vector<std::thread> m_threads;
     std::size_t m_idle = 0;   // workers asleep, waiting for a task
     std::size_t m_waking = 0; // of them, told to wake and not awake yet
     std::atomic<std::int64_t> m_averageTaskNs{0};
-    std::atomic<std::size_t> m_waiters{0};
-    std::atomic<std::uint64_t> m_completions{0};
+    std::atomic<std::uint64_t> m_submitted{0};
+    std::atomic<std::uint64_t> m_ended{0};
+    // A sleeping waiter's count of ended tasks to be woken at; none sleeps: the largest value.
+    std::atomic<std::uint64_t> m_wakeAt{UINT64_MAX};
+    // The waiter sleeps on its own lock, apart from the queue's, so that the workers taking
+    // tasks never queue behind it.
+    std::mutex m_waitMutex;
+    std::condition_variable m_finished;
     bool m_stopping = false;
 };
 

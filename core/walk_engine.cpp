@@ -190,8 +190,8 @@ private:
     }
 
     // Moves the scout on as far as the window and the folders listed so far allow, without
-    // waiting for anything.
-    void Advance() {
+    // waiting for anything. Returns the folder listing it stopped at, or null.
+    IoPool::Task* Advance() {
         while (!m_scout.empty()) {
             Frame& frame = m_scout.back();
             if (frame.index >= frame.list->size()) {
@@ -205,7 +205,7 @@ private:
             if (NeedsTask(entry) && !entry.task) {
                 if (m_submitted - m_consumed >= m_window) {
                     PrefetchFolders(frame);
-                    return;
+                    return nullptr;
                 }
                 Submit(entry);
             }
@@ -220,7 +220,7 @@ private:
                 // unknown type is most likely a file, so the scout goes on past it.
                 if (entry.kind == EntryKind::Folder) {
                     PrefetchFolders(frame);
-                    return;
+                    return entry.task.get();
                 }
                 ++frame.index;
                 continue;
@@ -233,6 +233,7 @@ private:
             }
             ++frame.index;
         }
+        return nullptr;
     }
 
     // The scout has fallen behind the visitor's walk (it went past a folder it took for a file,
@@ -254,12 +255,13 @@ private:
         m_consumed = std::max(m_consumed, entry.sequence);
         EntryTask& task = *entry.task;
         for (;;) {
-            Advance();
-            const std::uint64_t seen = m_pool.Completions();
+            // The scout may stop at a folder whose listing it needs before going on; its end
+            // wakes this thread too, so that the requests after it start at once.
+            IoPool::Task* const scoutWaitsFor = Advance();
             if (task.Done() || m_pool.RunHere(task)) {
                 break;
             }
-            m_pool.WaitForCompletion(seen);
+            m_pool.WaitForEither(task, scoutWaitsFor, WakeBatch(m_window));
         }
         if (task.failure) {
             std::rethrow_exception(task.failure);

@@ -1,0 +1,96 @@
+// A thread waiting for a result in order sleeps until its task and a batch of others have ended:
+// it must never return before its task has run, never sleep through the end that concerns it,
+// and never wait for more tasks than were ever submitted.
+
+#include "core/io_pool.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <thread>
+#include <vector>
+
+namespace vorn {
+namespace {
+
+// Runs on a worker until released; started and ended can be read from any thread.
+struct HeldTask final : IoPool::Task {
+    std::atomic<bool> started{false};
+    std::atomic<bool> released{false};
+    void Run() noexcept override {
+        started = true;
+        while (!released) {
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+    }
+};
+
+struct WaitCase {
+    const char* name;
+    int tasks;
+    std::uint64_t batch;
+    std::vector<int> releaseOrder; // task 0 is waited for
+    bool waitForOther;             // wait for task 0 or task 1, whichever ends first
+};
+
+class IoPoolWait : public ::testing::TestWithParam<WaitCase> {};
+
+TEST_P(IoPoolWait, ReturnsOnceItsTaskHasEnded) {
+    const WaitCase& row = GetParam();
+    IoPool pool(static_cast<std::size_t>(row.tasks));
+    // A first slow task tells the pool that its tasks wait on storage: then every task gets a
+    // thread of its own.
+    auto first = std::make_shared<HeldTask>();
+    pool.Submit(first);
+    std::thread releaseFirst([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        first->released = true;
+    });
+    pool.Wait(*first);
+    releaseFirst.join();
+    std::vector<std::shared_ptr<HeldTask>> tasks;
+    for (int i = 0; i < row.tasks; ++i) {
+        tasks.push_back(std::make_shared<HeldTask>());
+        pool.Submit(tasks.back());
+    }
+    // Every task on a worker, so that the waiting thread cannot run its own.
+    for (const auto& task : tasks) {
+        while (!task->started) {
+            std::this_thread::yield();
+        }
+    }
+    std::thread releaser([&] {
+        for (const int index : row.releaseOrder) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(3));
+            tasks[static_cast<std::size_t>(index)]->released = true;
+        }
+    });
+    if (row.waitForOther) {
+        while (!tasks[0]->Done() && !tasks[1]->Done()) {
+            pool.WaitForEither(*tasks[0], tasks[1].get(), row.batch);
+        }
+        EXPECT_TRUE(tasks[1]->Done()) << "the other task was released first";
+    } else {
+        pool.Wait(*tasks[0], row.batch);
+        EXPECT_TRUE(tasks[0]->Done());
+    }
+    for (const auto& task : tasks) {
+        task->released = true;
+    }
+    releaser.join();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Batches, IoPoolWait,
+    ::testing::Values(WaitCase{"TaskAlone", 1, 0, {0}, false},
+                      WaitCase{"TaskFirstThenTheBatch", 5, 4, {0, 1, 2, 3, 4}, false},
+                      WaitCase{"BatchFirstThenTheTask", 5, 2, {1, 2, 3, 4, 0}, false},
+                      WaitCase{"BatchLargerThanEverSubmitted", 3, 100, {2, 0, 1}, false},
+                      WaitCase{"TaskEndsButTheBatchNever", 4, 8, {0, 1, 2, 3}, false},
+                      WaitCase{"OtherEndsFirst", 3, 1, {1, 2, 0}, true}),
+    [](const ::testing::TestParamInfo<WaitCase>& row) { return std::string(row.param.name); });
+
+} // namespace
+} // namespace vorn
