@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <pthread.h>
 #include <unistd.h>
 
 namespace vorn {
@@ -44,10 +45,12 @@ bool SpinFor(Done done) {
 // spent a fifth of the run waiting for a processor). In the window that thread draws the
 // rows as well. On Linux the nice value belongs to the thread; elsewhere it would lower the
 // whole program, so it is left alone there.
-void LowerThisThreadsPriority() {
+// Named too, so that a profile or a process list tells them from the program's own threads.
+void SetUpIoThread() {
 #ifdef __linux__
     constexpr int kIoThreadNice = 10;
     [[maybe_unused]] const int niceNow = ::nice(kIoThreadNice);
+    ::pthread_setname_np(::pthread_self(), "vorn-io");
 #endif
 }
 
@@ -183,7 +186,7 @@ bool IoPool::SlowTasks() const {
 }
 
 void IoPool::Work() {
-    LowerThisThreadsPriority();
+    SetUpIoThread();
     for (;;) {
         std::shared_ptr<Task> task;
         {
