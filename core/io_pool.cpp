@@ -192,15 +192,17 @@ void IoPool::Work() {
         {
             std::unique_lock lock(m_mutex);
             ++m_idle;
-            bool slept = false;
             while (!m_stopping && m_queue.empty()) {
                 m_wake.wait(lock);
-                slept = true;
+                // Told to wake (or woken for no reason): no longer owed a wake-up, also when
+                // another thread has taken the task meanwhile and this one sleeps again. A
+                // count that kept such threads would soon hold every idle one, and no
+                // thread would be woken again however many tasks wait.
+                if (m_waking > 0) {
+                    --m_waking;
+                }
             }
             --m_idle;
-            if (slept && m_waking > 0) {
-                --m_waking;
-            }
             if (m_stopping) {
                 return;
             }

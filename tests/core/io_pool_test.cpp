@@ -1,6 +1,7 @@
 // A thread waiting for a result in order sleeps until its task and a batch of others have ended:
 // it must never return before its task has run, never sleep through the end that concerns it,
-// and never wait for more tasks than were ever submitted.
+// and never wait for more tasks than were ever submitted. Tasks that wait on storage each get a
+// thread, run after run.
 
 #include "core/io_pool.h"
 
@@ -27,6 +28,54 @@ struct HeldTask final : IoPool::Task {
     }
 };
 
+// A first slow task tells the pool that its tasks wait on storage: then every task gets a
+// thread of its own.
+void LearnTasksAreSlow(IoPool& pool) {
+    auto first = std::make_shared<HeldTask>();
+    pool.Submit(first);
+    std::thread releaseFirst([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        first->released = true;
+    });
+    pool.Wait(*first);
+    releaseFirst.join();
+}
+
+bool AllStartedWithin(const std::vector<std::shared_ptr<HeldTask>>& tasks,
+                      std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    for (const auto& task : tasks) {
+        while (!task->started) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                return false;
+            }
+            std::this_thread::yield();
+        }
+    }
+    return true;
+}
+
+TEST(IoPool, EverySlowTaskGetsAThreadRunAfterRun) {
+    constexpr int kThreads = 8;
+    IoPool pool(kThreads);
+    LearnTasksAreSlow(pool);
+    for (int round = 0; round < 300; ++round) {
+        std::vector<std::shared_ptr<HeldTask>> tasks;
+        for (int i = 0; i < kThreads; ++i) {
+            tasks.push_back(std::make_shared<HeldTask>());
+            pool.Submit(tasks.back());
+        }
+        const bool started = AllStartedWithin(tasks, std::chrono::seconds(2));
+        for (const auto& task : tasks) {
+            task->released = true;
+        }
+        for (const auto& task : tasks) {
+            pool.Wait(*task);
+        }
+        ASSERT_TRUE(started) << "round " << round;
+    }
+}
+
 struct WaitCase {
     const char* name;
     int tasks;
@@ -40,27 +89,14 @@ class IoPoolWait : public ::testing::TestWithParam<WaitCase> {};
 TEST_P(IoPoolWait, ReturnsOnceItsTaskHasEnded) {
     const WaitCase& row = GetParam();
     IoPool pool(static_cast<std::size_t>(row.tasks));
-    // A first slow task tells the pool that its tasks wait on storage: then every task gets a
-    // thread of its own.
-    auto first = std::make_shared<HeldTask>();
-    pool.Submit(first);
-    std::thread releaseFirst([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        first->released = true;
-    });
-    pool.Wait(*first);
-    releaseFirst.join();
+    LearnTasksAreSlow(pool);
     std::vector<std::shared_ptr<HeldTask>> tasks;
     for (int i = 0; i < row.tasks; ++i) {
         tasks.push_back(std::make_shared<HeldTask>());
         pool.Submit(tasks.back());
     }
     // Every task on a worker, so that the waiting thread cannot run its own.
-    for (const auto& task : tasks) {
-        while (!task->started) {
-            std::this_thread::yield();
-        }
-    }
+    ASSERT_TRUE(AllStartedWithin(tasks, std::chrono::seconds(10)));
     std::thread releaser([&] {
         for (const int index : row.releaseOrder) {
             std::this_thread::sleep_for(std::chrono::milliseconds(3));
