@@ -159,7 +159,7 @@ Options:
                  "padding", "video", "jpeg" or "other"); bytes of a name that are
                  not valid UTF-8 are written as \udc80 to \udcff (byte 0x80 to 0xff)
   --jobs N       keep N file-system requests in flight on as many threads
-                 (default: 64, for the latency of cold disks and network shares)
+                 (default: 32, for the latency of cold disks and network shares)
   --files-from FILE
                  also check the paths listed in FILE, one per line ("-" reads
                  standard input); they are taken as command-line paths are

@@ -85,7 +85,7 @@ public:
         virtual void FolderNotEntered(const std::string& path) { (void)path; }
     };
 
-    static constexpr std::size_t kDefaultThreads = 64;
+    static constexpr std::size_t kDefaultThreads = 32;
 
     struct Options {
         // I/O threads: requests in flight at once. Sized for the latency of a cold disk or a
