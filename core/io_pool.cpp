@@ -1,6 +1,7 @@
 #include "core/io_pool.h"
 
 #include <algorithm>
+#include <bit>
 #include <chrono>
 #include <pthread.h>
 #include <unistd.h>
@@ -12,6 +13,8 @@ namespace {
 // A request slower than this on average waits on storage (a cold disk, a network share); a
 // faster one is answered from the page cache.
 constexpr std::int64_t kSlowTaskNs = 50'000;
+// The tasks wait on storage when at least this many of the last 64 were slow.
+constexpr int kSlowOfRecent = 4;
 
 std::int64_t NowNs() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -38,14 +41,14 @@ bool SpinFor(Done done) {
     return done();
 }
 
-// The I/O threads give way to the thread that takes their results. Each of them needs the
-// processor for a moment per request, and there are many; the scheduler shares the processor
-// between threads evenly, so the one thread all of them wait on would otherwise queue behind
-// them and leave the storage idle (measured on a cold disk with two cores: the taking thread
-// spent a fifth of the run waiting for a processor). In the window that thread draws the
-// rows as well. On Linux the nice value belongs to the thread; elsewhere it would lower the
-// whole program, so it is left alone there.
-// Named too, so that a profile or a process list tells them from the program's own threads.
+// An I/O thread gives way to the thread that takes the results, and is named so that a profile
+// or a process list tells it from the program's own threads.
+// Each I/O thread needs the processor for a moment per request, and there are many; the
+// scheduler shares the processor between threads evenly, so the one thread all of them wait on
+// would otherwise queue behind them while the storage idles (on a cold disk with two cores it
+// spent a fifth of the run waiting for a processor, and 94,000 files took 2.4 s instead of
+// 2.0 s). In the window that thread draws the rows as well. On Linux the nice value belongs to
+// the thread; elsewhere it would lower the whole program, so it is left alone there.
 void SetUpIoThread() {
 #ifdef __linux__
     constexpr int kIoThreadNice = 10;
@@ -107,12 +110,11 @@ bool IoPool::RunHere(Task& task) {
     const std::int64_t start = NowNs();
     task.Run();
     const std::int64_t took = NowNs() - start;
-    // Rises at once and falls slowly: on a cold disk one request in many waits for a block that
-    // then answers the next ones from memory, and the slow ones decide how many should be in
-    // flight.
-    const std::int64_t average = m_averageTaskNs.load(std::memory_order_relaxed);
-    m_averageTaskNs.store(took > average ? took : average - (average - took) / 64,
-                          std::memory_order_relaxed);
+    if (task.TellsStorageSpeed()) {
+        // Two threads that end at once may lose one of their marks: the count is an estimate.
+        const std::uint64_t recent = m_recentSlow.load(std::memory_order_relaxed);
+        m_recentSlow.store((recent << 1) | (took > kSlowTaskNs ? 1 : 0), std::memory_order_relaxed);
+    }
     // Sequentially consistent with the waiter's marks: either the waiter sees the task done and
     // counted, or this sees the marks and wakes it.
     task.m_state.store(Task::kDone);
@@ -182,7 +184,11 @@ bool IoPool::RunOne() {
 }
 
 bool IoPool::SlowTasks() const {
-    return m_averageTaskNs.load(std::memory_order_relaxed) > kSlowTaskNs;
+    // On a cold disk one request in many may wait for a block that then answers the next ones
+    // from memory, and those few decide how many should be in flight; yet a request answered
+    // from memory is now and then slow too, when its thread loses the processor halfway, and
+    // waking every thread for that would make the next ones slow in turn.
+    return std::popcount(m_recentSlow.load(std::memory_order_relaxed)) >= kSlowOfRecent;
 }
 
 void IoPool::Work() {

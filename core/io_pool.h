@@ -46,6 +46,9 @@ public:
     protected:
         // Runs on a worker or on a waiting thread; must not throw.
         virtual void Run() noexcept = 0;
+        // Whether the time this task took, once run, tells how fast the storage answers: not
+        // for a task that spends most of its time computing.
+        virtual bool TellsStorageSpeed() const { return true; }
 
     private:
         friend class IoPool;
@@ -98,7 +101,8 @@ private:
     std::vector<std::thread> m_threads;
     std::size_t m_idle = 0;   // workers asleep, waiting for a task
     std::size_t m_waking = 0; // of them, told to wake and not awake yet
-    std::atomic<std::int64_t> m_averageTaskNs{0};
+    // One bit per task ended lately, the newest lowest: set when it was slow.
+    std::atomic<std::uint64_t> m_recentSlow{0};
     std::atomic<std::uint64_t> m_submitted{0};
     std::atomic<std::uint64_t> m_ended{0};
     // A sleeping waiter's count of ended tasks to be woken at; none sleeps: the largest value.

@@ -16,29 +16,35 @@
 namespace vorn {
 namespace {
 
-// Runs on a worker until released; started and ended can be read from any thread.
+// Runs on a worker until released, or for at most ten seconds, so that a failed test ends.
 struct HeldTask final : IoPool::Task {
     std::atomic<bool> started{false};
     std::atomic<bool> released{false};
     void Run() noexcept override {
         started = true;
-        while (!released) {
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!released && std::chrono::steady_clock::now() < limit) {
             std::this_thread::sleep_for(std::chrono::microseconds(200));
         }
     }
 };
 
-// A first slow task tells the pool that its tasks wait on storage: then every task gets a
+// A request that waits a millisecond, as one to a cold disk does.
+struct SlowTask final : IoPool::Task {
+    void Run() noexcept override { std::this_thread::sleep_for(std::chrono::milliseconds(1)); }
+};
+
+// A run of slow tasks tells the pool that its tasks wait on storage: then every task gets a
 // thread of its own.
 void LearnTasksAreSlow(IoPool& pool) {
-    auto first = std::make_shared<HeldTask>();
-    pool.Submit(first);
-    std::thread releaseFirst([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        first->released = true;
-    });
-    pool.Wait(*first);
-    releaseFirst.join();
+    std::vector<std::shared_ptr<SlowTask>> tasks;
+    for (int i = 0; i < 16; ++i) {
+        tasks.push_back(std::make_shared<SlowTask>());
+        pool.Submit(tasks.back());
+    }
+    for (const auto& task : tasks) {
+        pool.Wait(*task);
+    }
 }
 
 bool AllStartedWithin(const std::vector<std::shared_ptr<HeldTask>>& tasks,
