@@ -83,7 +83,8 @@ void IoPool::Submit(std::shared_ptr<Task> task) {
 }
 
 void IoPool::WakeMoreLocked() {
-    if (m_queue.empty() || m_stopping) {
+    // A thread told to wake takes a queued task: no more are woken than tasks wait.
+    if (m_queue.size() <= m_waking || m_stopping) {
         return;
     }
     // Requests that wait on storage want many in flight; requests the page cache answers want
