@@ -18,7 +18,7 @@ namespace vorn {
 class CheckAhead {
 public:
     // `check` runs on the I/O threads (see FileCheck); `window` is the most checks kept ahead of
-    // the caller, 0 for twice the threads.
+    // the caller, 0 for LookAheadWindow's default.
     explicit CheckAhead(FileCheck check, std::size_t threads = WalkEngine::kDefaultThreads,
                         std::size_t window = 0);
     ~CheckAhead();

@@ -22,10 +22,13 @@
 
 namespace vorn {
 
-// The requests a caller keeps ahead of the results it takes: `window`, or twice the threads when
-// it is 0, so that every thread finds the next request waiting.
+// The requests a caller keeps ahead of the results it takes: `window`, or sixteen times the
+// threads when it is 0. A caller refills the window only as it takes results, in turns; with a
+// deep window a thread that ends a request finds the next one queued instead of going to sleep
+// until the caller's next turn (cold, two cores, 94,000 files on 32 threads: 1.5-1.6 s with
+// 512 requests ahead, 1.8-2.2 s with 64, and the window's check 1.5-1.9 s against 2.2 s).
 inline std::size_t LookAheadWindow(std::size_t window, std::size_t threads) {
-    return window != 0 ? window : 2 * (threads != 0 ? threads : 1);
+    return window != 0 ? window : 16 * (threads != 0 ? threads : 1);
 }
 
 // The results a caller taking them in order lets end before it wakes, once it has to sleep: an

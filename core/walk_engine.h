@@ -91,7 +91,7 @@ public:
         // I/O threads: requests in flight at once. Sized for the latency of a cold disk or a
         // network share, not for the number of cores.
         std::size_t threads = kDefaultThreads;
-        // Requests the engine may run ahead of the visitor; 0 is twice the threads.
+        // Requests the engine may run ahead of the visitor; 0 is LookAheadWindow's default.
         std::size_t window = 0;
         // The check of each file taken; empty: files are taken unchecked.
         FileCheck check;
