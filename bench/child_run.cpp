@@ -1,12 +1,18 @@
 #include "bench/child_run.h"
 
 #include <cerrno>
+#include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
 #include <spawn.h>
 #include <stdexcept>
+#include <string>
+#include <sys/ptrace.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 #include "bench/bench_tree.h"
@@ -18,6 +24,18 @@ namespace {
 
 double Seconds(const timeval& time) {
     return double(time.tv_sec) + double(time.tv_usec) / 1e6;
+}
+
+// The peak resident memory of a live process, from its status; -1 when it cannot be read.
+long PeakKiB(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmHWM:", 0) == 0) {
+            return std::atol(line.c_str() + 6);
+        }
+    }
+    return -1;
 }
 
 } // namespace
@@ -53,22 +71,46 @@ ChildRun RunChild(const std::vector<std::string>& args, bool captureOutput) {
         throw std::runtime_error(std::string("cannot start ") + args[0] + ": " +
                                  std::strerror(failure));
     }
+    // The system's peak memory for a child also counts the address space it was started from,
+    // this benchmark's, which may well be larger than the child's own. So the child is stopped
+    // as it exits, its memory still its own, and its peak read there.
+    const bool traced = ::ptrace(PTRACE_SEIZE, pid, nullptr, PTRACE_O_TRACEEXIT) == 0;
     ChildRun run;
+    std::thread reader;
     if (captureOutput) {
         ::close(pipeEnds[1]);
-        char buffer[4096];
-        for (ssize_t n; (n = vorn::RetryOnInterrupt(
-                             [&] { return ::read(pipeEnds[0], buffer, sizeof buffer); })) > 0;) {
-            run.output.append(buffer, static_cast<std::size_t>(n));
-        }
-        ::close(pipeEnds[0]);
+        reader = std::thread([&run, from = pipeEnds[0]] {
+            char buffer[4096];
+            for (ssize_t n; (n = vorn::RetryOnInterrupt(
+                                 [&] { return ::read(from, buffer, sizeof buffer); })) > 0;) {
+                run.output.append(buffer, static_cast<std::size_t>(n));
+            }
+            ::close(from);
+        });
     }
     int status = 0;
     rusage usage{};
-    vorn::RetryOnInterrupt([&] { return ::wait4(pid, &status, 0, &usage); });
+    long ownPeakKiB = -1;
+    for (;;) {
+        vorn::RetryOnInterrupt([&] { return ::wait4(pid, &status, __WALL, &usage); });
+        if (!WIFSTOPPED(status)) {
+            break;
+        }
+        if (status >> 8 == (SIGTRAP | (PTRACE_EVENT_EXIT << 8))) {
+            ownPeakKiB = PeakKiB(pid);
+            ::ptrace(PTRACE_DETACH, pid, nullptr, nullptr);
+        } else {
+            // Any other stop: the signal goes on to the child as it would untraced.
+            const long signal = status >> 16 == 0 ? WSTOPSIG(status) : 0;
+            ::ptrace(PTRACE_CONT, pid, nullptr, reinterpret_cast<void*>(signal));
+        }
+    }
+    if (reader.joinable()) {
+        reader.join();
+    }
     run.seconds = SecondsSince(start);
     run.cpuSeconds = Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
-    run.peakKiB = usage.ru_maxrss;
+    run.peakKiB = traced && ownPeakKiB >= 0 ? ownPeakKiB : usage.ru_maxrss;
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return run;
 }
