@@ -369,6 +369,14 @@ int Main(int argc, char** argv) {
         RunRow("warm", options.runs, large, std::move(contenders),
                [&](std::optional<LatencyMount>& keep) { return Warm(large, keep); });
     }
+    // Memory and start-up come right after the warm row, while the page cache is still warm and
+    // before the cold and latency rows leave threads waiting on storage that load the machine.
+    if (settings.rows.count("memory") != 0) {
+        MemoryRow(large, small);
+    }
+    if (settings.rows.count("start") != 0) {
+        StartRow(small, options.runs);
+    }
     if (settings.rows.count("cold") != 0) {
         if (const std::string reason = DropCaches(); !reason.empty()) {
             std::printf("\ncold: skipped, the page cache cannot be dropped here (%s)\n",
@@ -407,12 +415,6 @@ int Main(int argc, char** argv) {
                        return keep->Path();
                    });
         }
-    }
-    if (settings.rows.count("memory") != 0) {
-        MemoryRow(large, small);
-    }
-    if (settings.rows.count("start") != 0) {
-        StartRow(small, options.runs);
     }
     return 0;
 }
