@@ -40,7 +40,7 @@ long PeakKiB(pid_t pid) {
 
 } // namespace
 
-ChildRun RunChild(const std::vector<std::string>& args, bool captureOutput) {
+ChildRun RunChild(const std::vector<std::string>& args, bool captureOutput, bool ownPeak) {
     std::vector<char*> argv;
     for (const std::string& arg : args) {
         argv.push_back(const_cast<char*>(arg.c_str()));
@@ -74,7 +74,7 @@ ChildRun RunChild(const std::vector<std::string>& args, bool captureOutput) {
     // The system's peak memory for a child also counts the address space it was started from,
     // this benchmark's, which may well be larger than the child's own. So the child is stopped
     // as it exits, its memory still its own, and its peak read there.
-    const bool traced = ::ptrace(PTRACE_SEIZE, pid, nullptr, PTRACE_O_TRACEEXIT) == 0;
+    const bool traced = ownPeak && ::ptrace(PTRACE_SEIZE, pid, nullptr, PTRACE_O_TRACEEXIT) == 0;
     ChildRun run;
     std::thread reader;
     if (captureOutput) {

@@ -15,7 +15,10 @@ struct ChildRun {
 };
 
 // Runs `args` (args[0] a path) with its standard output captured, or sent to /dev/null as a
-// report written to a file would go. Throws std::runtime_error when it cannot be started.
-ChildRun RunChild(const std::vector<std::string>& args, bool captureOutput = false);
+// report written to a file would go. With `ownPeak`, the peak memory is the child program's own
+// (see RunChild); it is traced for that, which costs it some processor time, so a run timed for
+// its CPU is not. Throws std::runtime_error when it cannot be started.
+ChildRun RunChild(const std::vector<std::string>& args, bool captureOutput = false,
+                  bool ownPeak = false);
 
 } // namespace vorn::bench

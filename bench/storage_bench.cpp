@@ -121,11 +121,12 @@ Outcome RawLoop(const std::string& root) {
 
 // vorn-check's report, one line per file, is read through a pipe and counted, as a file would
 // take it.
-Outcome VornCheck(const std::vector<std::string>& options, const std::string& root) {
+Outcome VornCheck(const std::vector<std::string>& options, const std::string& root,
+                  bool ownPeak = false) {
     std::vector<std::string> args{VORN_CHECK_EXE};
     args.insert(args.end(), options.begin(), options.end());
     args.push_back(root);
-    const ChildRun run = RunChild(args, true);
+    const ChildRun run = RunChild(args, true, ownPeak);
     if (run.status != 0 && run.status != 1) {
         throw std::runtime_error("vorn-check ended with status " + std::to_string(run.status));
     }
@@ -141,8 +142,8 @@ Outcome VornCheck(const std::vector<std::string>& options, const std::string& ro
 
 #ifdef VORN_BENCH_EXE
 // The window's own figures (AddFiles plus CheckAll), without the start of the process.
-Outcome Window(const std::string& root) {
-    const ChildRun run = RunChild({VORN_BENCH_EXE, "--single", "--tree", root}, true);
+Outcome Window(const std::string& root, bool ownPeak = false) {
+    const ChildRun run = RunChild({VORN_BENCH_EXE, "--single", "--tree", root}, true, ownPeak);
     double addMs = 0;
     double checkMs = 0;
     Outcome outcome;
@@ -181,7 +182,10 @@ std::vector<Contender> Contenders(const Settings& settings) {
              {}});
     }
 #ifdef VORN_BENCH_EXE
-    contenders.push_back({"window (AddFiles + CheckAll)", Window, std::nullopt, {}});
+    contenders.push_back({"window (AddFiles + CheckAll)",
+                          [](const std::string& root) { return Window(root); },
+                          std::nullopt,
+                          {}});
 #endif
     const int threads = settings.floorThreads;
     contenders.push_back({"floor: " + std::to_string(threads) + "-thread check of the listed files",
@@ -288,12 +292,12 @@ std::string Warm(const Tree& tree, std::optional<LatencyMount>&) {
 void MemoryRow(const Tree& large, const Tree& small) {
     std::printf("\nmemory (page cache warm)\n");
 #ifdef VORN_BENCH_EXE
-    const Outcome window = Window(large.root);
+    const Outcome window = Window(large.root, true);
     std::printf("  window, %zu rows: peak %.1f MB   goal <= 100 MB: %s\n", window.files,
                 double(window.peakKiB) / 1024, window.peakKiB <= 100 * 1024 ? "met" : "MISSED");
 #endif
-    const Outcome few = VornCheck({}, small.root);
-    const Outcome many = VornCheck({}, large.root);
+    const Outcome few = VornCheck({}, small.root, true);
+    const Outcome many = VornCheck({}, large.root, true);
     // Flat: ten times the files may cost a tenth more, for the report's buffers and the like.
     const bool flat = double(many.peakKiB) <= 1.1 * double(few.peakKiB);
     std::printf("  vorn-check (defaults), %zu files: peak %.1f MB\n", few.files,
