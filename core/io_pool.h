@@ -92,8 +92,8 @@ private:
     // Takes the oldest queued task no one has started and runs it here; false when there is
     // none.
     bool RunOne();
-    // True when the tasks wait on storage: their recent average is above what the page cache
-    // takes.
+    // True when the tasks wait on storage: enough of the recent ones took longer than the page
+    // cache takes.
     bool SlowTasks() const;
 
     const std::size_t m_maxThreads;
