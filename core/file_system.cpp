@@ -56,19 +56,26 @@ bool AnchorLongPath(const std::string& path, UniqueFd& anchor, std::string& rest
     return true;
 }
 
-int StatPath(const std::string& path, struct stat& info, int flags) {
-    if (::fstatat(AT_FDCWD, path.c_str(), &info, flags) == 0) {
-        return 0;
-    }
-    if (errno != ENAMETOOLONG) {
-        return -1;
+// `call(folder, name)` for `path`, a system call of the *at family: first with the path whole,
+// and when the system refuses it as too long, again from the folders on its way. Its result, or
+// -1 with errno set.
+template <typename AtCall>
+int AtPath(const std::string& path, AtCall call) {
+    const int result = call(AT_FDCWD, path.c_str());
+    if (result >= 0 || errno != ENAMETOOLONG) {
+        return result;
     }
     UniqueFd anchor;
     std::string rest;
     if (!AnchorLongPath(path, anchor, rest)) {
         return -1;
     }
-    return ::fstatat(anchor.Get() < 0 ? AT_FDCWD : anchor.Get(), rest.c_str(), &info, flags);
+    return call(anchor.Get() < 0 ? AT_FDCWD : anchor.Get(), rest.c_str());
+}
+
+int StatPath(const std::string& path, struct stat& info, int flags) {
+    return AtPath(path,
+                  [&](int at, const char* name) { return ::fstatat(at, name, &info, flags); });
 }
 
 EntryKind KindOfMode(mode_t mode) {
@@ -144,16 +151,7 @@ int OpenPath(const std::string& path, int flags) {
         errno = ENOENT;
         return -1;
     }
-    const int fd = ::open(path.c_str(), flags);
-    if (fd >= 0 || errno != ENAMETOOLONG) {
-        return fd;
-    }
-    UniqueFd anchor;
-    std::string rest;
-    if (!AnchorLongPath(path, anchor, rest)) {
-        return -1;
-    }
-    return ::openat(anchor.Get() < 0 ? AT_FDCWD : anchor.Get(), rest.c_str(), flags);
+    return AtPath(path, [&](int at, const char* name) { return ::openat(at, name, flags); });
 }
 
 EntryKind ExamineEntry(const std::string& path) {
