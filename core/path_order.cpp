@@ -185,9 +185,15 @@ const PathCollator& DefaultPathCollator() {
     return collator;
 }
 
-void SortPaths(std::vector<std::string>& paths, const PathCollator& collator) {
+std::vector<std::size_t> PathOrderOf(const std::vector<std::string>& paths,
+                                     const PathCollator& collator) {
+    std::vector<std::size_t> order;
+    order.reserve(paths.size());
     if (paths.size() < 2) {
-        return;
+        for (std::size_t i = 0; i < paths.size(); ++i) {
+            order.push_back(i);
+        }
+        return order;
     }
     const PathCollator::Impl& impl = collator.Opened();
     const std::size_t skip = impl.backwardsAccents ? 0 : SharedFolderLength(paths);
@@ -197,15 +203,25 @@ void SortPaths(std::vector<std::string>& paths, const PathCollator& collator) {
                   if (x.head != y.head) {
                       return x.head < y.head;
                   }
-                  if (const int order = keys.Key(x).compare(keys.Key(y)); order != 0) {
-                      return order < 0;
+                  if (const int keyOrder = keys.Key(x).compare(keys.Key(y)); keyOrder != 0) {
+                      return keyOrder < 0;
                   }
                   return paths[x.index] < paths[y.index];
               });
+    for (const SortKeys::Entry& entry : keys.entries) {
+        order.push_back(entry.index);
+    }
+    return order;
+}
+
+void SortPaths(std::vector<std::string>& paths, const PathCollator& collator) {
+    if (paths.size() < 2) {
+        return;
+    }
     std::vector<std::string> sorted;
     sorted.reserve(paths.size());
-    for (const SortKeys::Entry& entry : keys.entries) {
-        sorted.push_back(std::move(paths[entry.index]));
+    for (const std::size_t index : PathOrderOf(paths, collator)) {
+        sorted.push_back(std::move(paths[index]));
     }
     paths = std::move(sorted);
 }

@@ -5,6 +5,7 @@
 // symbols come before digits, which come before letters, and hyphens and apostrophes weigh
 // little (co-op sorts next to coop). Holds in every locale, C and POSIX included.
 
+#include <cstddef>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -35,7 +36,8 @@ public:
     std::string SortKey(std::string_view path) const;
 
 private:
-    friend void SortPaths(std::vector<std::string>& paths, const PathCollator& collator);
+    friend std::vector<std::size_t> PathOrderOf(const std::vector<std::string>& paths,
+                                                const PathCollator& collator);
     struct Impl;
     const Impl& Opened() const;
 
@@ -47,8 +49,12 @@ private:
 // The process-wide collator of the user's locale, made on first use.
 const PathCollator& DefaultPathCollator();
 
-// Sorts in place in path order, computing one sort key per path. Paths whose keys are equal
-// (A.JPG and a.jpg) are ordered by their bytes, so the result is deterministic.
+// The indexes of `paths` in path order, computing one sort key per path. Paths whose keys are
+// equal (A.JPG and a.jpg) are ordered by their bytes, so the result is deterministic.
+std::vector<std::size_t> PathOrderOf(const std::vector<std::string>& paths,
+                                     const PathCollator& collator = DefaultPathCollator());
+
+// Sorts in place in path order (see PathOrderOf).
 void SortPaths(std::vector<std::string>& paths,
                const PathCollator& collator = DefaultPathCollator());
 

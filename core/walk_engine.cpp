@@ -4,8 +4,6 @@
 #include <deque>
 #include <exception>
 #include <memory>
-#include <string_view>
-#include <unordered_map>
 #include <utility>
 
 #include "core/io_pool.h"
@@ -77,25 +75,17 @@ private:
             return;
         }
         const std::string folder = WithTrailingDelimiter(path);
-        std::unordered_map<std::string_view, EntryKind> kinds;
-        kinds.reserve(listing.names.size());
-        for (std::size_t i = 0; i < listing.names.size(); ++i) {
-            kinds.emplace(listing.names[i], listing.kinds[i]);
-        }
         std::vector<std::string> paths;
         paths.reserve(listing.names.size());
         for (const std::string& name : listing.names) {
             paths.push_back(folder + name);
         }
-        if (m_options.collator) {
-            SortPaths(paths, *m_options.collator);
-        } else {
-            SortPaths(paths);
-        }
+        const std::vector<std::size_t> order =
+            PathOrderOf(paths, m_options.collator ? *m_options.collator : DefaultPathCollator());
         entries->reserve(paths.size());
-        for (std::string& full : paths) {
-            const EntryKind entryKind = kinds.at(std::string_view(full).substr(folder.size()));
-            entries->push_back(Entry{std::move(full), entryKind, nullptr, 0, pseudo});
+        for (const std::size_t index : order) {
+            entries->push_back(
+                Entry{std::move(paths[index]), listing.kinds[index], nullptr, 0, pseudo});
         }
     }
 
