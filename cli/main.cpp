@@ -148,10 +148,10 @@ int Main(int argc, char** argv) {
             // The picture is checked on the file the marker check has open; a file it cannot
             // open is unreadable to both.
             result.deep = vorn::DeepCheckResult{};
-            checkOptions.onOpenFile = [&](int fd) {
+            checkOptions.onOpenFile = [&](int fd, const struct stat& info) {
                 cores.acquire();
                 const vorn::ScopeExit release([&] { cores.release(); });
-                result.deep = vorn::DeepCheckOpenFile(fd);
+                result.deep = vorn::DeepCheckOpenFile(fd, static_cast<std::uint64_t>(info.st_size));
             };
         }
         result.verdict = vorn::CheckMarkers(path, checkOptions);

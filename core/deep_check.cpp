@@ -1,7 +1,6 @@
 #include "core/deep_check.h"
 
 #include <algorithm>
-#include <fcntl.h>
 #include <new>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,6 +8,7 @@
 
 #include "core/file_system.h"
 #include "core/jpeg_decode.h"
+#include "core/jpeg_markers.h"
 #include "core/jpeg_structure.h"
 #include "core/retry_on_interrupt.h"
 #include "core/unique_fd.h"
@@ -79,25 +79,18 @@ DeepCheckResult DeepCheckBytes(std::span<const std::uint8_t> bytes, const DeepCh
 }
 
 DeepCheckResult DeepCheckFile(const std::string& path, const DeepCheckLimits& limits) {
-    if (path.find('\0') != std::string::npos) {
-        return Unreadable("cannot be opened");
-    }
-    // Non-blocking, so that a named pipe or a device given a JPEG name cannot stall the check;
-    // a path too long for one call is reached from the folders on its way.
-    const UniqueFd file(RetryOnInterrupt(
-        [&] { return OpenPath(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC); }));
+    const UniqueFd file(OpenForCheck(path));
     if (!file.Valid()) {
         return Unreadable("cannot be opened");
     }
-    return DeepCheckOpenFile(file.Get(), limits);
-}
-
-DeepCheckResult DeepCheckOpenFile(int fd, const DeepCheckLimits& limits) {
     struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    if (::fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode)) {
         return Unreadable("not a regular file");
     }
-    const auto size = static_cast<std::uint64_t>(info.st_size);
+    return DeepCheckOpenFile(file.Get(), static_cast<std::uint64_t>(info.st_size), limits);
+}
+
+DeepCheckResult DeepCheckOpenFile(int fd, std::uint64_t size, const DeepCheckLimits& limits) {
     try {
         // A file that does not start as a JPEG file is judged on its first bytes alone, however
         // large it is.
@@ -105,7 +98,7 @@ DeepCheckResult DeepCheckOpenFile(int fd, const DeepCheckLimits& limits) {
         if (!ReadWhole(fd, std::min<std::uint64_t>(size, 2), bytes)) {
             return Unreadable("read error");
         }
-        if (bytes.size() < 2 || bytes[0] != 0xFF || bytes[1] != 0xD8) {
+        if (bytes.size() < 2 || bytes[0] != kMarkerPrefix || bytes[1] != kStartOfImage) {
             return DeepCheckBytes(bytes, limits);
         }
         if (size > limits.maxFileBytes) {

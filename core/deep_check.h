@@ -41,9 +41,9 @@ DeepCheckResult DeepCheckBytes(std::span<const std::uint8_t> bytes,
 // the file system does.
 DeepCheckResult DeepCheckFile(const std::string& path, const DeepCheckLimits& limits = {});
 
-// The same on a file the caller has open (the marker check's): read with pread from offset 0,
-// so the descriptor's position does not matter.
-DeepCheckResult DeepCheckOpenFile(int fd, const DeepCheckLimits& limits = {});
+// The same on a regular file of `size` bytes the caller has open and has examined (the marker
+// check's): read with pread from offset 0, so the descriptor's position does not matter.
+DeepCheckResult DeepCheckOpenFile(int fd, std::uint64_t size, const DeepCheckLimits& limits = {});
 
 // "sound", "damaged", "unverified", "unreadable": the words the reports print.
 std::string_view DeepVerdictWord(DeepVerdict verdict);

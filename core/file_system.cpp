@@ -154,6 +154,11 @@ int OpenPath(const std::string& path, int flags) {
     return AtPath(path, [&](int at, const char* name) { return ::openat(at, name, flags); });
 }
 
+int OpenForCheck(const std::string& path) {
+    return RetryOnInterrupt(
+        [&] { return OpenPath(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC); });
+}
+
 EntryKind ExamineEntry(const std::string& path) {
     if (Unusable(path)) {
         return EntryKind::Missing;

@@ -58,8 +58,14 @@ bool IsPseudoFileSystem(long type);
 // there is no photo, and reading it may change the kernel's state.
 bool OnPseudoFileSystem(int fd, std::uint64_t device);
 
-// open(2) of `path`, reaching a path too long for one call from the folders on its way.
+// open(2) of `path`, reaching a path too long for one call from the folders on its way. A path
+// that is empty or holds a NUL byte (cutting it there would name another file) opens nothing.
 // Returns the descriptor or -1 with errno set.
 int OpenPath(const std::string& path, int flags);
+
+// Opens `path` to be read by a check: read-only and non-blocking, so that a named pipe without
+// a writer or a device cannot stall it; without a controlling-terminal side effect; never
+// creating anything; again when a signal interrupts it. -1 with errno set when it cannot.
+int OpenForCheck(const std::string& path);
 
 } // namespace vorn

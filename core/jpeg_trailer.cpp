@@ -1,5 +1,7 @@
 #include "core/jpeg_trailer.h"
 
+#include "core/jpeg_markers.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -35,7 +37,8 @@ TrailerKind ClassifyTrailer(std::span<const std::uint8_t> trailer) {
     if (StartsWith(trailer, 0, kMotionTag) && IsMediaFile(trailer.subspan(kMotionTag.size()))) {
         return TrailerKind::Video;
     }
-    if (trailer.size() >= 3 && trailer[0] == 0xFF && trailer[1] == 0xD8 && trailer[2] == 0xFF) {
+    if (trailer.size() >= 3 && trailer[0] == kMarkerPrefix && trailer[1] == kStartOfImage &&
+        trailer[2] == kMarkerPrefix) {
         return TrailerKind::Jpeg;
     }
     return TrailerKind::Other;

@@ -2,6 +2,7 @@
 
 #include "core/end_marker_explanation.h"
 #include "core/file_system.h"
+#include "core/jpeg_markers.h"
 #include "core/retry_on_interrupt.h"
 #include "core/unique_fd.h"
 
@@ -17,14 +18,6 @@ namespace vorn {
 static_assert(sizeof(off_t) == 8, "the end marker is read at a 64-bit offset");
 
 namespace {
-
-int OpenForCheck(const std::string& path) {
-    // Non-blocking, so that a named pipe without a writer or a device cannot stall the check;
-    // without a controlling-terminal side effect; never creating anything. A path too long for
-    // one call is reached from the folders on its way.
-    return RetryOnInterrupt(
-        [&] { return OpenPath(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC); });
-}
 
 // The file cannot be opened without sharing as an exclusive open would, so the check asks
 // instead whether another program holds a record lock on the file (fcntl or open-file-
@@ -67,12 +60,6 @@ MarkerVerdict CheckMarkers(const std::string& path) noexcept {
 }
 
 MarkerVerdict CheckMarkers(const std::string& path, const MarkerCheckOptions& options) noexcept {
-    // A path with a NUL byte inside cannot be handed to the system whole; cutting it at the
-    // NUL would check another file.
-    if (path.find('\0') != std::string::npos) {
-        return MarkerVerdict::OpenError;
-    }
-
     // Opening is not harmless for everything else: it lets a writer waiting on a named pipe
     // through (and it then fails on its first write), and reading a device such as a kernel
     // log consumes what it holds. So the type is known before the open.
@@ -95,9 +82,10 @@ MarkerVerdict CheckMarkers(const std::string& path, const MarkerCheckOptions& op
     }
 
     MarkerVerdict verdict = MarkerVerdict::Normal;
-    if (!BytesAt(file.Get(), 0, 0xFF, 0xD8)) {
+    if (!BytesAt(file.Get(), 0, kMarkerPrefix, kStartOfImage)) {
         verdict = MarkerVerdict::Soi;
-    } else if (info.st_size < 2 || !BytesAt(file.Get(), info.st_size - 2, 0xFF, 0xD9)) {
+    } else if (info.st_size < 2 ||
+               !BytesAt(file.Get(), info.st_size - 2, kMarkerPrefix, kEndOfImage)) {
         // The size is the one seen at the open; a file shorter than two bytes by now cannot
         // hold the end marker.
         verdict = MarkerVerdict::Eoi;
@@ -106,7 +94,7 @@ MarkerVerdict CheckMarkers(const std::string& path, const MarkerCheckOptions& op
         }
     }
     if (options.onOpenFile) {
-        options.onOpenFile(file.Get());
+        options.onOpenFile(file.Get(), info);
     }
     return verdict;
 }

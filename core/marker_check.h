@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <sys/stat.h>
 
 namespace vorn {
 
@@ -28,10 +29,11 @@ struct MarkerCheckOptions {
     EndMarkerExplanation* explanation = nullptr;
     // The most file data the explanation reads (holes are not read and do not count).
     std::uint64_t explanationDataLimit = kDefaultExplanationDataLimit;
-    // Called with the open file once its verdict is Normal, Soi or Eoi, before it is closed: a
-    // further check of the same file (the picture check) then reads the very file the marker
-    // check judged, without opening the path again. It must not throw.
-    std::function<void(int fd)> onOpenFile;
+    // Called with the open file and its status once its verdict is Normal, Soi or Eoi, before
+    // it is closed: a further check of the same file (the picture check) then reads the very
+    // file the marker check judged, without opening the path or asking its status again. It
+    // must not throw.
+    std::function<void(int fd, const struct stat& info)> onOpenFile;
 };
 
 // Checks the file at `path` (bytes, used as they are; a relative path is resolved against the

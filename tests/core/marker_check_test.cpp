@@ -145,7 +145,7 @@ TEST_F(MarkerCheck, APathLongerThanTheSystemTakesIsChecked) {
         options.knownRegularFile = known;
         // A further check is handed the very file judged, so it needs no open of its own.
         off_t seenSize = -1;
-        options.onOpenFile = [&](int fd) {
+        options.onOpenFile = [&](int fd, const struct stat&) {
             struct stat info {};
             seenSize = ::fstat(fd, &info) == 0 ? info.st_size : -1;
         };
