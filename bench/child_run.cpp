@@ -26,6 +26,8 @@ double Seconds(const timeval& time) {
     return double(time.tv_sec) + double(time.tv_usec) / 1e6;
 }
 
+} // namespace
+
 // The peak resident memory of a live process, from its status; -1 when it cannot be read.
 long PeakKiB(pid_t pid) {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
@@ -37,8 +39,6 @@ long PeakKiB(pid_t pid) {
     }
     return -1;
 }
-
-} // namespace
 
 ChildRun RunChild(const std::vector<std::string>& args, bool captureOutput, bool ownPeak) {
     std::vector<char*> argv;
@@ -74,7 +74,9 @@ ChildRun RunChild(const std::vector<std::string>& args, bool captureOutput, bool
     // The system's peak memory for a child also counts the address space it was started from,
     // this benchmark's, which may well be larger than the child's own. So the child is stopped
     // as it exits, its memory still its own, and its peak read there.
-    const bool traced = ownPeak && ::ptrace(PTRACE_SEIZE, pid, nullptr, PTRACE_O_TRACEEXIT) == 0;
+    if (ownPeak) {
+        ::ptrace(PTRACE_SEIZE, pid, nullptr, PTRACE_O_TRACEEXIT);
+    }
     ChildRun run;
     std::thread reader;
     if (captureOutput) {
@@ -110,7 +112,8 @@ ChildRun RunChild(const std::vector<std::string>& args, bool captureOutput, bool
     }
     run.seconds = SecondsSince(start);
     run.cpuSeconds = Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
-    run.peakKiB = traced && ownPeakKiB >= 0 ? ownPeakKiB : usage.ru_maxrss;
+    // Read only at the exit stop of a traced child; else the system's figure.
+    run.peakKiB = ownPeakKiB >= 0 ? ownPeakKiB : usage.ru_maxrss;
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return run;
 }

@@ -1,6 +1,8 @@
 #pragma once
 // A program run as a child process and measured from outside: wall time, CPU time, peak memory.
 
+#include <sys/types.h>
+
 #include <string>
 #include <vector>
 
@@ -18,6 +20,9 @@ struct ChildRun {
 // report written to a file would go. With `ownPeak`, the peak memory is the child program's own
 // (see RunChild); it is traced for that, which costs it some processor time, so a run timed for
 // its CPU is not. Throws std::runtime_error when it cannot be started.
+// The peak resident memory of a live process (VmHWM, in KiB); -1 when it cannot be read.
+long PeakKiB(pid_t pid);
+
 ChildRun RunChild(const std::vector<std::string>& args, bool captureOutput = false,
                   bool ownPeak = false);
 

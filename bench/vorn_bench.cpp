@@ -21,12 +21,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
-#include <fstream>
 #include <optional>
 #include <string>
 #include <unistd.h>
 
 #include "bench/bench_tree.h"
+#include "bench/child_run.h"
 #include "forms/check/check_form.h"
 #include "forms/main/file_list_model.h"
 #include "forms/main/vorn_form.h"
@@ -41,14 +41,8 @@ using vorn::bench::TreeCounts;
 
 // The process's peak resident memory in MB (VmHWM), or -1 when the system does not tell.
 double PeakMemoryMb() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmHWM:", 0) == 0) {
-            return std::strtod(line.c_str() + 6, nullptr) / 1024.0;
-        }
-    }
-    return -1;
+    const long kib = vorn::bench::PeakKiB(::getpid());
+    return kib < 0 ? -1 : double(kib) / 1024.0;
 }
 
 // Measures how the program yields to the event loop: the probe ticks once per processEvents

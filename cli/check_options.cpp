@@ -1,5 +1,6 @@
 #include "cli/check_options.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstdint>
@@ -200,13 +201,18 @@ bool ReadPathList(const std::string& file, bool nullSeparated, std::vector<std::
     bool ok = true;
     for (;;) {
         const std::size_t n = std::fread(buffer, 1, sizeof buffer, stream);
-        for (std::size_t i = 0; i < n; ++i) {
-            if (buffer[i] != separator) {
-                path += buffer[i];
-            } else if (!path.empty()) {
+        // A name may span two reads: what follows the last separator waits in `path`.
+        for (const char *at = buffer, *end = buffer + n; at < end;) {
+            const char* const stop = std::find(at, end, separator);
+            path.append(at, stop);
+            if (stop == end) {
+                break;
+            }
+            if (!path.empty()) {
                 paths.push_back(std::move(path));
                 path.clear();
             }
+            at = stop + 1;
         }
         if (n < sizeof buffer) {
             ok = !std::ferror(stream);

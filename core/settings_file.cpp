@@ -203,6 +203,38 @@ void SettingsFile::Parse(std::string_view text) {
     Compact();
 }
 
+namespace {
+
+bool IsHeader(std::string_view line) {
+    return line.size() >= 2 && line.front() == '[' && line.back() == ']';
+}
+
+std::string_view HeaderName(std::string_view line) {
+    return line.substr(1, line.size() - 2);
+}
+
+// Calls `visit(line, begin)` for each line of the kept text, without its "\n".
+template <typename Visit>
+void ForEachLine(std::string_view text, Visit&& visit) {
+    for (std::size_t pos = 0; pos < text.size();) {
+        const std::size_t end = text.find('\n', pos);
+        visit(text.substr(pos, end - pos), pos);
+        pos = end + 1;
+    }
+}
+
+// A kept line of a section: "key=value" split at its first '=', or text without one.
+SettingsFile::Line Classify(std::string_view line) {
+    const std::size_t equals = line.find('=');
+    if (equals == std::string_view::npos) {
+        return SettingsFile::Line{std::string(), std::string(line), false};
+    }
+    return SettingsFile::Line{std::string(line.substr(0, equals)),
+                              std::string(line.substr(equals + 1)), true};
+}
+
+} // namespace
+
 void SettingsFile::Compact() {
     if (const std::size_t nul = m_text.find('\0'); nul != std::string::npos) {
         m_text.resize(nul);
@@ -238,8 +270,8 @@ void SettingsFile::Compact() {
         if (line.empty() || line.front() == ';') {
             continue;
         }
-        if (line.size() >= 2 && line.front() == '[' && line.back() == ']') {
-            const std::string_view name = Trim(line.substr(1, line.size() - 2));
+        if (IsHeader(line)) {
+            const std::string_view name = Trim(HeaderName(line));
             putChar(out, '[');
             put(out, name);
             putChar(out, ']');
@@ -261,36 +293,6 @@ void SettingsFile::Compact() {
         text.shrink_to_fit();
     }
 }
-
-SettingsFile::Line SettingsFile::Classify(std::string_view line) {
-    const std::size_t equals = line.find('=');
-    if (equals == std::string_view::npos) {
-        return Line{std::string(), std::string(line), false};
-    }
-    return Line{std::string(line.substr(0, equals)), std::string(line.substr(equals + 1)), true};
-}
-
-namespace {
-
-bool IsHeader(std::string_view line) {
-    return line.size() >= 2 && line.front() == '[' && line.back() == ']';
-}
-
-std::string_view HeaderName(std::string_view line) {
-    return line.substr(1, line.size() - 2);
-}
-
-// Calls `visit(line, begin)` for each line of the kept text, without its "\n".
-template <typename Visit>
-void ForEachLine(std::string_view text, Visit&& visit) {
-    for (std::size_t pos = 0; pos < text.size();) {
-        const std::size_t end = text.find('\n', pos);
-        visit(text.substr(pos, end - pos), pos);
-        pos = end + 1;
-    }
-}
-
-} // namespace
 
 std::optional<std::string> SettingsFile::Lookup(std::string_view section,
                                                 std::string_view key) const {

@@ -70,7 +70,6 @@ private:
     // anything after a NUL byte) and writes each other line as "[name]", "key=value" or its
     // trimmed text, ended by "\n", in place in m_text.
     void Compact();
-    static Line Classify(std::string_view line);
 
     std::string m_text;
 };

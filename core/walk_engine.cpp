@@ -111,7 +111,7 @@ public:
             list->push_back(Entry{path, EntryKind::Unknown, nullptr, 0, false});
         }
         m_scout.push_back(Frame{list, 0, FolderIdentity{}, 0, {}});
-        WalkList(list, true);
+        WalkList(list, nullptr, FolderIdentity{});
     }
 
 private:
@@ -160,27 +160,22 @@ private:
         m_pool.Submit(entry.task);
     }
 
-    // The loop guard and the pseudo file systems, for a listed folder; `named` when it is a path
-    // of the caller's list. The visitor's walk asks with no scout frames and finds its own
-    // folders in m_inside; the scout finds its own in its frames.
-    bool MayEnter(const Entry& entry, bool named, const std::vector<Frame>* scoutFrames) const {
+    // The loop guard and the pseudo file systems, for a listed folder met at the end of
+    // `frames` (the visitor's walk or the scout's): not a folder an enclosing walk is inside,
+    // nor one of the folders those frames list. A path of the caller's list (one frame) may
+    // lie on a pseudo file system.
+    bool MayEnter(const Entry& entry, const std::vector<Frame>& frames) const {
         const EntryTask& task = *entry.task;
+        const bool named = frames.size() == 1;
         if (!task.opened || (task.pseudo && !named) || entry.inPseudo) {
             return false;
         }
         const auto outer = m_inside.begin() + static_cast<std::ptrdiff_t>(m_outerDepth);
-        if (!scoutFrames) {
-            return std::find(m_inside.begin(), m_inside.end(), task.identity) == m_inside.end();
-        }
         if (std::find(m_inside.begin(), outer, task.identity) != outer) {
             return false;
         }
-        for (std::size_t i = 1; i < scoutFrames->size(); ++i) {
-            if ((*scoutFrames)[i].identity == task.identity) {
-                return false;
-            }
-        }
-        return true;
+        return std::none_of(frames.begin() + 1, frames.end(),
+                            [&](const Frame& frame) { return frame.identity == task.identity; });
     }
 
     // Moves the scout on as far as the window and the folders listed so far allow, without
@@ -220,8 +215,8 @@ private:
                 continue;
             }
             const EntryTask& task = *entry.task;
-            if (task.kind == EntryKind::Folder && !task.failure &&
-                MayEnter(entry, m_scout.size() == 1, &m_scout) && !task.entries->empty()) {
+            if (task.kind == EntryKind::Folder && !task.failure && MayEnter(entry, m_scout) &&
+                !task.entries->empty()) {
                 m_scout.push_back(Frame{task.entries, 0, task.identity, 0, {}});
                 continue;
             }
@@ -262,15 +257,15 @@ private:
         }
     }
 
-    // `folder`: the folder whose entries `list` holds; null for the caller's list.
-    void WalkList(const std::shared_ptr<PathList>& list, bool named,
-                  const std::string* folder = nullptr) {
+    // `folder`: the folder whose entries `list` holds, of `identity`; null for the caller's list.
+    void WalkList(const std::shared_ptr<PathList>& list, const std::string* folder,
+                  FolderIdentity identity) {
         if (folder != nullptr) {
             m_visitor.FolderListStarted(*folder, list->size());
         } else {
             m_visitor.ListStarted(list->size());
         }
-        m_frames.push_back(Frame{list, 0, m_frames.empty() ? FolderIdentity{} : m_entering, 0, {}});
+        m_frames.push_back(Frame{list, 0, identity, 0, {}});
         const ScopeExit scope([this] {
             m_frames.pop_back();
             m_visitor.ListEnded();
@@ -279,14 +274,14 @@ private:
         for (std::size_t i = 0; i < count && !m_visitor.Stopped(); ++i) {
             m_frames.back().index = i;
             Entry& entry = (*list)[i];
-            Handle(entry, named);
+            Handle(entry);
             // What was found for the entry is no longer needed.
             entry.task.reset();
             m_visitor.PathHandled(entry.path);
         }
     }
 
-    void Handle(Entry& entry, bool named) {
+    void Handle(Entry& entry) {
         if (entry.path.empty() || m_visitor.IsListed(entry.path)) {
             return;
         }
@@ -297,7 +292,7 @@ private:
         }
         switch (kind) {
         case EntryKind::Missing:
-            if (named) {
+            if (m_frames.size() == 1) { // a path of the caller's list
                 m_visitor.NamedPathMissing(entry.path);
             }
             return;
@@ -305,7 +300,7 @@ private:
             m_visitor.Refused(entry.path);
             return;
         case EntryKind::Folder:
-            Enter(entry, named);
+            Enter(entry);
             return;
         case EntryKind::File:
             if (HasJpegExtension(entry.path)) {
@@ -324,14 +319,14 @@ private:
         }
     }
 
-    void Enter(Entry& entry, bool named) {
+    void Enter(Entry& entry) {
         const EntryTask& task = *entry.task;
         if (!task.opened) {
             m_visitor.FolderNotEntered(entry.path);
             m_visitor.Refused(entry.path);
             return;
         }
-        if (!MayEnter(entry, named, nullptr)) {
+        if (!MayEnter(entry, m_frames)) {
             m_visitor.FolderNotEntered(entry.path);
             return;
         }
@@ -341,8 +336,7 @@ private:
             return;
         }
         const std::shared_ptr<PathList> entries = task.entries;
-        m_entering = task.identity;
-        WalkList(entries, false, &entry.path);
+        WalkList(entries, &entry.path, task.identity);
     }
 
     const WalkEngine::Options& m_options;
@@ -355,7 +349,6 @@ private:
     std::size_t m_window;
     std::vector<FolderIdentity>& m_inside;
     std::size_t m_outerDepth;
-    FolderIdentity m_entering;
     std::uint64_t m_submitted = 0;
     std::uint64_t m_consumed = 0;
 };
