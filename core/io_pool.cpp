@@ -87,6 +87,11 @@ void IoPool::WakeMoreLocked() {
     if (m_queue.size() <= m_waking || m_stopping) {
         return;
     }
+    // A lone task starts no thread: the thread that waits for it runs it (WaitForEither), so a
+    // run of one file costs no thread at all. The second task queued starts the first worker.
+    if (m_threads.empty() && m_queue.size() < 2) {
+        return;
+    }
     // Requests that wait on storage want many in flight; requests the page cache answers want
     // no more threads awake than cores, since each further wake-up costs more than a request.
     const std::size_t cap = SlowTasks() ? m_maxThreads : std::min(m_maxThreads, m_cores);
@@ -142,7 +147,9 @@ void IoPool::WaitForEither(Task& task, Task* other, std::uint64_t alsoEnded) {
     // Tasks the page cache answers: the waiting thread runs a queued task itself instead of
     // sleeping, since on few cores its wait would only take a core from the workers; with
     // nothing queued it waits a little without sleeping.
-    if (!SlowTasks() && (RunOne() || SpinFor([&] { return task.Done() || otherDone(); }))) {
+    // So does a thread whose pool has no worker yet, which would otherwise sleep forever.
+    if ((!SlowTasks() || !HasWorkers()) &&
+        (RunOne() || SpinFor([&] { return task.Done() || otherDone(); }))) {
         return;
     }
     if (other != nullptr) {
@@ -182,6 +189,11 @@ bool IoPool::RunOne() {
         }
     }
     return task && RunHere(*task);
+}
+
+bool IoPool::HasWorkers() const {
+    const std::lock_guard lock(m_mutex);
+    return !m_threads.empty();
 }
 
 bool IoPool::SlowTasks() const {

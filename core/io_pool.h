@@ -1,7 +1,8 @@
 #pragma once
 // A pool of threads for file-system requests that mostly wait (a cold disk, a network share),
 // so it is sized by the number of requests worth keeping in flight, not by the number of cores.
-// Threads start only when a task finds no idle one, so a run of one file starts one thread.
+// Threads start only when a task finds no idle one, and the first only for a second task: a
+// run of one file starts none, its one task runs on the thread that waits for it.
 // Tasks answered from the page cache in microseconds keep no more threads awake than cores
 // (waking a thread costs more than such a task); slower ones get up to the maximum.
 //
@@ -95,6 +96,7 @@ private:
     // True when the tasks wait on storage: enough of the recent ones took longer than the page
     // cache takes.
     bool SlowTasks() const;
+    bool HasWorkers() const;
 
     const std::size_t m_maxThreads;
     const std::size_t m_cores;

@@ -82,6 +82,34 @@ TEST(IoPool, EverySlowTaskGetsAThreadRunAfterRun) {
     }
 }
 
+// A run of one file costs no thread: its one task runs on the thread that waits for it, and only
+// a second task starts a worker.
+TEST(IoPool, ALoneTaskRunsOnTheThreadThatWaitsForIt) {
+    struct Probe final : IoPool::Task {
+        std::thread::id ranOn;
+        void Run() noexcept override { ranOn = std::this_thread::get_id(); }
+    };
+    IoPool pool(8);
+    const auto lone = std::make_shared<Probe>();
+    pool.Submit(lone);
+    // Time for a worker, had one started, to take the task first.
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    pool.Wait(*lone);
+    EXPECT_EQ(lone->ranOn, std::this_thread::get_id());
+
+    const std::vector<std::shared_ptr<HeldTask>> two{std::make_shared<HeldTask>(),
+                                                     std::make_shared<HeldTask>()};
+    pool.Submit(two[0]);
+    pool.Submit(two[1]);
+    EXPECT_TRUE(AllStartedWithin({two[0]}, std::chrono::seconds(2)));
+    for (const auto& task : two) {
+        task->released = true;
+    }
+    for (const auto& task : two) {
+        pool.Wait(*task);
+    }
+}
+
 struct WaitCase {
     const char* name;
     int tasks;
