@@ -13,10 +13,10 @@
 #include <cstring>
 #include <exception>
 #include <string>
-#include <unicode/uloc.h>
 #include <vector>
 
 #include "bench/bench_tree.h"
+#include "core/icu_functions.h"
 #include "core/listed_paths.h"
 #include "core/marker_check.h"
 #include "core/path_order.h"
@@ -117,8 +117,8 @@ int Main(int argc, char** argv) {
 
     start = Clock::now();
     const vorn::PathCollator& collator = vorn::DefaultPathCollator();
-    std::printf("path order: locale \"%s\", collator made in %.1f ms\n", uloc_getDefault(),
-                MillisecondsSince(start));
+    std::printf("path order: locale \"%s\", collator made in %.1f ms\n",
+                vorn::Icu().uloc_getDefault(), MillisecondsSince(start));
 
     // Warm-up: one untimed pass of each fills the caches.
     CoreRun core(collator, false);

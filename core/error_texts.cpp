@@ -9,12 +9,12 @@
 #include <cxxabi.h>
 #include <dlfcn.h>
 #include <link.h>
-#include <unicode/uchar.h>
 #include <unicode/utf8.h>
 #include <unistd.h>
 
 #include "core/exceptions.h"
 #include "core/executable_path.h"
+#include "core/icu_functions.h"
 #include "core/path_rules.h"
 
 namespace vorn {
@@ -94,7 +94,7 @@ std::string ApplicationTitle(std::string_view executablePath) {
         } else {
             std::array<std::uint8_t, U8_MAX_LENGTH> encoded{};
             std::int32_t size = 0;
-            U8_APPEND_UNSAFE(encoded.data(), size, u_tolower(c)); // room for any code point
+            U8_APPEND_UNSAFE(encoded.data(), size, Icu().u_tolower(c)); // room for any code point
             title.append(reinterpret_cast<const char*>(encoded.data()),
                          static_cast<std::size_t>(size));
         }

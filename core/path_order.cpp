@@ -6,11 +6,8 @@
 #include <optional>
 #include <string>
 
-#include <unicode/ucol.h>
-#include <unicode/uloc.h>
-#include <unicode/uvernum.h>
-
 #include "core/exceptions.h"
+#include "core/icu_functions.h"
 #include "core/sort_keys.h"
 
 namespace vorn {
@@ -32,24 +29,24 @@ bool IsPosixLocale(const char* name) {
 }
 
 struct CollatorCloser {
-    void operator()(UCollator* collator) const { ucol_close(collator); }
+    void operator()(UCollator* collator) const { Icu().ucol_close(collator); }
 };
 using CollatorPtr = std::unique_ptr<UCollator, CollatorCloser>;
 
 // The tailoring rules of `locale` (empty for the root collation and for POSIX).
 std::u16string LocaleRules(const char* locale) {
     UErrorCode status = U_ZERO_ERROR;
-    CollatorPtr base(ucol_open(locale, &status));
+    CollatorPtr base(Icu().ucol_open(locale, &status));
     if (U_FAILURE(status) || !base) {
         return {};
     }
     status = U_ZERO_ERROR;
-    const char* actual = ucol_getLocaleByType(base.get(), ULOC_ACTUAL_LOCALE, &status);
+    const char* actual = Icu().ucol_getLocaleByType(base.get(), ULOC_ACTUAL_LOCALE, &status);
     if (U_FAILURE(status) || actual == nullptr || IsPosixLocale(actual)) {
         return {};
     }
     int32_t length = 0;
-    const UChar* rules = ucol_getRules(base.get(), &length);
+    const UChar* rules = Icu().ucol_getRules(base.get(), &length);
     return rules != nullptr ? std::u16string(rules, static_cast<std::size_t>(length))
                             : std::u16string();
 }
@@ -57,8 +54,8 @@ std::u16string LocaleRules(const char* locale) {
 CollatorPtr OpenRules(const std::u16string& rules) {
     UParseError parseError{};
     UErrorCode status = U_ZERO_ERROR;
-    CollatorPtr collator(ucol_openRules(rules.data(), static_cast<int32_t>(rules.size()), UCOL_OFF,
-                                        UCOL_SECONDARY, &parseError, &status));
+    CollatorPtr collator(Icu().ucol_openRules(rules.data(), static_cast<int32_t>(rules.size()),
+                                              UCOL_OFF, UCOL_SECONDARY, &parseError, &status));
     if (U_FAILURE(status)) {
         return nullptr;
     }
@@ -70,10 +67,10 @@ CollatorPtr OpenRules(const std::u16string& rules) {
 // letters; a case level would tell a.jpg from A.JPG; numeric ordering would put img2 first.
 void FixAttributes(UCollator* collator) {
     UErrorCode status = U_ZERO_ERROR;
-    ucol_setAttribute(collator, UCOL_ALTERNATE_HANDLING, UCOL_NON_IGNORABLE, &status);
-    ucol_setAttribute(collator, UCOL_CASE_LEVEL, UCOL_OFF, &status);
-    ucol_setAttribute(collator, UCOL_NUMERIC_COLLATION, UCOL_OFF, &status);
-    ucol_setStrength(collator, UCOL_SECONDARY);
+    Icu().ucol_setAttribute(collator, UCOL_ALTERNATE_HANDLING, UCOL_NON_IGNORABLE, &status);
+    Icu().ucol_setAttribute(collator, UCOL_CASE_LEVEL, UCOL_OFF, &status);
+    Icu().ucol_setAttribute(collator, UCOL_NUMERIC_COLLATION, UCOL_OFF, &status);
+    Icu().ucol_setStrength(collator, UCOL_SECONDARY);
 }
 
 // The collation of `locale` at secondary strength.
@@ -94,9 +91,9 @@ CollatorPtr MakeCollator(const char* locale) {
 CollatorPtr Clone(const UCollator* collator) {
     UErrorCode status = U_ZERO_ERROR;
 #if U_ICU_VERSION_MAJOR_NUM >= 71
-    CollatorPtr copy(ucol_clone(collator, &status));
+    CollatorPtr copy(Icu().ucol_clone(collator, &status));
 #else
-    CollatorPtr copy(ucol_safeClone(collator, nullptr, nullptr, &status));
+    CollatorPtr copy(Icu().ucol_safeClone(collator, nullptr, nullptr, &status));
 #endif
     if (U_FAILURE(status) || !copy) {
         throw Exception("the path collation cannot be copied");
@@ -151,12 +148,12 @@ PathCollator::~PathCollator() = default;
 const PathCollator::Impl& PathCollator::Opened() const {
     std::call_once(m_opened, [this] {
         auto impl = std::make_unique<Impl>();
-        impl->caseless = MakeCollator(m_locale ? m_locale->c_str() : uloc_getDefault());
+        impl->caseless = MakeCollator(m_locale ? m_locale->c_str() : Icu().uloc_getDefault());
         impl->caseExact = Clone(impl->caseless.get());
-        ucol_setStrength(impl->caseExact.get(), UCOL_TERTIARY);
+        Icu().ucol_setStrength(impl->caseExact.get(), UCOL_TERTIARY);
         UErrorCode status = U_ZERO_ERROR;
-        impl->backwardsAccents =
-            ucol_getAttribute(impl->caseless.get(), UCOL_FRENCH_COLLATION, &status) == UCOL_ON;
+        impl->backwardsAccents = Icu().ucol_getAttribute(impl->caseless.get(),
+                                                         UCOL_FRENCH_COLLATION, &status) == UCOL_ON;
         impl->weights = MakeWeightTable(impl->caseless.get());
         m_impl = std::move(impl);
     });
@@ -168,8 +165,8 @@ int PathCollator::Compare(std::string_view a, std::string_view b, bool ignoreCas
     const UCollator* collator = ignoreCase ? impl.caseless.get() : impl.caseExact.get();
     UErrorCode status = U_ZERO_ERROR;
     const UCollationResult result =
-        ucol_strcollUTF8(collator, a.data(), static_cast<int32_t>(a.size()), b.data(),
-                         static_cast<int32_t>(b.size()), &status);
+        Icu().ucol_strcollUTF8(collator, a.data(), static_cast<int32_t>(a.size()), b.data(),
+                               static_cast<int32_t>(b.size()), &status);
     if (U_FAILURE(status)) {
         return Sign(a.compare(b));
     }

@@ -4,9 +4,7 @@
 #include <cstring>
 #include <memory>
 
-#include <unicode/ucoleitr.h>
-#include <unicode/uset.h>
-#include <unicode/ustring.h>
+#include "core/icu_functions.h"
 
 namespace vorn {
 
@@ -22,7 +20,7 @@ void AppendSortKey(const UCollator* collator, const std::u16string& text, std::s
     std::size_t room = text.size() * 4 + 16;
     for (;;) {
         key.resize(start + room);
-        const int32_t length = ucol_getSortKey(
+        const int32_t length = Icu().ucol_getSortKey(
             collator, text.data(), static_cast<int32_t>(text.size()),
             reinterpret_cast<uint8_t*>(key.data() + start), static_cast<int32_t>(room));
         if (length <= 0) {
@@ -63,7 +61,7 @@ bool AllAscii(std::string_view text) {
 }
 
 struct ElementsCloser {
-    void operator()(UCollationElements* elements) const { ucol_closeElements(elements); }
+    void operator()(UCollationElements* elements) const { Icu().ucol_closeElements(elements); }
 };
 using ElementsPtr = std::unique_ptr<UCollationElements, ElementsCloser>;
 
@@ -73,12 +71,13 @@ using ElementsPtr = std::unique_ptr<UCollationElements, ElementsCloser>;
 // bits 7-0.
 bool ReadWeights(UCollationElements* elements, const std::u16string& text, std::string& primary,
                  std::string& secondary) {
+    const IcuFunctions& icu = Icu();
     UErrorCode status = U_ZERO_ERROR;
-    ucol_setText(elements, text.data(), static_cast<int32_t>(text.size()), &status);
+    icu.ucol_setText(elements, text.data(), static_cast<int32_t>(text.size()), &status);
     uint32_t p = 0;
     uint32_t s = 0;
     while (U_SUCCESS(status)) {
-        const int32_t element = ucol_next(elements, &status);
+        const int32_t element = icu.ucol_next(elements, &status);
         if (element == UCOL_NULLORDER) {
             break;
         }
@@ -134,7 +133,7 @@ public:
     bool Append(const std::u16string& text, std::string& key) {
         if (!m_elements) {
             UErrorCode status = U_ZERO_ERROR;
-            m_elements.reset(ucol_openElements(m_collator, nullptr, 0, &status));
+            m_elements.reset(Icu().ucol_openElements(m_collator, nullptr, 0, &status));
             if (U_FAILURE(status)) {
                 m_elements.reset();
                 return false;
@@ -159,24 +158,25 @@ private:
 // only. The root collation has none: it contracts only characters of other scripts.
 bool HasAsciiContractions(const UCollator* collator) {
     UErrorCode status = U_ZERO_ERROR;
-    USet* tailored = ucol_getTailoredSet(collator, &status);
+    USet* tailored = Icu().ucol_getTailoredSet(collator, &status);
     if (U_FAILURE(status)) {
         return true;
     }
     bool found = false;
     UChar buffer[64];
-    for (int32_t i = 0, n = uset_getItemCount(tailored); i < n && !found; ++i) {
+    for (int32_t i = 0, n = Icu().uset_getItemCount(tailored); i < n && !found; ++i) {
         UChar32 start = 0;
         UChar32 end = 0;
         UErrorCode itemStatus = U_ZERO_ERROR;
-        const int32_t length = uset_getItem(tailored, i, &start, &end, buffer, 64, &itemStatus);
+        const int32_t length =
+            Icu().uset_getItem(tailored, i, &start, &end, buffer, 64, &itemStatus);
         if (U_FAILURE(itemStatus)) {
             found = true; // too long to look at: not trusted
         } else if (length > 1) {
             found = std::all_of(buffer, buffer + length, [](UChar c) { return c < 0x80; });
         }
     }
-    uset_close(tailored);
+    Icu().uset_close(tailored);
     return found;
 }
 
@@ -236,13 +236,13 @@ std::vector<std::u16string> Probes() {
 WeightTable MakeWeightTable(const UCollator* collator) {
     WeightTable table;
     UErrorCode status = U_ZERO_ERROR;
-    if (ucol_getAttribute(collator, UCOL_FRENCH_COLLATION, &status) == UCOL_ON ||
-        ucol_getReorderCodes(collator, nullptr, 0, &status) > 0 || U_FAILURE(status) ||
+    if (Icu().ucol_getAttribute(collator, UCOL_FRENCH_COLLATION, &status) == UCOL_ON ||
+        Icu().ucol_getReorderCodes(collator, nullptr, 0, &status) > 0 || U_FAILURE(status) ||
         HasAsciiContractions(collator)) {
         return table;
     }
     status = U_ZERO_ERROR;
-    ElementsPtr elements(ucol_openElements(collator, nullptr, 0, &status));
+    ElementsPtr elements(Icu().ucol_openElements(collator, nullptr, 0, &status));
     if (U_FAILURE(status)) {
         return table;
     }
@@ -277,9 +277,9 @@ WeightTable MakeWeightTable(const UCollator* collator) {
     }
     for (std::size_t i = 0; i < probes.size(); ++i) {
         for (std::size_t j = i + 1; j < probes.size(); ++j) {
-            const UCollationResult engine =
-                ucol_strcoll(collator, probes[i].data(), static_cast<int32_t>(probes[i].size()),
-                             probes[j].data(), static_cast<int32_t>(probes[j].size()));
+            const UCollationResult engine = Icu().ucol_strcoll(
+                collator, probes[i].data(), static_cast<int32_t>(probes[i].size()),
+                probes[j].data(), static_cast<int32_t>(probes[j].size()));
             if (Sign(keys[i].compare(keys[j])) != static_cast<int>(engine)) {
                 return table;
             }
@@ -327,8 +327,9 @@ void ToUtf16(std::string_view text, std::u16string& out) {
     for (;;) {
         UErrorCode status = U_ZERO_ERROR;
         int32_t length = 0;
-        u_strFromUTF8WithSub(out.data(), static_cast<int32_t>(out.size()), &length, text.data(),
-                             static_cast<int32_t>(text.size()), 0xFFFD, nullptr, &status);
+        Icu().u_strFromUTF8WithSub(out.data(), static_cast<int32_t>(out.size()), &length,
+                                   text.data(), static_cast<int32_t>(text.size()), 0xFFFD, nullptr,
+                                   &status);
         if (status == U_BUFFER_OVERFLOW_ERROR) {
             out.resize(static_cast<std::size_t>(length) + 1);
             continue;

@@ -325,3 +325,31 @@ TEST_F(VornCheck, DeepVerdictDecidesWhatFails) {
     EXPECT_EQ(RunCheck({"--deep", P("a-intact.jpg"), P("b-video.jpg")}).status, 0);
     EXPECT_EQ(RunCheck({P("b-video.jpg")}).status, 1);
 }
+
+// Loading the Unicode library costs more than the rest of a run over one file: a run loads it
+// only when it has names to sort.
+TEST_F(VornCheck, LoadsTheUnicodeLibraryOnlyToSort) {
+    Write(m_root / "d" / "a.jpg", kSound);
+    Write(m_root / "d" / "b.jpg", kSound);
+    const struct {
+        std::vector<std::string> args;
+        bool loads;
+    } rows[] = {{{P("d/a.jpg")}, false}, {{P("d")}, true}};
+    const fs::path logs = m_root / "logs";
+    fs::create_directories(logs);
+    ::setenv("LD_DEBUG", "files", 1);
+    ::setenv("LD_DEBUG_OUTPUT", (logs / "ld").c_str(), 1);
+    for (const auto& row : rows) {
+        EXPECT_EQ(RunCheck(row.args).status, 0);
+        std::string log;
+        for (const auto& entry : fs::directory_iterator(logs)) {
+            std::ifstream file(entry.path());
+            log.append(std::istreambuf_iterator<char>(file), {});
+            fs::remove(entry.path());
+        }
+        EXPECT_FALSE(log.empty()) << "the loader wrote no log";
+        EXPECT_EQ(log.find("libicui18n") != std::string::npos, row.loads) << row.args.front();
+    }
+    ::unsetenv("LD_DEBUG");
+    ::unsetenv("LD_DEBUG_OUTPUT");
+}
