@@ -4,6 +4,7 @@
 #include <bit>
 #include <chrono>
 #include <pthread.h>
+#include <system_error>
 #include <unistd.h>
 
 namespace vorn {
@@ -102,8 +103,14 @@ void IoPool::WakeMoreLocked() {
     if (m_idle > m_waking) {
         ++m_waking;
         m_wake.notify_one();
-    } else if (m_threads.size() < m_maxThreads) {
-        m_threads.emplace_back([this] { Work(); });
+    } else if (m_threads.size() < m_maxThreads && !m_threadsRefused) {
+        try {
+            m_threads.emplace_back([this] { Work(); });
+        } catch (const std::system_error&) {
+            // The system refuses another thread (a process limit, a container's): the run goes
+            // on with the threads it has, down to none, the waiting thread running the rest.
+            m_threadsRefused = true;
+        }
     }
 }
 
@@ -147,7 +154,8 @@ void IoPool::WaitForEither(Task& task, Task* other, std::uint64_t alsoEnded) {
     // Tasks the page cache answers: the waiting thread runs a queued task itself instead of
     // sleeping, since on few cores its wait would only take a core from the workers; with
     // nothing queued it waits a little without sleeping.
-    // So does a thread whose pool has no worker yet, which would otherwise sleep forever.
+    // So does a thread whose pool has no worker (none needed yet, or the system refuses them),
+    // which would otherwise sleep forever.
     if ((!SlowTasks() || !HasWorkers()) &&
         (RunOne() || SpinFor([&] { return task.Done() || otherDone(); }))) {
         return;

@@ -117,6 +117,7 @@ private:
     std::mutex m_waitMutex;
     std::condition_variable m_finished;
     bool m_stopping = false;
+    bool m_threadsRefused = false; // the system refused a thread: no further one is asked for
 };
 
 } // namespace vorn

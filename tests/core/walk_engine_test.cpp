@@ -13,9 +13,12 @@
 #include <random>
 #include <set>
 #include <string>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <sys/wait.h>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -288,6 +291,35 @@ TEST_F(WalkEngineDisk, AStopMidRunLeavesNoThreadBehind) {
     WalkEngine(options).Walk({m_root}, recorder);
     EXPECT_EQ(recorder.lines.size(), 22u); // list, list, 18 files, end, end
     EXPECT_EQ(ThreadCount(), before);
+}
+
+// Where the system refuses new threads (a user's or a container's process limit), the run goes
+// on with the threads it has, down to none: the thread that waits runs every request itself.
+TEST_F(WalkEngineDisk, ARunGoesOnWhenTheSystemRefusesThreads) {
+    for (int i = 0; i < 200; ++i) {
+        std::ofstream(m_root + "/f" + std::to_string(i) + ".jpg") << "\xFF\xD8\xFF\xD9";
+    }
+    const auto run = [&] {
+        const rlimit none{0, 0};
+        if (::setrlimit(RLIMIT_NPROC, &none) != 0) {
+            return false;
+        }
+        try {
+            std::thread([] {}).join();
+            ::_exit(77); // the limit does not hold here: nothing to test
+        } catch (const std::system_error&) {
+        }
+        Recorder recorder;
+        WalkEngine::Options options;
+        options.check = VanishingCheck();
+        WalkEngine(options).Walk({m_root}, recorder);
+        return recorder.taken.size() == 200;
+    };
+    bool skipped = false;
+    EXPECT_TRUE(AsOrdinaryUser(run, skipped));
+    if (skipped) {
+        GTEST_SKIP() << "needs the rights to act as another user";
+    }
 }
 
 TEST_F(WalkEngineDisk, TreesDeeperThanThePathLimitAreWalkedToTheBottom) {
