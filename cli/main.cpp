@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <exception>
 #include <malloc.h>
 #include <semaphore>
 #include <string>
@@ -170,5 +171,13 @@ int main(int argc, char** argv) {
     // A report past the file-size limit then fails as a write and ends with status 2, instead of
     // the signal ending the run with no word.
     std::signal(SIGXFSZ, SIG_IGN);
-    return vorn::cli::Main(argc, argv);
+    try {
+        return vorn::cli::Main(argc, argv);
+    } catch (const std::exception& error) {
+        // A failure the run cannot go on from (the Unicode library missing, memory exhausted)
+        // ends it with a word and the status of a report not written, not with an abort.
+        std::fflush(stdout);
+        std::fprintf(stderr, "vorn-check: %s\n", error.what());
+        return 2;
+    }
 }
