@@ -183,7 +183,7 @@ Options:
 
 Exit status: 0 every file sound (or no file found), 1 at least one file failed
 or a named path names nothing, 2 a usage error, a --files-from file that cannot
-be read, or the report could not be written.
+be read, a report that could not be written, or a run that could not go on.
 )";
 }
 
