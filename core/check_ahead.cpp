@@ -1,6 +1,7 @@
 #include "core/check_ahead.h"
 
 #include <algorithm>
+#include <exception>
 #include <utility>
 
 namespace vorn {
@@ -10,11 +11,18 @@ struct CheckAhead::Check final : IoPool::Task {
         : path(std::move(checkedPath))
         , check(fileCheck) {}
 
-    void Run() noexcept override { check(path, result); }
+    void Run() noexcept override {
+        try {
+            check(path, result);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+    }
 
     const std::string path;
     const FileCheck& check;
     FileResult result;
+    std::exception_ptr failure; // what the check threw, rethrown to the caller taking the result
 };
 
 CheckAhead::CheckAhead(FileCheck check, std::size_t threads, std::size_t window)
@@ -34,6 +42,9 @@ FileResult CheckAhead::Next() {
     const std::shared_ptr<Check> check = std::move(m_pending.front());
     m_pending.pop_front();
     m_pool.Wait(*check, WakeBatch(m_window));
+    if (check->failure) {
+        std::rethrow_exception(check->failure);
+    }
     return std::move(check->result);
 }
 

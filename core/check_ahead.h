@@ -31,8 +31,8 @@ public:
     std::size_t Pending() const { return m_pending.size(); }
     // Starts the check of `path`.
     void Add(std::string path);
-    // The result of the oldest file added and not taken, once it is there. At least one file
-    // must be pending.
+    // The result of the oldest file added and not taken, once it is there; throws what its
+    // check threw. At least one file must be pending.
     FileResult Next();
 
 private:

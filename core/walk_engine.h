@@ -47,7 +47,8 @@ struct FileResult {
 };
 
 // Checks the regular file at `path` and fills `result`. Runs on an I/O thread, for several
-// files at once: it must be safe to call concurrently and must not throw.
+// files at once: it must be safe to call concurrently. What it throws is thrown again on the
+// thread that takes its result (the visitor's walk, CheckAhead::Next).
 using FileCheck = std::function<void(const std::string& path, FileResult& result)>;
 
 class WalkEngine {

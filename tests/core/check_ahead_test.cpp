@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <stdexcept>
 #include <string>
 #include <thread>
 
@@ -46,6 +47,24 @@ TEST(CheckAhead, ResultsComeInTheOrderAdded) {
         }
         EXPECT_EQ(ahead.Pending(), 0u);
     }
+}
+
+// A check that fails (memory exhausted, say) fails the caller that takes its result, on the
+// caller's thread, and the checks after it come back as usual.
+TEST(CheckAhead, ACheckThatThrowsThrowsWhereItsResultIsTaken) {
+    const FileCheck check = [](const std::string& path, FileResult& result) {
+        if (path == "13") {
+            throw std::runtime_error("no memory for 13");
+        }
+        result.detail = path;
+    };
+    CheckAhead ahead(check, 4);
+    for (int i = 12; i <= 14; ++i) {
+        ahead.Add(std::to_string(i));
+    }
+    EXPECT_EQ(ahead.Next().detail, "12");
+    EXPECT_THROW(ahead.Next(), std::runtime_error);
+    EXPECT_EQ(ahead.Next().detail, "14");
 }
 
 TEST(CheckAhead, DroppedWithChecksOutLeavesNoThread) {
