@@ -1,7 +1,6 @@
 #include "core/check_ahead.h"
 
 #include <algorithm>
-#include <exception>
 #include <utility>
 
 namespace vorn {
@@ -11,18 +10,11 @@ struct CheckAhead::Check final : IoPool::Task {
         : path(std::move(checkedPath))
         , check(fileCheck) {}
 
-    void Run() noexcept override {
-        try {
-            check(path, result);
-        } catch (...) {
-            failure = std::current_exception();
-        }
-    }
+    void Run() override { check(path, result); }
 
     const std::string path;
     const FileCheck& check;
     FileResult result;
-    std::exception_ptr failure; // what the check threw, rethrown to the caller taking the result
 };
 
 CheckAhead::CheckAhead(FileCheck check, std::size_t threads, std::size_t window)
@@ -42,9 +34,7 @@ FileResult CheckAhead::Next() {
     const std::shared_ptr<Check> check = std::move(m_pending.front());
     m_pending.pop_front();
     m_pool.Wait(*check, WakeBatch(m_window));
-    if (check->failure) {
-        std::rethrow_exception(check->failure);
-    }
+    check->RethrowFailure();
     return std::move(check->result);
 }
 

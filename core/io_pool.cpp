@@ -121,7 +121,11 @@ bool IoPool::RunHere(Task& task) {
         return false;
     }
     const std::int64_t start = NowNs();
-    task.Run();
+    try {
+        task.Run();
+    } catch (...) {
+        task.m_failure = std::current_exception();
+    }
     const std::int64_t took = NowNs() - start;
     if (task.TellsStorageSpeed()) {
         // Two threads that end at once may lose one of their marks: the count is an estimate.

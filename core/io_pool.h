@@ -16,6 +16,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -46,10 +47,19 @@ public:
     public:
         virtual ~Task() = default;
         bool Done() const { return m_state.load(std::memory_order_acquire) == kDone; }
+        // Once done: whether Run threw, and that exception thrown again on the calling thread
+        // (the one taking the result), nothing when it did not.
+        bool Failed() const { return m_failure != nullptr; }
+        void RethrowFailure() const {
+            if (m_failure) {
+                std::rethrow_exception(m_failure);
+            }
+        }
 
     protected:
-        // Runs on a worker or on a waiting thread; must not throw.
-        virtual void Run() noexcept = 0;
+        // Runs on a worker or on a waiting thread. What it throws is kept for the thread that
+        // takes the result (RethrowFailure), so a failure ends no thread of the pool.
+        virtual void Run() = 0;
         // Whether the time this task took, once run, tells how fast the storage answers: not
         // for a task that spends most of its time computing.
         virtual bool TellsStorageSpeed() const { return true; }
@@ -64,6 +74,7 @@ public:
         // other task wakes no one, so a caller taking results in order sleeps once per result
         // it has to wait for, not once per request that ends meanwhile.
         std::atomic<bool> m_watched{false};
+        std::exception_ptr m_failure; // written before the task is marked done
     };
 
     explicit IoPool(std::size_t maxThreads);

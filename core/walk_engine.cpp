@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <deque>
-#include <exception>
 #include <memory>
 #include <utility>
 
@@ -43,25 +42,20 @@ struct EntryTask final : IoPool::Task {
     bool pseudo = false;
     FolderIdentity identity;
     std::shared_ptr<PathList> entries;
-    std::exception_ptr failure;
 
 private:
     // A folder's entries are sorted too, which takes the processor milliseconds even when the
     // listing comes from memory: such a time says nothing of the storage.
     bool TellsStorageSpeed() const override { return kind != EntryKind::Folder; }
 
-    void Run() noexcept override {
-        try {
-            if (kind == EntryKind::Unknown) {
-                kind = ExamineEntry(path);
-            }
-            if (kind == EntryKind::Folder) {
-                List();
-            } else if (kind == EntryKind::File && m_options.check && HasJpegExtension(path)) {
-                m_options.check(path, result);
-            }
-        } catch (...) {
-            failure = std::current_exception();
+    void Run() override {
+        if (kind == EntryKind::Unknown) {
+            kind = ExamineEntry(path);
+        }
+        if (kind == EntryKind::Folder) {
+            List();
+        } else if (kind == EntryKind::File && m_options.check && HasJpegExtension(path)) {
+            m_options.check(path, result);
         }
     }
 
@@ -215,7 +209,7 @@ private:
                 continue;
             }
             const EntryTask& task = *entry.task;
-            if (task.kind == EntryKind::Folder && !task.failure && MayEnter(entry, m_scout) &&
+            if (task.kind == EntryKind::Folder && !task.Failed() && MayEnter(entry, m_scout) &&
                 !task.entries->empty()) {
                 m_scout.push_back(Frame{task.entries, 0, task.identity, 0, {}});
                 continue;
@@ -252,9 +246,7 @@ private:
             }
             m_pool.WaitForEither(task, scoutWaitsFor, WakeBatch(m_window));
         }
-        if (task.failure) {
-            std::rethrow_exception(task.failure);
-        }
+        task.RethrowFailure();
     }
 
     // `folder`: the folder whose entries `list` holds, of `identity`; null for the caller's list.
