@@ -28,7 +28,6 @@ double Seconds(const timeval& time) {
 
 } // namespace
 
-// The peak resident memory of a live process, from its status; -1 when it cannot be read.
 long PeakKiB(pid_t pid) {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
     std::string line;

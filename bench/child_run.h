@@ -16,13 +16,14 @@ struct ChildRun {
     std::string output;    // standard output, when captured
 };
 
-// Runs `args` (args[0] a path) with its standard output captured, or sent to /dev/null as a
-// report written to a file would go. With `ownPeak`, the peak memory is the child program's own
-// (see RunChild); it is traced for that, which costs it some processor time, so a run timed for
-// its CPU is not. Throws std::runtime_error when it cannot be started.
 // The peak resident memory of a live process (VmHWM, in KiB); -1 when it cannot be read.
 long PeakKiB(pid_t pid);
 
+// Runs `args` (args[0] a path) with its standard output captured, or sent to /dev/null as a
+// report written to a file would go. With `ownPeak`, the peak memory is the child program's own,
+// read as it exits, not the system's figure, which counts the address space it was started from
+// too; it is traced for that, which costs it some processor time, so a run timed for its CPU is
+// not. Throws std::runtime_error when it cannot be started.
 ChildRun RunChild(const std::vector<std::string>& args, bool captureOutput = false,
                   bool ownPeak = false);
 
