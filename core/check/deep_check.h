@@ -1,0 +1,51 @@
+#pragma once
+// The check of the picture itself, beside the marker check: the file's structure, its image
+// data and an entropy decode, within ceilings that hold whatever the file declares, and what
+// follows the end marker.
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "core/jpeg/decode_limits.h"
+#include "core/jpeg/trailer.h"
+
+namespace vorn {
+
+enum class DeepVerdict {
+    Sound,      // the picture decodes without a fault; a trailer may follow it
+    Damaged,    // a fault a decoder would meet
+    Unverified, // beyond a ceiling, or coded in a way the decoder does not take
+    Unreadable, // the file could not be read
+};
+
+struct DeepCheckResult {
+    DeepVerdict verdict = DeepVerdict::Unreadable;
+    // Why, for a person: "cut short at byte 4096", "too large to verify: 64250 × 64250
+    // declared"; for a sound picture with a trailer, what follows it; otherwise "".
+    std::string reason;
+    std::optional<std::uint64_t> offset; // where the fault was found, when known
+    TrailerKind trailer = TrailerKind::None;
+    std::uint64_t trailerBytes = 0;
+    std::uint64_t scans = 0;
+};
+
+// Checks the bytes of a whole file.
+DeepCheckResult DeepCheckBytes(std::span<const std::uint8_t> bytes,
+                               const DeepCheckLimits& limits = {});
+
+// Reads the file at `path` (bytes, used as they are) and checks it. Only a regular file is read,
+// and never past the size it had when opened; the open never blocks. Never throws for anything
+// the file system does.
+DeepCheckResult DeepCheckFile(const std::string& path, const DeepCheckLimits& limits = {});
+
+// The same on a regular file of `size` bytes the caller has open and has examined (the marker
+// check's): read with pread from offset 0, so the descriptor's position does not matter.
+DeepCheckResult DeepCheckOpenFile(int fd, std::uint64_t size, const DeepCheckLimits& limits = {});
+
+// "sound", "damaged", "unverified", "unreadable": the words the reports print.
+std::string_view DeepVerdictWord(DeepVerdict verdict);
+
+} // namespace vorn

@@ -1,0 +1,258 @@
+#include "core/check/end_marker_explanation.h"
+
+#include "core/jpeg/markers.h"
+#include "core/os/retry_on_interrupt.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace vorn {
+
+namespace {
+
+// Reads a file front to back through one buffer; skipping moves past bytes without reading them.
+// Holes are served as zero bytes without reading, and a search for FF jumps over them whole.
+// Reading stops for good once `dataLimit` bytes have been read.
+class ForwardReader {
+public:
+    ForwardReader(int fd, std::uint64_t dataLimit)
+        : m_fd(fd)
+        , m_dataLeft(dataLimit) {}
+
+    // True once a read was refused because the data limit was used up.
+    bool LimitReached() const { return m_limitReached; }
+
+    std::uint64_t Offset() const { return m_bufferOffset + m_next; }
+
+    bool Next(std::uint8_t& byte) {
+        if (m_next == m_end && !Fill()) {
+            return false;
+        }
+        byte = m_buffer[m_next++];
+        return true;
+    }
+
+    // Moves past `count` bytes; false when the file ends first.
+    bool Skip(std::uint64_t count) {
+        const std::uint64_t inBuffer = m_end - m_next;
+        if (count <= inBuffer) {
+            m_next += static_cast<std::size_t>(count);
+            return true;
+        }
+        const std::uint64_t target = Offset() + count;
+        struct stat info {};
+        const std::uint64_t size =
+            ::fstat(m_fd, &info) == 0 ? static_cast<std::uint64_t>(info.st_size) : Offset();
+        if (size < target) {
+            // Stand at the end, so the caller can say where the file stopped.
+            Reposition(size > Offset() ? size : Offset());
+            return false;
+        }
+        Reposition(target);
+        return true;
+    }
+
+    // Advances to the next 0xFF byte and consumes it; false at the end of the file.
+    bool SkipToFF() {
+        for (;;) {
+            if (m_next == m_end) {
+                // A hole holds no FF: jump to the data after it without serving its zeros.
+                const std::uint64_t offset = Offset();
+                Reposition(HoleEnd(offset));
+                if (!Fill()) {
+                    return false;
+                }
+            }
+            const void* hit = std::memchr(m_buffer.data() + m_next, 0xFF, m_end - m_next);
+            if (hit) {
+                m_next = static_cast<std::size_t>(static_cast<const std::uint8_t*>(hit) -
+                                                  m_buffer.data()) +
+                         1;
+                return true;
+            }
+            m_next = m_end;
+        }
+    }
+
+private:
+    bool Fill() {
+        m_bufferOffset += m_end;
+        m_next = m_end = 0;
+        const std::uint64_t holeEnd = HoleEnd(m_bufferOffset);
+        if (holeEnd > m_bufferOffset) {
+            m_end = static_cast<std::size_t>(
+                std::min<std::uint64_t>(holeEnd - m_bufferOffset, m_buffer.size()));
+            std::fill_n(m_buffer.begin(), m_end, std::uint8_t{0});
+            return true;
+        }
+        if (m_dataLeft == 0) {
+            // The end of the file is no reason to call the walk unfinished.
+            struct stat info {};
+            m_limitReached = ::fstat(m_fd, &info) != 0 ||
+                             static_cast<std::uint64_t>(info.st_size) > m_bufferOffset;
+            return false;
+        }
+        const std::size_t want =
+            static_cast<std::size_t>(std::min<std::uint64_t>(m_buffer.size(), m_dataLeft));
+        const ssize_t n = RetryOnInterrupt([&] {
+            return ::pread(m_fd, m_buffer.data(), want, static_cast<off_t>(m_bufferOffset));
+        });
+        if (n <= 0) {
+            return false;
+        }
+        m_end = static_cast<std::size_t>(n);
+        m_dataLeft -= m_end;
+        return true;
+    }
+
+    // Where the hole that `offset` lies in ends, or `offset` itself when data (or the end of the
+    // file) stands there. A file system that cannot tell holes from data has none.
+    std::uint64_t HoleEnd(std::uint64_t offset) const {
+        const off_t data = ::lseek(m_fd, static_cast<off_t>(offset), SEEK_DATA);
+        if (data >= 0) {
+            return static_cast<std::uint64_t>(data);
+        }
+        if (errno != ENXIO) {
+            return offset;
+        }
+        // No data from `offset` on: a hole runs to the end of the file, or this is the end.
+        struct stat info {};
+        if (::fstat(m_fd, &info) != 0) {
+            return offset;
+        }
+        const auto size = static_cast<std::uint64_t>(info.st_size);
+        return size > offset ? size : offset;
+    }
+
+    void Reposition(std::uint64_t offset) {
+        m_bufferOffset = offset;
+        m_next = m_end = 0;
+    }
+
+    int m_fd;
+    std::uint64_t m_dataLeft;
+    bool m_limitReached = false;
+    std::array<std::uint8_t, 64 * 1024> m_buffer{};
+    std::uint64_t m_bufferOffset = 0; // file offset of m_buffer[0]
+    std::size_t m_next = 0;
+    std::size_t m_end = 0;
+};
+
+} // namespace
+
+EndMarkerExplanation ExplainEndMarker(int fd, std::uint64_t dataLimit) {
+    using Kind = EndMarkerExplanation::Kind;
+    ForwardReader reader(fd, dataLimit);
+    bool inImageData = false;
+    const auto cutShort = [&] {
+        if (reader.LimitReached()) {
+            return EndMarkerExplanation{Kind::Unfinished, reader.Offset(), 0};
+        }
+        return EndMarkerExplanation{
+            inImageData ? Kind::CutShortInImageData : Kind::CutShortInHeaders, reader.Offset(), 0};
+    };
+    const auto unrecognised = [&] {
+        return EndMarkerExplanation{Kind::Unrecognised, reader.Offset(), 0};
+    };
+
+    std::uint8_t first = 0;
+    std::uint8_t second = 0;
+    if (!reader.Next(first) || !reader.Next(second)) {
+        return cutShort();
+    }
+    if (first != kMarkerPrefix || second != kStartOfImage) {
+        return EndMarkerExplanation{Kind::Unrecognised, 0, 0};
+    }
+
+    bool inScan = false;
+    for (;;) {
+        std::uint8_t marker = 0;
+        if (inScan) {
+            // Entropy-coded data: FF 00 is a stuffed data byte, FF D0..D7 a restart marker, FF FF
+            // fill; any other FF xx is the marker that ends the scan.
+            if (!reader.SkipToFF()) {
+                return cutShort();
+            }
+            do {
+                if (!reader.Next(marker)) {
+                    return cutShort();
+                }
+            } while (marker == kMarkerPrefix);
+            if (marker == 0x00 || IsRestart(marker)) {
+                continue;
+            }
+            inScan = false;
+        } else {
+            std::uint8_t prefix = 0;
+            if (!reader.Next(prefix)) {
+                return cutShort();
+            }
+            if (prefix != kMarkerPrefix) {
+                return unrecognised();
+            }
+            do {
+                if (!reader.Next(marker)) {
+                    return cutShort();
+                }
+            } while (marker == kMarkerPrefix);
+        }
+
+        if (marker == kEndOfImage) {
+            struct stat info {};
+            const std::uint64_t end = reader.Offset();
+            const std::uint64_t size =
+                ::fstat(fd, &info) == 0 ? static_cast<std::uint64_t>(info.st_size) : end;
+            return EndMarkerExplanation{Kind::AppendedData, end, size > end ? size - end : 0};
+        }
+        if (IsStandalone(marker)) {
+            continue;
+        }
+        if (marker == 0x00 || marker == kStartOfImage) {
+            return unrecognised();
+        }
+
+        std::uint8_t high = 0;
+        std::uint8_t low = 0;
+        if (!reader.Next(high) || !reader.Next(low)) {
+            return cutShort();
+        }
+        const unsigned length = (unsigned{high} << 8) | low;
+        if (length < 2) {
+            return unrecognised();
+        }
+        if (!reader.Skip(length - 2)) {
+            return cutShort();
+        }
+        if (marker == kStartOfScan) {
+            inScan = inImageData = true;
+        }
+    }
+}
+
+std::string Describe(const EndMarkerExplanation& explanation) {
+    using Kind = EndMarkerExplanation::Kind;
+    const std::string at = std::to_string(explanation.offset);
+    switch (explanation.kind) {
+    case Kind::AppendedData:
+        if (explanation.appendedBytes == 0) {
+            return "image data ends with an end marker at byte " + at;
+        }
+        return "image data ends with an end marker followed by " +
+               std::to_string(explanation.appendedBytes) + " more bytes (appended data)";
+    case Kind::CutShortInHeaders:
+        return "cut short in the headers at byte " + at;
+    case Kind::CutShortInImageData:
+        return "cut short in the image data at byte " + at;
+    case Kind::Unfinished:
+        return "explanation cut short at byte " + at + ", where its data limit was reached";
+    case Kind::Unrecognised:
+        break;
+    }
+    return "no marker where one must stand, at byte " + at;
+}
+
+} // namespace vorn

@@ -1,0 +1,21 @@
+#pragma once
+// Entropy-decodes a JPEG picture held in memory with libjpeg-turbo, counting the library's
+// corrupt-data warnings as damage. The inverse transform is skipped for all but the last row,
+// so the cost is that of reading the coded data.
+
+#include <cstdint>
+#include <optional>
+#include <span>
+
+#include "core/jpeg/decode_limits.h"
+#include "core/jpeg/fault.h"
+
+namespace vorn {
+
+// `bytes` runs from the start marker to the end marker. Nothing when the picture decodes without
+// a warning; otherwise the first error or warning, with the byte the decoder had read up to.
+// The memory ceiling and the scan ceiling hold while decoding, whatever the headers said.
+std::optional<JpegFault> DecodeJpeg(std::span<const std::uint8_t> bytes,
+                                    const DeepCheckLimits& limits);
+
+} // namespace vorn

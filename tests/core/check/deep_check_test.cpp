@@ -1,0 +1,224 @@
+#include "core/check/deep_check.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#include "tests/support/temp_tree.h"
+
+namespace vorn {
+namespace {
+
+namespace fs = std::filesystem;
+
+const char* const kOriginals[] = {"baseline", "progressive", "grey", "cmyk", "restart"};
+
+fs::path Intact(const std::string& stem) {
+    return fs::path(std::getenv("VORN_TEST_DATA")) / "jpeg" / (stem + ".jpg");
+}
+fs::path Variant(const std::string& name) {
+    return fs::path(VORN_DAMAGE_SUITE) / (name + ".jpg");
+}
+
+void ExpectResult(const fs::path& file, DeepVerdict verdict, const std::string& reasonStart) {
+    const DeepCheckResult result = DeepCheckFile(file.string());
+    EXPECT_EQ(DeepVerdictWord(result.verdict), DeepVerdictWord(verdict)) << file;
+    EXPECT_TRUE(result.reason.starts_with(reasonStart)) << file << ": " << result.reason;
+}
+
+TEST(DeepCheck, IntactFilesAreSound) {
+    for (const char* stem : kOriginals) {
+        const DeepCheckResult result = DeepCheckFile(Intact(stem).string());
+        EXPECT_EQ(result.verdict, DeepVerdict::Sound) << stem << ": " << result.reason;
+        EXPECT_EQ(result.reason, "") << stem;
+        EXPECT_EQ(result.trailer, TrailerKind::None) << stem;
+        EXPECT_EQ(result.scans, std::string(stem) == "progressive" ? 10u : 1u) << stem;
+    }
+}
+
+// Every kind of damage, made from every intact file; where one file's structure finds the
+// damage before the decoder does, its own row says so.
+TEST(DeepCheck, DamageSuite) {
+    struct Row {
+        const char* kind;
+        DeepVerdict verdict;
+        const char* reason;
+    };
+    const Row rows[] = {
+        {"truncated", DeepVerdict::Damaged, "cut short at byte "},
+        {"zeroed-tail", DeepVerdict::Damaged, "zeros from byte "},
+        {"bad-start", DeepVerdict::Damaged, "no start marker"},
+        {"zeros-inside", DeepVerdict::Damaged, "image data: premature end of data segment"},
+        {"chunk-dropped", DeepVerdict::Damaged, "image data: premature end of data segment"},
+        {"huffman-counts", DeepVerdict::Damaged, "bad Huffman table at byte "},
+        {"huffman-symbols", DeepVerdict::Damaged, "bad Huffman table at byte "},
+        {"frame-components", DeepVerdict::Damaged, "bad frame header at byte "},
+        {"frame-size", DeepVerdict::Damaged, "image data: premature end of data segment"},
+        {"trailer-video", DeepVerdict::Sound, "followed by a motion-photo video (20032 bytes)"},
+        {"trailer-tagged-video", DeepVerdict::Sound, "followed by a motion-photo video"},
+        {"trailer-padding", DeepVerdict::Sound, "followed by padding (4096 bytes)"},
+        {"trailer-vendor", DeepVerdict::Sound, "followed by unrecognised data (2056 bytes)"},
+        {"trailer-jpeg", DeepVerdict::Sound, "followed by another JPEG picture"},
+    };
+    const Row restartRows[] = {
+        {"zeros-inside", DeepVerdict::Damaged, "restart marker out of sequence at byte "},
+        {"chunk-dropped", DeepVerdict::Damaged, "restart marker out of sequence at byte "},
+        {"frame-size", DeepVerdict::Damaged,
+         "9 restart markers in the image data at byte 629, "
+         "1020 due"},
+    };
+    for (const char* stem : kOriginals) {
+        for (const Row& row : rows) {
+            const std::string name = std::string(stem) + "-" + row.kind;
+            const Row* own = &row;
+            if (std::string(stem) == "restart") {
+                for (const Row& special : restartRows) {
+                    if (std::string(special.kind) == row.kind) {
+                        own = &special;
+                    }
+                }
+            }
+            ExpectResult(Variant(name), own->verdict, own->reason);
+        }
+    }
+}
+
+TEST(DeepCheck, BitFlipsTheDecoderMeets) {
+    ExpectResult(Variant("progressive-bit-flip-1"), DeepVerdict::Damaged,
+                 "image data: premature end of data segment");
+    ExpectResult(Variant("cmyk-bit-flip-3"), DeepVerdict::Damaged,
+                 "image data: 45 extraneous bytes before marker 0xd9");
+}
+
+TEST(DeepCheck, WhereTheFaultAndTheTrailerStand) {
+    const DeepCheckResult cut = DeepCheckFile(Variant("grey-truncated").string());
+    EXPECT_EQ(cut.offset, fs::file_size(Variant("grey-truncated")));
+    const DeepCheckResult video = DeepCheckFile(Variant("grey-trailer-video").string());
+    EXPECT_EQ(video.offset, fs::file_size(Intact("grey")));
+    EXPECT_EQ(video.trailer, TrailerKind::Video);
+    EXPECT_EQ(video.trailerBytes, 20032u);
+    const DeepCheckResult second = DeepCheckFile(Variant("grey-trailer-jpeg").string());
+    EXPECT_EQ(second.trailer, TrailerKind::Jpeg);
+}
+
+TEST(DeepCheck, HostileFilesMeetACeiling) {
+    ExpectResult(Variant("hostile-huge-declared"), DeepVerdict::Unverified,
+                 "too large to verify: 64250 × 64250 declared");
+    ExpectResult(Variant("hostile-many-scans"), DeepVerdict::Unverified,
+                 "too large to verify: 50000 scans");
+}
+
+TEST(DeepCheck, CeilingsCanBeLowered) {
+    struct Row {
+        const char* stem;
+        DeepCheckLimits limits;
+        const char* reason;
+    };
+    const Row rows[] = {
+        {"grey", {.maxPixels = 480 * 300 - 1}, "too large to verify: 480 × 300 declared"},
+        {"progressive", {.maxScans = 9}, "too large to verify: 10 scans"},
+        {"progressive",
+         {.maxMemory = 256 << 10},
+         "too large to verify: needs more than 256 KB of memory"},
+        {"grey", {.maxFileBytes = 1000}, "too large to verify: a file of 18203 bytes"},
+    };
+    for (const Row& row : rows) {
+        const DeepCheckResult result = DeepCheckFile(Intact(row.stem).string(), row.limits);
+        EXPECT_EQ(result.verdict, DeepVerdict::Unverified) << row.reason;
+        EXPECT_EQ(result.reason, row.reason);
+    }
+    // A file that is not a JPEG file is damaged at its start, whatever its size.
+    DeepCheckLimits small;
+    small.maxFileBytes = 1;
+    EXPECT_EQ(DeepCheckFile(Variant("grey-bad-start").string(), small).reason, "no start marker");
+}
+
+TEST(DeepCheck, WhatIsNotARegularFileIsUnreadable) {
+    const TempTree tree;
+    const fs::path folder = tree.Root();
+    const std::string fifo = (folder / "pipe.jpg").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string paths[] = {fifo, (folder / "missing.jpg").string(), folder.string(),
+                                 std::string("a\0b.jpg", 7)};
+    for (const std::string& path : paths) {
+        EXPECT_EQ(DeepCheckFile(path).verdict, DeepVerdict::Unreadable) << path;
+    }
+}
+
+// Bytes of a sound file's headers changed, one rule at a time.
+TEST(DeepCheck, HeaderRules) {
+    std::ifstream in(Intact("cmyk"), std::ios::binary);
+    const std::vector<std::uint8_t> intact{std::istreambuf_iterator<char>(in), {}};
+    const auto find = [&](std::uint8_t marker) {
+        const std::uint8_t pattern[] = {0xFF, marker};
+        return static_cast<std::size_t>(
+            std::search(intact.begin(), intact.end(), pattern, pattern + 2) - intact.begin());
+    };
+    struct Row {
+        std::size_t at;
+        std::vector<std::uint8_t> bytes;
+        const char* reason;
+    };
+    const std::size_t sos = find(0xDA);
+    const std::size_t dqt = find(0xDB);
+    const Row rows[] = {
+        // The scan's second component is its first again.
+        {sos + 7, {intact[sos + 5]}, "bad scan header at byte "},
+        {dqt + 4, {0x05}, "bad quantisation table at byte "},
+        // An APP14 segment becomes one of the reserved markers.
+        {find(0xEE) + 1, {0x13}, "refused by the decoder: unsupported marker type 0x13"},
+        // The frame names a quantisation table that is never defined.
+        {find(0xC0) + 12, {0x03}, "refused by the decoder: quantization table 0x03 was not"},
+    };
+    for (const Row& row : rows) {
+        std::vector<std::uint8_t> bytes = intact;
+        std::copy(row.bytes.begin(), row.bytes.end(), bytes.begin() + row.at);
+        const DeepCheckResult result = DeepCheckBytes(bytes);
+        EXPECT_EQ(result.verdict, DeepVerdict::Damaged) << row.reason;
+        EXPECT_TRUE(result.reason.starts_with(row.reason)) << result.reason;
+    }
+}
+
+// A restart marker is due after every restart interval but the last; one more right at the end of
+// the image data is passed over, as decoders do.
+TEST(DeepCheck, RestartMarkersInNumber) {
+    std::ifstream in(Intact("restart"), std::ios::binary);
+    const std::vector<std::uint8_t> intact{std::istreambuf_iterator<char>(in), {}};
+    struct Row {
+        std::vector<std::uint8_t> beforeEnd;
+        DeepVerdict verdict;
+    };
+    // 570 MCUs, 60 to an interval: nine markers, RST0 to RST0 again; the next one is RST1.
+    const Row rows[] = {
+        {{0xFF, 0xD1}, DeepVerdict::Sound},
+        {{0xFF, 0xD1, 0xFF, 0xD2}, DeepVerdict::Damaged},
+        {{0xFF, 0xD2}, DeepVerdict::Damaged},
+    };
+    for (const Row& row : rows) {
+        std::vector<std::uint8_t> bytes = intact;
+        bytes.insert(bytes.end() - 2, row.beforeEnd.begin(), row.beforeEnd.end());
+        const DeepCheckResult result = DeepCheckBytes(bytes);
+        EXPECT_EQ(result.verdict, row.verdict) << row.beforeEnd.size() << ": " << result.reason;
+    }
+}
+
+// Every prefix of an intact file is damaged, never sound and never a crash.
+TEST(DeepCheck, EveryCutIsDamage) {
+    std::ifstream in(Intact("progressive"), std::ios::binary);
+    const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
+    for (std::size_t size = 0; size + 2 < bytes.size(); size += 97) {
+        const DeepCheckResult result = DeepCheckBytes(std::span(bytes).first(size));
+        EXPECT_EQ(result.verdict, DeepVerdict::Damaged) << size;
+    }
+}
+
+} // namespace
+} // namespace vorn
