@@ -114,6 +114,9 @@ TEST(DeepCheck, HostileFilesMeetACeiling) {
                  "too large to verify: 64250 × 64250 declared");
     ExpectResult(Variant("hostile-many-scans"), DeepVerdict::Unverified,
                  "too large to verify: 50000 scans");
+    // Within the ceilings on size and scans, yet 883 passes over 1.5 million blocks: refused
+    // from its headers, before any decoding.
+    ExpectResult(Variant("hostile-much-work"), DeepVerdict::Unverified, "too much work to verify");
 }
 
 TEST(DeepCheck, CeilingsCanBeLowered) {
@@ -125,6 +128,7 @@ TEST(DeepCheck, CeilingsCanBeLowered) {
     const Row rows[] = {
         {"grey", {.maxPixels = 480 * 300 - 1}, "too large to verify: 480 × 300 declared"},
         {"progressive", {.maxScans = 9}, "too large to verify: 10 scans"},
+        {"progressive", {.maxScanBlocks = 1}, "too much work to verify"},
         {"progressive",
          {.maxMemory = 256 << 10},
          "too large to verify: needs more than 256 KB of memory"},
