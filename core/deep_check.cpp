@@ -161,13 +161,14 @@ std::uint64_t DecoderBytes(const JpegStructure& structure) {
     return coefficients + rows + (std::uint64_t{1} << 20);
 }
 
-std::string Megabytes(std::uint64_t bytes) {
-    return std::to_string((bytes + (1u << 20) - 1) >> 20) + " MB";
+// In MB, rounded up for a need and down for what is there, so that the two never read the same.
+std::string Megabytes(std::uint64_t bytes, bool up) {
+    return std::to_string((bytes + (up ? (1u << 20) - 1 : 0)) >> 20) + " MB";
 }
 
 DeepCheckResult OverBudget(std::uint64_t need, const MemoryBudget& budget) {
-    return Unverified("too large to verify: needs " + Megabytes(need) +
-                      " of memory, more than the budget of " + Megabytes(budget.Total()));
+    return Unverified("too large to verify: needs " + Megabytes(need, true) +
+                      " of memory, more than the budget of " + Megabytes(budget.Total(), false));
 }
 
 // The picture's structure walked and its data decoded, the trailer not yet looked at.
