@@ -16,7 +16,7 @@
 #include <unistd.h>
 
 #include "bench/bench_tree.h"
-#include "core/retry_on_interrupt.h"
+#include "core/os/retry_on_interrupt.h"
 
 namespace vorn::bench {
 

@@ -16,11 +16,11 @@
 #include <vector>
 
 #include "bench/bench_tree.h"
-#include "core/icu_functions.h"
-#include "core/listed_paths.h"
-#include "core/marker_check.h"
-#include "core/path_order.h"
-#include "core/walk_engine.h"
+#include "core/check/marker_check.h"
+#include "core/paths/icu_functions.h"
+#include "core/paths/listed_paths.h"
+#include "core/paths/path_order.h"
+#include "core/walk/walk_engine.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "cli/top_level_paths.h"
 
-#include "core/path_rules.h"
+#include "core/paths/path_rules.h"
 
 namespace vorn::cli {
 

@@ -1,4 +1,4 @@
-#include "core/ascii_case.h"
+#include "core/base/ascii_case.h"
 
 namespace vorn {
 

@@ -1,4 +1,4 @@
-#include "core/check_ahead.h"
+#include "core/walk/check_ahead.h"
 
 #include <algorithm>
 #include <utility>

@@ -10,8 +10,8 @@
 #include <memory>
 #include <string>
 
-#include "core/io_pool.h"
-#include "core/walk_engine.h"
+#include "core/walk/io_pool.h"
+#include "core/walk/walk_engine.h"
 
 namespace vorn {
 

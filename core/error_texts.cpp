@@ -1,4 +1,4 @@
-#include "core/error_texts.h"
+#include "core/program/error_texts.h"
 
 #include <array>
 #include <cstdio>
@@ -12,10 +12,10 @@
 #include <unicode/utf8.h>
 #include <unistd.h>
 
-#include "core/exceptions.h"
-#include "core/executable_path.h"
-#include "core/icu_functions.h"
-#include "core/path_rules.h"
+#include "core/base/exceptions.h"
+#include "core/os/executable_path.h"
+#include "core/paths/icu_functions.h"
+#include "core/paths/path_rules.h"
 
 namespace vorn {
 

@@ -1,4 +1,4 @@
-#include "core/exceptions.h"
+#include "core/base/exceptions.h"
 
 namespace vorn {
 

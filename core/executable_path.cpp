@@ -1,4 +1,4 @@
-#include "core/executable_path.h"
+#include "core/os/executable_path.h"
 
 #include <unistd.h>
 

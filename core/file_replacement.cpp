@@ -1,4 +1,4 @@
-#include "core/file_replacement.h"
+#include "core/os/file_replacement.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -6,10 +6,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "core/exceptions.h"
-#include "core/retry_on_interrupt.h"
-#include "core/scope_exit.h"
-#include "core/unique_fd.h"
+#include "core/base/exceptions.h"
+#include "core/base/scope_exit.h"
+#include "core/os/retry_on_interrupt.h"
+#include "core/os/unique_fd.h"
 
 namespace vorn {
 

@@ -1,4 +1,4 @@
-#include "core/icu_functions.h"
+#include "core/paths/icu_functions.h"
 
 #include <string>
 
@@ -6,7 +6,7 @@
 #include <dlfcn.h>
 #endif
 
-#include "core/exceptions.h"
+#include "core/base/exceptions.h"
 
 namespace vorn {
 

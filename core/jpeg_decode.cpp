@@ -1,4 +1,4 @@
-#include "core/jpeg_decode.h"
+#include "core/jpeg/entropy_decode.h"
 
 #include <csetjmp>
 #include <cstdio>
@@ -9,7 +9,7 @@
 #include <jerror.h>
 #include <jpeglib.h>
 
-#include "core/ascii_case.h"
+#include "core/base/ascii_case.h"
 
 namespace vorn {
 

@@ -7,8 +7,8 @@
 #include <optional>
 #include <span>
 
-#include "core/deep_check_limits.h"
-#include "core/jpeg_fault.h"
+#include "core/jpeg/decode_limits.h"
+#include "core/jpeg/fault.h"
 
 namespace vorn {
 

@@ -1,6 +1,6 @@
-#include "core/jpeg_trailer.h"
+#include "core/jpeg/trailer.h"
 
-#include "core/jpeg_markers.h"
+#include "core/jpeg/markers.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "core/listed_paths.h"
+#include "core/paths/listed_paths.h"
 
 namespace vorn {
 

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <unordered_set>
 
-#include "core/path_equality.h"
+#include "core/paths/path_equality.h"
 
 namespace vorn {
 

@@ -1,6 +1,6 @@
-#include "core/path_equality.h"
+#include "core/paths/path_equality.h"
 
-#include "core/ascii_case.h"
+#include "core/base/ascii_case.h"
 
 namespace vorn {
 

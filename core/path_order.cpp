@@ -1,4 +1,4 @@
-#include "core/path_order.h"
+#include "core/paths/path_order.h"
 
 #include <algorithm>
 #include <cstring>
@@ -6,9 +6,9 @@
 #include <optional>
 #include <string>
 
-#include "core/exceptions.h"
-#include "core/icu_functions.h"
-#include "core/sort_keys.h"
+#include "core/base/exceptions.h"
+#include "core/paths/icu_functions.h"
+#include "core/paths/sort_keys.h"
 
 namespace vorn {
 

@@ -1,6 +1,6 @@
-#include "core/path_rules.h"
+#include "core/paths/path_rules.h"
 
-#include "core/ascii_case.h"
+#include "core/base/ascii_case.h"
 
 namespace vorn {
 

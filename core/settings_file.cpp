@@ -1,4 +1,4 @@
-#include "core/settings_file.h"
+#include "core/settings/settings_file.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -9,11 +9,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "core/ascii_case.h"
-#include "core/exceptions.h"
-#include "core/file_replacement.h"
-#include "core/retry_on_interrupt.h"
-#include "core/unique_fd.h"
+#include "core/base/ascii_case.h"
+#include "core/base/exceptions.h"
+#include "core/os/file_replacement.h"
+#include "core/os/retry_on_interrupt.h"
+#include "core/os/unique_fd.h"
 
 namespace vorn {
 

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/path_rules.h"
+#include "core/paths/path_rules.h"
 
 namespace vorn {
 

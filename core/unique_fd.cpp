@@ -1,4 +1,4 @@
-#include "core/unique_fd.h"
+#include "core/os/unique_fd.h"
 
 #include <cerrno>
 #include <unistd.h>

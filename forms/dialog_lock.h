@@ -12,7 +12,7 @@
 
 #include <functional>
 
-#include "core/window_bounds.h"
+#include "core/settings/window_bounds.h"
 
 class QDialog;
 class QWidget;

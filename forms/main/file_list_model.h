@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "core/listed_paths.h"
-#include "core/status_texts.h"
+#include "core/paths/listed_paths.h"
+#include "core/program/status_texts.h"
 
 enum TItemState : std::uint8_t { isUnchecked = 0, isNormal = 1, isError = 2 };
 

@@ -9,7 +9,7 @@
 
 #include "components/application.h"
 #include "components/exception_report.h"
-#include "core/exceptions.h"
+#include "core/base/exceptions.h"
 #include "report_closer.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "components/control_hook.h"
-#include "core/exceptions.h"
+#include "core/base/exceptions.h"
 
 namespace {
 

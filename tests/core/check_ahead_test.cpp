@@ -1,7 +1,7 @@
 // Checks ahead come back in the order the files were added, whatever finishes first, and a
 // CheckAhead dropped with checks still out leaves no thread behind.
 
-#include "core/check_ahead.h"
+#include "core/walk/check_ahead.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "core/command_line.h"
+#include "core/program/window_command_line.h"
 
-#include "core/path_order.h"
+#include "core/paths/path_order.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "core/deep_check.h"
+#include "core/check/deep_check.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "core/check_ahead.h"
+#include "core/walk/check_ahead.h"
 #include "tests/support/temp_tree.h"
 
 namespace vorn {

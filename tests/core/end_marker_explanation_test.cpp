@@ -1,4 +1,4 @@
-#include "core/end_marker_explanation.h"
+#include "core/check/end_marker_explanation.h"
 
 #include <gtest/gtest.h>
 

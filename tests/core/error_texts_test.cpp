@@ -1,4 +1,4 @@
-#include "core/error_texts.h"
+#include "core/program/error_texts.h"
 
 #include <cstdint>
 #include <stdexcept>
@@ -8,7 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "core/exceptions.h"
+#include "core/base/exceptions.h"
 
 namespace vorn {
 namespace {

@@ -1,4 +1,4 @@
-#include "core/exceptions.h"
+#include "core/base/exceptions.h"
 
 #include <cstdint>
 #include <string>

@@ -1,4 +1,4 @@
-#include "core/executable_path.h"
+#include "core/os/executable_path.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <string>
 
-#include "core/file_system.h"
+#include "core/os/file_system.h"
 
 namespace vorn {
 namespace {

@@ -1,4 +1,4 @@
-#include "core/marker_check.h"
+#include "core/check/marker_check.h"
 
 #include <gtest/gtest.h>
 

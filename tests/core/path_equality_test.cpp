@@ -1,4 +1,4 @@
-#include "core/path_equality.h"
+#include "core/paths/path_equality.h"
 
 #include <gtest/gtest.h>
 

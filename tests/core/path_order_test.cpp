@@ -1,4 +1,4 @@
-#include "core/path_order.h"
+#include "core/paths/path_order.h"
 
 #include <gtest/gtest.h>
 

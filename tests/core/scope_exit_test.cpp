@@ -1,4 +1,4 @@
-#include "core/scope_exit.h"
+#include "core/base/scope_exit.h"
 
 #include <stdexcept>
 

@@ -1,4 +1,4 @@
-#include "core/status_texts.h"
+#include "core/program/status_texts.h"
 
 #include <gtest/gtest.h>
 

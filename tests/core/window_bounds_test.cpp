@@ -1,4 +1,4 @@
-#include "core/window_bounds.h"
+#include "core/settings/window_bounds.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 #include <QLabel>
 #include <QTest>
 
-#include "core/scope_exit.h"
+#include "core/base/scope_exit.h"
 #include "tests/forms/run_fixture.h"
 
 class CommandLineTest : public QObject {

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <span>
 
-#include "core/deep_check.h"
+#include "core/check/deep_check.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     // Lower ceilings than the program's, so that each input is decoded quickly.
