@@ -7,7 +7,9 @@
 #    as found by --deep, by djpeg and by jpeginfo -c; intact files and trailers should be found
 #    by none.
 # 2. Safety: each hostile file's verdict, wall time and peak memory.
-# 3. Speed: --deep with the default jobs against jpeginfo -c on every JPEG file in PHOTO_FOLDER
+# 3. Memory: six sparse 250 MB files, each a small picture and a hole, checked at once: wall
+#    time and peak memory (only the pictures should be held).
+# 4. Speed: --deep with the default jobs against jpeginfo -c on every JPEG file in PHOTO_FOLDER
 #    (default: the photos of Debian's wallpaper packages), whole process, best of five.
 # Installs jpeginfo, libjpeg-turbo-progs and the wallpaper packages when they are missing.
 set -euo pipefail
@@ -63,6 +65,15 @@ for f in "$work"/suite/hostile-*.jpg; do
     printf "%s (%d bytes)\n" "$(basename "$f")" "$(stat -c %s "$f")"
     /usr/bin/time -f "  %e s, %M KB" "$check" --deep "$f" | cut -f3,4 | sed 's/^/  /' || true
 done
+
+echo
+echo "== Memory: six 250 MB files of a small picture and padding (wall seconds, peak KB)"
+mkdir "$work/padded"
+for i in 1 2 3 4 5 6; do
+    cp "$here/tests/data/jpeg/grey.jpg" "$work/padded/p$i.jpg"
+    truncate -s 250M "$work/padded/p$i.jpg"
+done
+/usr/bin/time -f "  %e s, %M KB" "$check" --deep "$work/padded" >/dev/null || true
 
 echo
 echo "== Speed: $photos"

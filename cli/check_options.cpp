@@ -82,6 +82,15 @@ OptionsResult ParseCheckOptions(int argc, const char* const* argv) {
                 return {std::nullopt, "--explain-limit takes a size in bytes, such as 4096 or 64M"};
             }
             options.explainLimit = *limit;
+        } else if (const auto amount = OptionValue(arg, "--memory", i, argc, argv)) {
+            if (amount->empty()) {
+                return {std::nullopt, "--memory needs a size"};
+            }
+            const std::optional<std::uint64_t> memory = ParseByteCount(*amount);
+            if (!memory) {
+                return {std::nullopt, "--memory takes a size in bytes, such as 512M or 4G"};
+            }
+            options.memory = *memory;
         } else if (arg == "--null" || arg == "-0") {
             options.nullSeparated = true;
         } else if (const auto file = OptionValue(arg, "--files-from", i, argc, argv)) {
@@ -170,6 +179,10 @@ Options:
   --deep         check the picture: every segment and table, the image data
                  and its restart markers, and an entropy decode, within ceilings
                  on declared pixels, scans and memory
+  --memory SIZE  with --deep, the memory the pictures checked at once may hold
+                 together (default: a quarter of the machine's memory; K, M and G
+                 count in 1024s); a picture waits its turn for it, and one that
+                 needs more than all of it is "unverified"
   --explain      for an EOI file, walk its marker structure and say why: data
                  appended after the end marker (as phone motion photos carry), or
                  where the file is cut short (in the headers or in the image data)

@@ -24,6 +24,9 @@ struct CheckOptions {
     bool nullSeparated = false; // -0, --null: FILE's names end with NUL, not a line break
     // --explain-limit SIZE: the most file data one explanation reads
     std::uint64_t explainLimit = vorn::kDefaultExplanationDataLimit;
+    // --memory SIZE: what the picture checks in flight may hold together; 0: the machine's
+    // default (vorn::DefaultMemoryBudget)
+    std::uint64_t memory = 0;
     std::vector<std::string> paths;
 };
 

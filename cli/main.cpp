@@ -17,6 +17,7 @@
 #include "cli/top_level_paths.h"
 #include "core/base/scope_exit.h"
 #include "core/check/end_marker_explanation.h"
+#include "core/check/memory_budget.h"
 #include "core/paths/path_order.h"
 #include "core/walk/walk_engine.h"
 
@@ -126,7 +127,7 @@ int Main(int argc, char** argv) {
     const std::uint64_t explainLimit = options.explainLimit;
     const bool deep = options.deep;
     // The picture check is work for the processors, not the file system: the I/O threads take
-    // turns at it, as many at once as there are cores, so that memory holds that many pictures.
+    // turns at it, as many at once as there are cores.
     const auto processors =
         std::clamp<std::ptrdiff_t>(std::thread::hardware_concurrency(), 1, 1024);
     // The allocator gives each thread that allocates an arena of its own and keeps freed blocks
@@ -138,8 +139,10 @@ int Main(int argc, char** argv) {
     // memory with the pictures being checked.
     mallopt(M_ARENA_MAX, deep ? static_cast<int>(processors) : 1);
     std::counting_semaphore<1024> cores(processors);
-    engineOptions.check = [explain, explainLimit, deep, &cores](const std::string& path,
-                                                                vorn::FileResult& result) {
+    // The pictures checked at once share one amount of memory, however many cores there are.
+    vorn::MemoryBudget budget(options.memory != 0 ? options.memory : vorn::DefaultMemoryBudget());
+    engineOptions.check = [explain, explainLimit, deep, &cores, &budget](const std::string& path,
+                                                                         vorn::FileResult& result) {
         vorn::EndMarkerExplanation explanation;
         vorn::MarkerCheckOptions checkOptions;
         checkOptions.explanation = explain ? &explanation : nullptr;
@@ -152,7 +155,8 @@ int Main(int argc, char** argv) {
             checkOptions.onOpenFile = [&](int fd, const struct stat& info) {
                 cores.acquire();
                 const vorn::ScopeExit release([&] { cores.release(); });
-                result.deep = vorn::DeepCheckOpenFile(fd, static_cast<std::uint64_t>(info.st_size));
+                result.deep = vorn::DeepCheckOpenFile(fd, static_cast<std::uint64_t>(info.st_size),
+                                                      {}, budget);
             };
         }
         result.verdict = vorn::CheckMarkers(path, checkOptions);

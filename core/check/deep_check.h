@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "core/check/memory_budget.h"
 #include "core/jpeg/decode_limits.h"
 #include "core/jpeg/trailer.h"
 
@@ -39,11 +40,18 @@ DeepCheckResult DeepCheckBytes(std::span<const std::uint8_t> bytes,
 // Reads the file at `path` (bytes, used as they are) and checks it. Only a regular file is read,
 // and never past the size it had when opened; the open never blocks. Never throws for anything
 // the file system does.
-DeepCheckResult DeepCheckFile(const std::string& path, const DeepCheckLimits& limits = {});
+DeepCheckResult DeepCheckFile(const std::string& path, const DeepCheckLimits& limits = {},
+                              MemoryBudget& budget = MachineMemoryBudget());
 
 // The same on a regular file of `size` bytes the caller has open and has examined (the marker
-// check's): read with pread from offset 0, so the descriptor's position does not matter.
-DeepCheckResult DeepCheckOpenFile(int fd, std::uint64_t size, const DeepCheckLimits& limits = {});
+// check's): read with pread, so the descriptor's position does not matter.
+// Only the picture is held in memory, from the start marker to the end marker; of what follows
+// it, only the bytes that tell its class are read (for padding, the data after them; holes are
+// not read). The picture's bytes and the decoder's memory are held from `budget` while the check
+// runs, waiting for them when other checks hold too much; a picture that needs more than the
+// whole budget is unverified.
+DeepCheckResult DeepCheckOpenFile(int fd, std::uint64_t size, const DeepCheckLimits& limits = {},
+                                  MemoryBudget& budget = MachineMemoryBudget());
 
 // "sound", "damaged", "unverified", "unreadable": the words the reports print.
 std::string_view DeepVerdictWord(DeepVerdict verdict);

@@ -139,6 +139,14 @@ private:
             return Fail("too large to verify: " + std::to_string(m_result.scans) + " scans", 0,
                         JpegFault::Kind::Unverifiable);
         }
+        if (m_result.scanBlocks > m_limits.maxScanBlocks) {
+            return Fail("too much work to verify", 0, JpegFault::Kind::Unverifiable);
+        }
+        for (const Component& c : m_components) {
+            m_result.frameBlocks +=
+                CeilDiv(CeilDiv(m_result.width * c.h, 8ull * m_maxH), c.h) * c.h *
+                (CeilDiv(CeilDiv(m_result.height * c.v, 8ull * m_maxV), c.v) * c.v);
+        }
         return m_result;
     }
 
@@ -302,6 +310,7 @@ private:
             return (void)Fail(bad, at);
         }
         ++m_result.scans;
+        m_result.scanBlocks += Units(inScan) * (count > 1 ? blocks : 1);
         ImageData(inScan);
     }
 

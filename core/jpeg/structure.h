@@ -17,6 +17,11 @@ struct JpegStructure {
     std::optional<JpegFault> fault; // the first fault; the fields below hold up to there
     std::uint64_t end = 0;          // just past the end marker, when the walk reached it
     std::uint64_t scans = 0;
+    // Blocks decoded, summed over the scans: the decoder's work.
+    std::uint64_t scanBlocks = 0;
+    // The frame's blocks as a decoder stores them, each component padded to whole MCUs: the
+    // coefficients it holds at once for a picture coded in several scans.
+    std::uint64_t frameBlocks = 0;
     std::uint32_t width = 0;
     std::uint32_t height = 0;
 };

@@ -1,6 +1,7 @@
 #pragma once
 // What follows a JPEG file's end marker.
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string_view>
@@ -17,6 +18,10 @@ enum class TrailerKind {
 
 // Looks at the bytes after the end marker.
 TrailerKind ClassifyTrailer(std::span<const std::uint8_t> trailer);
+
+// The trailer's first bytes tell its class: ClassifyTrailer of no more than these gives the class
+// of the whole, except that padding is padding only if every later byte is the same fill.
+constexpr std::size_t kTrailerClassBytes = 32;
 
 // "none", "padding", "video", "jpeg", "other": the names scripts read.
 std::string_view TrailerName(TrailerKind kind);

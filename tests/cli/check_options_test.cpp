@@ -55,8 +55,10 @@ TEST(CheckOptions, UsageErrors) {
         {"--explain-limit=1T", "x"},
         {"--explain-limit=M", "x"},
         {"--explain-limit=20000000000G", "x"}, // beyond 64 bits
-        {"--files-from"},                      // no file
-        {"--files-from=", "x"},                // an empty name
+        {"--memory"},                          // no size
+        {"--memory=0", "x"},
+        {"--files-from"},       // no file
+        {"--files-from=", "x"}, // an empty name
     };
     for (const auto& args : cases) {
         const OptionsResult result = Parse(args);
@@ -81,6 +83,12 @@ TEST(CheckOptions, ExplainLimitTakesASize) {
         ASSERT_TRUE(result.options) << result.error;
         EXPECT_EQ(result.options->explainLimit, c.limit) << c.args[0];
     }
+}
+
+TEST(CheckOptions, MemoryTakesASize) {
+    EXPECT_EQ(Parse({"x"}).options->memory, 0u); // the machine's default
+    EXPECT_EQ(Parse({"--memory", "512M", "x"}).options->memory, std::uint64_t{512} << 20);
+    EXPECT_EQ(Parse({"--memory=2G", "x"}).options->memory, std::uint64_t{2} << 30);
 }
 
 TEST(CheckOptions, HelpAndVersionNeedNoPath) {

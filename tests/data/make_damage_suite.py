@@ -3,9 +3,11 @@
 
 usage: make_damage_suite.py SOURCE_FOLDER OUT_FOLDER
 
-For every intact NAME.jpg it writes NAME-KIND.jpg, one per kind of damage below, and two hostile
+For every intact NAME.jpg it writes NAME-KIND.jpg, one per kind of damage below, and three hostile
 files made from nothing: hostile-huge-declared.jpg (64250 x 64250 pixels declared in about
-1.4 KB) and hostile-many-scans.jpg (a progressive file with 50,000 scans). The output is the
+1.4 KB), hostile-many-scans.jpg (a progressive file with 50,000 scans) and hostile-much-work.jpg
+(a valid progressive 10000 x 10000 grey picture of about 270 KB whose 883 scans are end-of-block
+runs: within every ceiling on size and scans, yet half a minute of decoding). The output is the
 same on every run.
 """
 
@@ -113,6 +115,61 @@ def many_scans(count):
     return b"\xff\xd8" + DQT + sof + DHT + scan * count + b"\xff\xd9"
 
 
+class BitWriter:
+    """Entropy-coded data: bits from the most significant on, a 00 stuffed after each FF byte,
+    the last byte filled with ones."""
+
+    def __init__(self):
+        self.out = bytearray()
+        self.bits = 0
+        self.count = 0
+
+    def put(self, value, length):
+        for i in reversed(range(length)):
+            self.bits = self.bits << 1 | (value >> i) & 1
+            self.count += 1
+            if self.count == 8:
+                self.flush_byte()
+
+    def flush_byte(self):
+        self.out.append(self.bits)
+        if self.bits == 0xFF:
+            self.out.append(0)
+        self.bits = self.count = 0
+
+    def done(self):
+        if self.count:
+            self.put(0xFF, 8 - self.count)
+        return bytes(self.out)
+
+
+def much_work():
+    """Every coefficient of a 10000 x 10000 grey picture coded in its own scan at every bit
+    position: a DC scan, then for each of the 63 AC coefficients a first scan at bit 13 and 13
+    refinements, each scan a few end-of-block runs over all 1,562,500 blocks."""
+    size = 10000
+    blocks = (size // 8) ** 2
+    sof = segment(0xC2, b"\x08" + struct.pack(">HH", size, size) + b"\x01\x01\x11\x00")
+    # DC: the 1-bit code 0 is a difference of 0. AC: the 1-bit code 0 is an end-of-block run of
+    # 2^14 blocks plus 14 more bits.
+    dht = segment(0xC4, b"\x00\x01" + bytes(15) + b"\x00" + b"\x10\x01" + bytes(15) + b"\xe0")
+    dc = BitWriter()
+    dc.put(0, blocks)
+    scans = [segment(0xDA, b"\x01\x01\x00\x00\x00\x00") + dc.done()]
+    runs = BitWriter()
+    left = blocks
+    while left:
+        run = min(left, (1 << 15) - 1)
+        runs.put(0, 1)
+        runs.put(run - (1 << 14), 14)
+        left -= run
+    ac = runs.done()
+    for k in range(1, 64):
+        for ah, al in [(0, 13)] + [(a, a - 1) for a in range(13, 0, -1)]:
+            scans.append(segment(0xDA, b"\x01\x01\x00" + bytes([k, k, ah << 4 | al])) + ac)
+    return b"\xff\xd8" + DQT + sof + dht + b"".join(scans) + b"\xff\xd9"
+
+
 def main():
     source, out = sys.argv[1], sys.argv[2]
     os.makedirs(out, exist_ok=True)
@@ -128,6 +185,8 @@ def main():
         f.write(huge_declared())
     with open(os.path.join(out, "hostile-many-scans.jpg"), "wb") as f:
         f.write(many_scans(50000))
+    with open(os.path.join(out, "hostile-much-work.jpg"), "wb") as f:
+        f.write(much_work())
 
 
 if __name__ == "__main__":

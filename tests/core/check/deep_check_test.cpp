@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -12,6 +13,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "core/walk/check_ahead.h"
 #include "tests/support/temp_tree.h"
 
 namespace vorn {
@@ -114,6 +116,9 @@ TEST(DeepCheck, HostileFilesMeetACeiling) {
                  "too large to verify: 64250 × 64250 declared");
     ExpectResult(Variant("hostile-many-scans"), DeepVerdict::Unverified,
                  "too large to verify: 50000 scans");
+    // Within the ceilings on size and scans, yet 883 passes over 1.5 million blocks: refused
+    // from its headers, before any decoding.
+    ExpectResult(Variant("hostile-much-work"), DeepVerdict::Unverified, "too much work to verify");
 }
 
 TEST(DeepCheck, CeilingsCanBeLowered) {
@@ -125,6 +130,7 @@ TEST(DeepCheck, CeilingsCanBeLowered) {
     const Row rows[] = {
         {"grey", {.maxPixels = 480 * 300 - 1}, "too large to verify: 480 × 300 declared"},
         {"progressive", {.maxScans = 9}, "too large to verify: 10 scans"},
+        {"progressive", {.maxScanBlocks = 1}, "too much work to verify"},
         {"progressive",
          {.maxMemory = 256 << 10},
          "too large to verify: needs more than 256 KB of memory"},
@@ -217,6 +223,114 @@ TEST(DeepCheck, EveryCutIsDamage) {
     for (std::size_t size = 0; size + 2 < bytes.size(); size += 97) {
         const DeepCheckResult result = DeepCheckBytes(std::span(bytes).first(size));
         EXPECT_EQ(result.verdict, DeepVerdict::Damaged) << size;
+    }
+}
+
+} // namespace
+} // namespace vorn
+
+namespace vorn {
+namespace {
+
+std::string Contents(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// The bytes this process has read through read and pread, page cache or not.
+std::uint64_t BytesReadSoFar() {
+    std::ifstream io("/proc/self/io");
+    std::string key;
+    std::uint64_t value = 0;
+    while (io >> key >> value) {
+        if (key == "rchar:") {
+            return value;
+        }
+    }
+    return 0;
+}
+
+// More pictures in flight than the budget holds at once (four threads, a budget for one and a
+// half of them): every file is still checked, with its own verdict, in the order it was added;
+// a picture that needs more than the whole budget is unverified and says so, without waiting.
+TEST(DeepCheck, PicturesInFlightShareOneBudget) {
+    MemoryBudget roomy(std::uint64_t{1} << 30);
+    ASSERT_EQ(DeepCheckFile(Intact("progressive").string(), {}, roomy).verdict, DeepVerdict::Sound);
+    const std::uint64_t one = roomy.Peak();
+    ASSERT_GT(one, fs::file_size(Intact("progressive")));
+
+    const TempTree tree;
+    std::vector<std::string> paths;
+    for (int i = 0; i < 12; ++i) {
+        const char* stem = i % 3 == 2 ? "baseline" : "progressive";
+        paths.push_back(tree.Write("f" + std::to_string(i) + ".jpg", Contents(Intact(stem))));
+    }
+    paths.push_back(tree.Write("cut.jpg", Contents(Variant("progressive-truncated"))));
+    MemoryBudget budget(one + one / 2);
+    CheckAhead ahead([&](const std::string& path,
+                         FileResult& result) { result.deep = DeepCheckFile(path, {}, budget); },
+                     4, 8);
+    std::size_t added = 0;
+    for (; added < ahead.Window(); ++added) {
+        ahead.Add(paths[added]);
+    }
+    for (std::size_t taken = 0; taken < paths.size(); ++taken) {
+        const FileResult result = ahead.Next();
+        if (added < paths.size()) {
+            ahead.Add(paths[added++]);
+        }
+        ASSERT_TRUE(result.deep);
+        if (taken + 1 == paths.size()) {
+            EXPECT_EQ(result.deep->verdict, DeepVerdict::Damaged);
+            continue;
+        }
+        EXPECT_EQ(result.deep->verdict, DeepVerdict::Sound) << taken << ": " << result.deep->reason;
+        EXPECT_EQ(result.deep->scans, taken % 3 == 2 ? 1u : 10u) << taken;
+    }
+    EXPECT_LE(budget.Peak(), budget.Total());
+
+    MemoryBudget small(one - 1);
+    const DeepCheckResult over = DeepCheckFile(Intact("progressive").string(), {}, small);
+    EXPECT_EQ(over.verdict, DeepVerdict::Unverified);
+    EXPECT_TRUE(over.reason.starts_with("too large to verify: needs ")) << over.reason;
+    EXPECT_NE(over.reason.find(" of memory, more than the budget of "), std::string::npos)
+        << over.reason;
+}
+
+// Of what follows the picture, only what tells its class is read and nothing of it is held:
+// a hole is not read at all, written padding is read but not kept, a video is known from its
+// first bytes.
+TEST(DeepCheck, WhatFollowsThePictureIsNotHeld) {
+    const std::string picture = Contents(Intact("grey"));
+    const TempTree tree;
+    struct Row {
+        const char* name;
+        std::string appended; // written after the picture
+        std::uint64_t holeTo; // then the file is extended to this size with a hole, when larger
+        TrailerKind kind;
+        std::uint64_t mostRead; // bytes the check may read beyond the picture, twice
+    };
+    const std::string video = Contents(Variant("grey-trailer-video")).substr(picture.size());
+    const Row rows[] = {
+        {"hole.jpg", "", std::uint64_t{256} << 20, TrailerKind::Padding, 256u << 10},
+        {"written.jpg", std::string(8u << 20, '\0'), 0, TrailerKind::Padding, 9u << 20},
+        {"fill-then-hole.jpg", std::string(100, '\xFF'), 64u << 20, TrailerKind::Other, 256u << 10},
+        {"video.jpg", video + std::string(8u << 20, 'v'), 0, TrailerKind::Video, 256u << 10},
+    };
+    for (const Row& row : rows) {
+        const std::string path = tree.Write(row.name, picture + row.appended);
+        if (row.holeTo > 0) {
+            ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(row.holeTo)), 0);
+        }
+        MemoryBudget budget(std::uint64_t{1} << 30);
+        const std::uint64_t before = BytesReadSoFar();
+        const DeepCheckResult result = DeepCheckFile(path, {}, budget);
+        const std::uint64_t read = BytesReadSoFar() - before;
+        EXPECT_EQ(result.verdict, DeepVerdict::Sound) << row.name << ": " << result.reason;
+        EXPECT_EQ(result.trailer, row.kind) << row.name;
+        EXPECT_EQ(result.trailerBytes, fs::file_size(path) - picture.size()) << row.name;
+        EXPECT_LE(read, picture.size() * 2 + row.mostRead) << row.name;
+        EXPECT_LE(budget.Peak(), picture.size() + (4u << 20)) << row.name;
     }
 }
 
