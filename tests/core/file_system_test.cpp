@@ -1,4 +1,4 @@
-#include "core/file_system.h"
+#include "core/os/file_system.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 // and never wait for more tasks than were ever submitted. Tasks that wait on storage each get a
 // thread, run after run.
 
-#include "core/io_pool.h"
+#include "core/walk/io_pool.h"
 
 #include <gtest/gtest.h>
 

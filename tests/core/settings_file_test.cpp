@@ -1,4 +1,4 @@
-#include "core/settings_file.h"
+#include "core/settings/settings_file.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -18,7 +18,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "core/exceptions.h"
+#include "core/base/exceptions.h"
 #include "tests/support/ordinary_user.h"
 #include "tests/support/temp_tree.h"
 
