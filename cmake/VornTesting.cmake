@@ -8,7 +8,9 @@ function(vorn_add_gtest name)
     add_executable(${name} ${ARGN})
     target_link_libraries(${name} PRIVATE vorn_core vorn_test_support vorn_options GTest::gtest
                                           GTest::gtest_main)
-    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
+    # A parameterized case is named by its suite's name generator alone, never by a dump of its
+    # parameter, so that every name reads the same from run to run.
+    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST NO_PRETTY_VALUES
                          PROPERTIES ENVIRONMENT "VORN_TEST_DATA=${PROJECT_SOURCE_DIR}/tests/data")
 endfunction()
 

@@ -7,6 +7,7 @@ packages=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev libicu-dev libgtest-dev
     xvfb xauth xdotool x11-utils openbox
+    groff-base libxml2-utils libglib2.0-bin
     desktop-file-utils appstream
     libjpeg62-turbo-dev libfuse3-dev fuse3 clang-format-15 ccache
     python3

@@ -263,10 +263,11 @@ TEST_F(VornCheck, WhatCannotBeReadIsAFileOpenError) {
     Write(P("enter-only/z.jpg"), kBadEnd);
     Write(P("loop/w.jpg"), kSound);
     fs::create_directory_symlink(P("loop"), P("loop/again"));
+    // Modes that lock out the owner too: the run is the same as any user but root.
     ::chmod(m_root.c_str(), 0755);
-    ::chmod(P("locked").c_str(), 0700);
-    ::chmod(P("unsearchable").c_str(), 0744);
-    ::chmod(P("enter-only").c_str(), 0711);
+    ::chmod(P("locked").c_str(), 0000);
+    ::chmod(P("unsearchable").c_str(), 0444);
+    ::chmod(P("enter-only").c_str(), 0111);
     const Outcome result =
         RunCheck({"--summary", P("locked"), P("unsearchable"), P("locked/x.jpg"), P("enter-only"),
                   P("enter-only/z.jpg"), P("loop"), P("loop/again/w.jpg")},

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "core/base/exceptions.h"
+#include "tests/support/ordinary_user.h"
 #include "tests/support/temp_tree.h"
 
 namespace vorn {
@@ -379,9 +380,9 @@ TEST(SettingsFileDisk, ALinkedFileIsReplacedAtItsTargetWithItsPermissions) {
     EXPECT_EQ(Entries(dir.Path("real")), std::vector<std::string>{"vorn.ini"});
 }
 
+// Whoever writes, the file's own permission decides, not the folder's. The modes lock out the
+// owner too, so the cases mean the same for the user who owns the file and, as root, for another.
 TEST(SettingsFileDisk, WhoMayWriteDecidesAndNotWhoMayReplace) {
-    // Root is stopped by no permission bit, so the cases run as an ordinary user.
-    const bool asRoot = ::geteuid() == 0;
     const std::string old = "[VornForm]\r\nLeft=5\r\n";
     const struct {
         const char* what;
@@ -390,8 +391,7 @@ TEST(SettingsFileDisk, WhoMayWriteDecidesAndNotWhoMayReplace) {
         int outcome;
     } cases[] = {
         {"no new file in the folder, the file writable: in place", 0555, 0666, kWritten},
-        {"the folder open to all, the file not writable", 0777, 0644, kCreateError},
-        {"the folder and the file open to all: the file stays its owner's", 0777, 0666, kWritten},
+        {"the folder open to all, the file writable by none", 0777, 0444, kCreateError},
     };
     for (const auto& c : cases) {
         TempTree dir;
@@ -402,23 +402,40 @@ TEST(SettingsFileDisk, WhoMayWriteDecidesAndNotWhoMayReplace) {
         WriteBytes(path, old);
         ASSERT_EQ(::chmod(path.c_str(), c.fileMode), 0);
         ASSERT_EQ(::chmod(folder.c_str(), c.folderMode), 0);
-        const int outcome = InChild([&] {
-            if (asRoot && (::setgid(65534) != 0 || ::setuid(65534) != 0)) {
-                return 99;
-            }
-            return WriteOutcomeOf(path);
-        });
-        if (outcome == 99) {
-            GTEST_SKIP() << "cannot act as another user";
+        const int outcome = AsOrdinaryUser([&] { return WriteOutcomeOf(path); });
+        if (outcome == kCannotActAsUser) {
+            GTEST_SKIP() << "cannot act as an ordinary user";
         }
         EXPECT_EQ(outcome, c.outcome) << c.what;
         EXPECT_EQ(ReadBytes(path), c.outcome == kWritten ? DefaultSettings().Text() : old)
             << c.what;
-        struct stat status {};
-        ASSERT_EQ(::stat(path.c_str(), &status), 0);
-        EXPECT_EQ(status.st_uid, ::geteuid()) << c.what;
         ::chmod(folder.c_str(), 0700);
     }
+}
+
+// A file of another owner that this user may write, in a folder open to all, is written in
+// place: a replacement would be this user's.
+TEST(SettingsFileDisk, AFileOfAnotherOwnerStaysItsOwners) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "only root can make a file of another owner";
+    }
+    TempTree dir;
+    ASSERT_EQ(::chmod(dir.Root().c_str(), 0755), 0);
+    const std::string folder = dir.Path("settings");
+    ASSERT_EQ(::mkdir(folder.c_str(), 0777), 0);
+    ASSERT_EQ(::chmod(folder.c_str(), 0777), 0);
+    const std::string path = folder + "/vorn.ini";
+    WriteBytes(path, "[VornForm]\r\nLeft=5\r\n");
+    ASSERT_EQ(::chmod(path.c_str(), 0666), 0);
+    const int outcome = AsOrdinaryUser([&] { return WriteOutcomeOf(path); });
+    if (outcome == kCannotActAsUser) {
+        GTEST_SKIP() << "cannot act as an ordinary user";
+    }
+    EXPECT_EQ(outcome, kWritten);
+    EXPECT_EQ(ReadBytes(path), DefaultSettings().Text());
+    struct stat status {};
+    ASSERT_EQ(::stat(path.c_str(), &status), 0);
+    EXPECT_EQ(status.st_uid, 0u);
 }
 
 TEST(SettingsFileDisk, AFileOfManyShortLinesIsHeldCompactly) {

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <ostream>
 #include <thread>
 #include <vector>
 
@@ -117,6 +118,11 @@ struct WaitCase {
     std::vector<int> releaseOrder; // task 0 is waited for
     bool waitForOther;             // wait for task 0 or task 1, whichever ends first
 };
+
+// A row is told by its name, in a failure's message too, not by a dump of its bytes.
+void PrintTo(const WaitCase& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class IoPoolWait : public ::testing::TestWithParam<WaitCase> {};
 

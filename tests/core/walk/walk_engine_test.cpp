@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
@@ -16,7 +17,6 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/time.h>
-#include <sys/wait.h>
 #include <system_error>
 #include <thread>
 #include <unistd.h>
@@ -24,6 +24,7 @@
 
 #include "core/paths/path_order.h"
 #include "core/paths/path_rules.h"
+#include "tests/support/ordinary_user.h"
 #include "tests/support/temp_tree.h"
 
 namespace vorn {
@@ -152,8 +153,8 @@ protected:
     WalkEngineDisk() { ::chmod(m_root.c_str(), 0755); }
 
     // A tree of folders, JPEG files sound and damaged, other files, links to folders (loops
-    // among them), dangling links, named pipes, folders that cannot be read or entered, and
-    // files named "gone" that the check finds removed.
+    // among them), dangling links, named pipes, and folders that cannot be read or entered, by
+    // their owner either.
     void MakeTree(unsigned seed) {
         std::mt19937 random(seed);
         std::vector<std::string> folders{m_root};
@@ -182,9 +183,6 @@ protected:
             case 5:
                 std::ofstream(name + ".txt") << "text";
                 break;
-            case 6:
-                std::ofstream(name + "gone.jpg") << "\xFF\xD8\xFF\xD9";
-                break;
             default:
                 std::ofstream(name + (pick(2) ? ".jpg" : ".JPEG"))
                     << (pick(3) ? "\xFF\xD8 data \xFF\xD9" : "\xFF\xD8 cut");
@@ -192,82 +190,109 @@ protected:
         }
         for (std::size_t i = 1; i < folders.size(); ++i) {
             if (pick(8) == 0) {
-                ::chmod(folders[i].c_str(), pick(2) ? 0700 : 0711);
+                ::chmod(folders[i].c_str(), pick(2) ? 0000 : 0111);
             }
         }
     }
 
+    // Folders of files, some named "gone", which the check removes: listed, then gone. No link
+    // leads here, so each file is met once, and its listing always comes before its removal.
+    std::vector<std::string> MakeVanishing(unsigned seed) {
+        std::mt19937 random(seed);
+        std::vector<std::string> gone;
+        for (int folder = 0; folder < 3; ++folder) {
+            const std::string name = m_gone.Root() + "/v" + std::to_string(folder);
+            fs::create_directory(name);
+            for (int file = 0; file < 6; ++file) {
+                const std::string path = name + "/" + std::to_string(file);
+                if (random() % 2 == 0) {
+                    gone.push_back(path + "gone.jpg");
+                } else {
+                    std::ofstream(path + ".jpg") << "\xFF\xD8 data \xFF\xD9";
+                }
+            }
+        }
+        return gone;
+    }
+
     TempTree m_tree;
     const std::string m_root = m_tree.Root();
+    TempTree m_gone;
 };
 
-// Runs `body` in a child process as an ordinary user, so folders without rights are refused;
-// the body's result is the child's exit status. Skips when the process cannot act as another
-// user.
-bool AsOrdinaryUser(const std::function<bool()>& body, bool& skipped) {
-    skipped = ::geteuid() != 0;
-    if (skipped) {
-        return true;
-    }
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        if (::setgid(65534) != 0 || ::setuid(65534) != 0) {
-            ::_exit(77);
-        }
-        ::_exit(body() ? 0 : 1);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    skipped = WIFEXITED(status) && WEXITSTATUS(status) == 77;
-    return WIFEXITED(status) && (WEXITSTATUS(status) == 0 || skipped);
-}
-
-void Recreate(const std::string& root, const std::vector<std::string>& gone) {
-    (void)root;
+void Recreate(const std::vector<std::string>& gone) {
     for (const std::string& path : gone) {
         std::ofstream(path) << "\xFF\xD8\xFF\xD9";
     }
 }
 
+// The same lines, or the first that differ, for the failure's message.
+std::string Difference(const std::vector<std::string>& expected,
+                       const std::vector<std::string>& seen) {
+    std::size_t i = 0;
+    while (i < expected.size() && i < seen.size() && expected[i] == seen[i]) {
+        ++i;
+    }
+    if (i == expected.size() && i == seen.size()) {
+        return {};
+    }
+    return "line " + std::to_string(i) + ": expected '" +
+           (i < expected.size() ? expected[i] : "(end)") + "', seen '" +
+           (i < seen.size() ? seen[i] : "(end)") + "'";
+}
+
+// The engine against the sequential walk, on trees the walk's user owns and yet cannot read
+// everywhere: each path of the same kind, each verdict the same. A file listed and then gone is
+// taken with "File open error", as its check fails, for every number of threads.
 TEST_F(WalkEngineDisk, ParallelWalkTellsWhatTheSequentialOneTells) {
-    for (unsigned seed = 1; seed <= 40; ++seed) {
-        SCOPED_TRACE(seed);
-        m_tree.Clear();
-        MakeTree(seed);
-        std::vector<std::string> gone;
-        for (const auto& entry : fs::recursive_directory_iterator(
-                 m_root, fs::directory_options::skip_permission_denied)) {
-            if (entry.path().string().ends_with("gone.jpg")) {
-                gone.push_back(entry.path().string());
-            }
-        }
-        const std::vector<std::string> paths{m_root + "/b1", m_root, m_root + "/missing",
-                                             m_root + "/a0/x.jpg", ""};
-        const auto compare = [&]() {
-            Recreate(m_root, gone);
+    const auto body = [&] {
+        for (unsigned seed = 1; seed <= 40; ++seed) {
+            m_tree.Clear();
+            m_gone.Clear();
+            MakeTree(seed);
+            const std::vector<std::string> gone = MakeVanishing(seed);
+            const std::vector<std::string> paths{m_root + "/b1",      m_gone.Root(),        m_root,
+                                                 m_root + "/missing", m_root + "/a0/x.jpg", ""};
+            Recreate(gone);
             Recorder expected;
             SequentialWalk(expected, VanishingCheck()).Walk(paths, true);
+            for (const std::string& path : gone) {
+                const std::string line = "take " + path + " File open error";
+                if (std::count(expected.lines.begin(), expected.lines.end(), line) != 1) {
+                    std::fprintf(stderr, "seed %u: no '%s' in the sequential walk\n", seed,
+                                 line.c_str());
+                    return 1;
+                }
+            }
             for (const std::size_t threads : {1, 3, 64}) {
-                Recreate(m_root, gone);
+                Recreate(gone);
                 Recorder seen;
                 WalkEngine::Options options;
                 options.threads = threads;
                 options.window = threads == 3 ? 2 : 0;
                 options.check = VanishingCheck();
                 WalkEngine(options).Walk(paths, seen);
-                if (seen.lines != expected.lines) {
-                    ADD_FAILURE() << "threads " << threads;
-                    return false;
+                const std::string difference = Difference(expected.lines, seen.lines);
+                if (!difference.empty()) {
+                    std::fprintf(stderr, "seed %u, %zu threads: %s\n", seed, threads,
+                                 difference.c_str());
+                    return 1;
+                }
+                for (const std::string& path : gone) {
+                    if (::access(path.c_str(), F_OK) == 0) {
+                        std::fprintf(stderr, "seed %u: %s was not removed\n", seed, path.c_str());
+                        return 1;
+                    }
                 }
             }
-            return true;
-        };
-        bool skipped = false;
-        EXPECT_TRUE(AsOrdinaryUser(compare, skipped));
-        if (skipped) {
-            EXPECT_TRUE(compare());
         }
+        return 0;
+    };
+    const int outcome = AsOrdinaryUser(body, {m_root, m_gone.Root()});
+    if (outcome == kCannotActAsUser) {
+        GTEST_SKIP() << "cannot act as an ordinary user";
     }
+    EXPECT_EQ(outcome, 0);
 }
 
 std::size_t ThreadCount() {
@@ -299,27 +324,29 @@ TEST_F(WalkEngineDisk, ARunGoesOnWhenTheSystemRefusesThreads) {
     for (int i = 0; i < 200; ++i) {
         std::ofstream(m_root + "/f" + std::to_string(i) + ".jpg") << "\xFF\xD8\xFF\xD9";
     }
-    const auto run = [&] {
-        const rlimit none{0, 0};
-        if (::setrlimit(RLIMIT_NPROC, &none) != 0) {
-            return false;
-        }
-        try {
-            std::thread([] {}).join();
-            ::_exit(77); // the limit does not hold here: nothing to test
-        } catch (const std::system_error&) {
-        }
-        Recorder recorder;
-        WalkEngine::Options options;
-        options.check = VanishingCheck();
-        WalkEngine(options).Walk({m_root}, recorder);
-        return recorder.taken.size() == 200;
-    };
-    bool skipped = false;
-    EXPECT_TRUE(AsOrdinaryUser(run, skipped));
-    if (skipped) {
-        GTEST_SKIP() << "needs the rights to act as another user";
+    // Root is held by no process limit: the run goes as an ordinary user.
+    const int outcome = AsOrdinaryUser(
+        [&] {
+            const rlimit none{0, 0};
+            if (::setrlimit(RLIMIT_NPROC, &none) != 0) {
+                return 1;
+            }
+            try {
+                std::thread([] {}).join();
+                return kCannotActAsUser; // the limit does not hold here: nothing to test
+            } catch (const std::system_error&) {
+            }
+            Recorder recorder;
+            WalkEngine::Options options;
+            options.check = VanishingCheck();
+            WalkEngine(options).Walk({m_root}, recorder);
+            return recorder.taken.size() == 200 ? 0 : 1;
+        },
+        {m_root});
+    if (outcome == kCannotActAsUser) {
+        GTEST_SKIP() << "the process limit does not hold here";
     }
+    EXPECT_EQ(outcome, 0);
 }
 
 TEST_F(WalkEngineDisk, TreesDeeperThanThePathLimitAreWalkedToTheBottom) {
