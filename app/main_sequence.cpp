@@ -13,6 +13,7 @@
 
 #include "components/application.h"
 #include "components/display_text.h"
+#include "components/termination_signals.h"
 #include "core/os/executable_path.h"
 #include "core/paths/path_rules.h"
 #include "core/program/error_texts.h"
@@ -87,6 +88,18 @@ int RunSteps(const std::vector<std::string>& parameters, const std::string& sett
     // The main window's closing ends the loop, not the last window's.
     QApplication::setQuitOnLastWindowClosed(false);
     const MainFormCloseWatch closeWatch(vornForm.get());
+    // SIGTERM, SIGINT and SIGHUP close the program as its Exit command does, so the settings are
+    // written below as after any close. A message box's loop would hold the close up: open boxes
+    // are closed first. A run in progress stops at its next step once the window has closed.
+    const TTerminationSignals terminationSignals([form = vornForm.get()] {
+        for (int boxes = 0; boxes < 16; ++boxes) {
+            QWidget* const modal = QApplication::activeModalWidget();
+            if (modal == nullptr || !modal->close()) {
+                break;
+            }
+        }
+        form->MenuExitClick();
+    });
 
     vornForm->LoadSettings();
     vornForm->ProcessCommandLine(parameters);

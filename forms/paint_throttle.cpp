@@ -2,37 +2,97 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEvent>
+#include <QWindow>
 
 namespace vorn {
 
 namespace {
 
-// The time of the last paint let through; invalid until the first, so a run's first step
-// paints (the window that was just shown draws itself at once).
-QElapsedTimer& SinceLastPaint() {
-    static QElapsedTimer timer;
-    return timer;
+// The clock of the throttles alive at one time: the time of the last paint let through, invalid
+// until the first.
+struct SharedClock {
+    QElapsedTimer sinceLastPaint;
+    int throttles = 0;
+};
+
+SharedClock& Clock() {
+    static SharedClock clock;
+    return clock;
+}
+
+// Turns the window's updates back on and asks for a paint of everything marked meanwhile. Qt
+// asks for that paint only when the first change after a paint is marked, and a request handled
+// while updates were off is used up: without a request of its own the window would stay as it was
+// until something else asks.
+void ResumeUpdates(QWidget* window) {
+    window->setUpdatesEnabled(true);
+    QCoreApplication::postEvent(window, new QEvent(QEvent::UpdateRequest), Qt::LowEventPriority);
 }
 
 } // namespace
 
+// Sees the window system's events for the window's native window before the widget does.
+class PaintThrottle::ExposeWatch : public QObject {
+public:
+    explicit ExposeWatch(QWidget* window)
+        : m_window(window) {
+        Watch();
+    }
+
+    // The native window can be made after the throttle (a window shown later) or made anew.
+    void Watch() {
+        QWindow* const handle = m_window ? m_window->windowHandle() : nullptr;
+        if (handle != m_handle) {
+            if (m_handle) {
+                m_handle->removeEventFilter(this);
+            }
+            m_handle = handle;
+            if (m_handle) {
+                m_handle->installEventFilter(this);
+            }
+        }
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == m_handle && event->type() == QEvent::Expose && m_window &&
+            !m_window->updatesEnabled()) {
+            m_window->setUpdatesEnabled(true);
+            Clock().sinceLastPaint.start();
+        }
+        return false;
+    }
+
+private:
+    QPointer<QWidget> m_window;
+    QPointer<QWindow> m_handle;
+};
+
 PaintThrottle::PaintThrottle(QWidget* window)
-    : m_window(window) {}
+    : m_window(window)
+    , m_exposeWatch(std::make_unique<ExposeWatch>(window)) {
+    if (Clock().throttles++ == 0) {
+        Clock().sinceLastPaint.invalidate();
+    }
+}
 
 PaintThrottle::~PaintThrottle() {
+    --Clock().throttles;
     if (m_window && !m_window->updatesEnabled()) {
-        m_window->setUpdatesEnabled(true);
+        ResumeUpdates(m_window);
     }
 }
 
 void PaintThrottle::ProcessEvents() {
     if (m_window) {
-        QElapsedTimer& sincePaint = SinceLastPaint();
+        m_exposeWatch->Watch();
+        QElapsedTimer& sincePaint = Clock().sinceLastPaint;
         if (!sincePaint.isValid() || sincePaint.elapsed() >= kInterval.count()) {
-            // Turning updates back on schedules a paint of the whole window in its current
-            // state; changes made while they were on have scheduled their own.
+            // The paint, in the event processing below, shows the whole window in its current
+            // state; changes made while updates were on have asked for their own.
             if (!m_window->updatesEnabled()) {
-                m_window->setUpdatesEnabled(true);
+                ResumeUpdates(m_window);
             }
             sincePaint.start();
         } else if (m_window->updatesEnabled()) {

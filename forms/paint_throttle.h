@@ -9,13 +9,22 @@
 // paint, and that one paint shows the state of that moment. Events are processed on every
 // step all the same, so input is served at once.
 //
-// All throttles share one clock, so nested runs (a folder walked inside a walk, a check run
-// started from a menu in the middle of one) together paint at most once per interval.
+// The window system's requests to paint are never lost: an expose that arrives while updates
+// are held (the window just mapped, or uncovered) turns them back on before it is handled, so
+// the window paints what was exposed at once; that paint counts as the interval's paint. (Qt
+// drops an expose of a window whose updates are off, and turning them back on later does not
+// paint a window that was already marked for repainting: such a window would stay blank.)
+//
+// The throttles alive at one time share one clock, so nested runs (a folder walked inside a
+// walk, a check run started from a menu in the middle of one) together paint at most once per
+// interval. The clock starts afresh with the outermost throttle, so a run's first step paints
+// (the window that was just shown draws its first state at once).
 
 #include <QPointer>
 #include <QWidget>
 
 #include <chrono>
+#include <memory>
 
 namespace vorn {
 
@@ -30,12 +39,15 @@ public:
     PaintThrottle(const PaintThrottle&) = delete;
     PaintThrottle& operator=(const PaintThrottle&) = delete;
 
-    // Processes every pending event; the window paints in it only when the interval since the
-    // last paint of any throttle has passed.
+    // Processes every pending event; the window paints in it when the interval since the last
+    // paint of any live throttle has passed, or when the window system exposes it.
     void ProcessEvents();
 
 private:
+    class ExposeWatch;
+
     QPointer<QWidget> m_window;
+    std::unique_ptr<ExposeWatch> m_exposeWatch;
 };
 
 } // namespace vorn
