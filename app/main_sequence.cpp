@@ -16,6 +16,7 @@
 #include "core/error_texts.h"
 #include "core/executable_path.h"
 #include "core/path_rules.h"
+#include "core/settings_location.h"
 #include "forms/check/check_form.h"
 #include "forms/main/vorn_form.h"
 #include "forms/progress/progress_form.h"
@@ -125,5 +126,6 @@ int RunMainSequence(int argc, char** argv) {
         ShowUnhandledError(std::current_exception());
         return 1;
     }
-    return RunMainSequence(parameters, {});
+    // Chosen once, for the read at start and the write at exit alike.
+    return RunMainSequence(parameters, vorn::SettingsLocation(vorn::ExecutablePath()));
 }
