@@ -8,7 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "core/settings_file.h"
+#include "core/settings/settings_file.h"
 
 namespace vorn {
 
