@@ -17,6 +17,7 @@
 #include "core/os/executable_path.h"
 #include "core/paths/path_rules.h"
 #include "core/program/error_texts.h"
+#include "core/settings/settings_location.h"
 #include "forms/check/check_form.h"
 #include "forms/main/vorn_form.h"
 #include "forms/progress/progress_form.h"
@@ -138,5 +139,6 @@ int RunMainSequence(int argc, char** argv) {
         ShowUnhandledError(std::current_exception());
         return 1;
     }
-    return RunMainSequence(parameters, {});
+    // Chosen once, for the read at start and the write at exit alike.
+    return RunMainSequence(parameters, vorn::SettingsLocation(vorn::ExecutablePath()));
 }

@@ -11,6 +11,7 @@ packages=(
     desktop-file-utils appstream
     libjpeg62-turbo-dev libfuse3-dev fuse3 clang-format-15 ccache
     python3
+    dpkg-dev lintian fakeroot
 )
 
 missing=()

@@ -40,7 +40,7 @@ if [ "${1:-}" = --uninstall ]; then
         # The settings file that the program wrote beside its executable.
         [ "$(basename -- "$file")" != vorn ] || rm -fv -- "$file.ini"
     done <"$manifest"
-    rmdir --ignore-fail-on-non-empty "$prefix/share/doc/Vorn" 2>/dev/null || true
+    rmdir --ignore-fail-on-non-empty "$prefix/share/doc/Vorn/docs" "$prefix/share/doc/Vorn" 2>/dev/null || true
     refresh_desktop "$prefix"
     exit 0
 fi
