@@ -206,6 +206,8 @@ private:
         m_result.height = unsigned{body[1]} << 8 | body[2];
         m_result.width = unsigned{body[3]} << 8 | body[4];
         m_progressive = marker == 0xC2 || marker == 0xCA;
+        m_lossless = (marker & 3) == 3;
+        m_arithmetic = marker >= 0xC9;
         if (m_result.width == 0) {
             Fail("bad frame header: width 0" + where, at);
             return;
@@ -320,6 +322,11 @@ private:
         if (count < 1 || count > 4 || body.size() != 4 + 2 * count) {
             return (void)Fail(bad, at);
         }
+        const unsigned ss = body[1 + 2 * count];
+        const unsigned se = body[2 + 2 * count];
+        const unsigned ah = body[3 + 2 * count] >> 4;
+        const unsigned al = body[3 + 2 * count] & 15u;
+        const ScanTables used = TablesUsed(ss, ah);
         m_inScan.clear();
         std::vector<const Component*>& inScan = m_inScan;
         unsigned blocks = 0;
@@ -328,7 +335,8 @@ private:
             const std::uint8_t tables = body[2 + 2 * i];
             const auto found = std::find_if(m_components.begin(), m_components.end(),
                                             [&](const Component& c) { return c.id == id; });
-            if (found == m_components.end() || (tables >> 4) > 3 || (tables & 15) > 3 ||
+            if (found == m_components.end() || (used.dc && (tables >> 4) > 3) ||
+                (used.ac && (tables & 15) > 3) ||
                 std::find(inScan.begin(), inScan.end(), &*found) != inScan.end()) {
                 return (void)Fail(bad, at);
             }
@@ -338,11 +346,12 @@ private:
         if (count > 1 && blocks > 10) {
             return (void)Fail(bad, at);
         }
-        const unsigned ss = body[1 + 2 * count];
-        const unsigned se = body[2 + 2 * count];
-        const unsigned ah = body[3 + 2 * count] >> 4;
-        const unsigned al = body[3 + 2 * count] & 15u;
-        if (m_progressive) {
+        if (m_lossless) {
+            // Ss names the predictor; Al is the point transform.
+            if (ss < 1 || ss > 7 || se != 0 || ah != 0) {
+                return (void)Fail(bad, at);
+            }
+        } else if (m_progressive) {
             if (ss > se || se > 63 || (ss == 0 && se != 0) || (ss > 0 && count != 1) || ah > 13 ||
                 al > 13) {
                 return (void)Fail(bad, at);
@@ -355,6 +364,26 @@ private:
         m_imageDataAt = m_source.Offset();
         m_restarts = 0;
         m_afterRestart = 0;
+    }
+
+    struct ScanTables {
+        bool dc = false;
+        bool ac = false;
+    };
+    // The Huffman tables a scan decodes with, of the four a decoder holds of each class. An
+    // arithmetic-coded scan can name any of its sixteen conditioning tables, so none is refused.
+    ScanTables TablesUsed(unsigned ss, unsigned ah) const {
+        if (m_arithmetic) {
+            return {};
+        }
+        if (m_lossless) {
+            return {.dc = true};
+        }
+        if (m_progressive) {
+            // A DC refinement scan sends raw bits; an AC scan has no DC coefficient.
+            return {.dc = ss == 0 && ah == 0, .ac = ss > 0};
+        }
+        return {.dc = true, .ac = true};
     }
 
     // Restart markers stand in sequence, and only where an interval was declared.
@@ -406,6 +435,8 @@ private:
     JpegStructure m_result;
     bool m_frameSeen = false;
     bool m_progressive = false;
+    bool m_lossless = false;
+    bool m_arithmetic = false;
     std::size_t m_frameAt = 0;
     std::vector<Component> m_components;
     unsigned m_maxH = 1;
