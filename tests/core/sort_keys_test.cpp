@@ -37,7 +37,8 @@ const std::vector<std::string> kMixed = {"é.jpg", "e.jpg", "f.jpg",        "Ä.
                                          "𝄞.jpg", "a.jpg", "\xFF\xFE.jpg", "ß",     "ss"};
 
 // Keys compare as the collator compares the texts, for weight keys and engine keys alike, from
-// the byte they are made from (no text is shorter); an entry names its text, and its head never contradicts its key.
+// the byte they are made from (no text is shorter); an entry names its text, and its head never
+// contradicts its key.
 TEST(SortKeys, KeysOrderAsTheCollatorDoes) {
     struct Row {
         const char* locale;
