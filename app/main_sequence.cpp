@@ -11,9 +11,9 @@
 
 #include "components/application.h"
 #include "components/display_text.h"
-#include "core/error_texts.h"
-#include "core/executable_path.h"
-#include "core/path_rules.h"
+#include "core/os/executable_path.h"
+#include "core/paths/path_rules.h"
+#include "core/program/error_texts.h"
 #include "forms/check/check_form.h"
 #include "forms/main/vorn_form.h"
 #include "forms/progress/progress_form.h"

@@ -4,7 +4,7 @@
 #include <QEvent>
 #include <QPlatformSurfaceEvent>
 
-#include "core/exceptions.h"
+#include "core/base/exceptions.h"
 
 TControlHook::TControlHook(QObject* owner)
     : QObject(owner) {}

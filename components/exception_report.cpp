@@ -3,8 +3,8 @@
 #include <QMessageBox>
 
 #include "components/display_text.h"
-#include "core/error_texts.h"
-#include "core/executable_path.h"
+#include "core/os/executable_path.h"
+#include "core/program/error_texts.h"
 
 namespace {
 

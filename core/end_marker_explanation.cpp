@@ -1,8 +1,8 @@
-#include "core/end_marker_explanation.h"
+#include "core/check/end_marker_explanation.h"
 
-#include "core/jpeg_markers.h"
+#include "core/jpeg/markers.h"
 #include "core/jpeg_segment_reader.h"
-#include "core/retry_on_interrupt.h"
+#include "core/os/retry_on_interrupt.h"
 
 #include <algorithm>
 #include <array>

@@ -1,7 +1,7 @@
-#include "core/file_system.h"
+#include "core/os/file_system.h"
 
-#include "core/retry_on_interrupt.h"
-#include "core/unique_fd.h"
+#include "core/os/retry_on_interrupt.h"
+#include "core/os/unique_fd.h"
 
 #include <cerrno>
 #include <climits>

@@ -1,4 +1,4 @@
-#include "core/io_pool.h"
+#include "core/walk/io_pool.h"
 
 #include <algorithm>
 #include <bit>

@@ -1,6 +1,6 @@
 #include "core/jpeg_segment_reader.h"
 
-#include "core/jpeg_markers.h"
+#include "core/jpeg/markers.h"
 
 namespace vorn {
 

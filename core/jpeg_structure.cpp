@@ -1,4 +1,4 @@
-#include "core/jpeg_structure.h"
+#include "core/jpeg/structure.h"
 
 #include <algorithm>
 #include <array>
@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "core/jpeg_markers.h"
+#include "core/jpeg/markers.h"
 #include "core/jpeg_segment_reader.h"
 
 namespace vorn {

@@ -1,10 +1,10 @@
-#include "core/sort_keys.h"
+#include "core/paths/sort_keys.h"
 
 #include <algorithm>
 #include <cstring>
 #include <memory>
 
-#include "core/icu_functions.h"
+#include "core/paths/icu_functions.h"
 
 namespace vorn {
 

@@ -1,14 +1,14 @@
-#include "core/walk_engine.h"
+#include "core/walk/walk_engine.h"
 
 #include <algorithm>
 #include <deque>
 #include <memory>
 #include <utility>
 
-#include "core/io_pool.h"
-#include "core/path_order.h"
-#include "core/path_rules.h"
-#include "core/scope_exit.h"
+#include "core/base/scope_exit.h"
+#include "core/paths/path_order.h"
+#include "core/paths/path_rules.h"
+#include "core/walk/io_pool.h"
 
 namespace vorn {
 

@@ -1,4 +1,4 @@
-#include "core/deep_check.h"
+#include "core/check/deep_check.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "core/file_replacement.h"
+#include "core/os/file_replacement.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "core/exceptions.h"
+#include "core/base/exceptions.h"
 #include "tests/support/temp_tree.h"
 
 namespace vorn {

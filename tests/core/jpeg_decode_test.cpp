@@ -1,4 +1,4 @@
-#include "core/jpeg_decode.h"
+#include "core/jpeg/entropy_decode.h"
 
 #include <gtest/gtest.h>
 

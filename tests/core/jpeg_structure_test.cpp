@@ -1,4 +1,4 @@
-#include "core/jpeg_structure.h"
+#include "core/jpeg/structure.h"
 
 #include <gtest/gtest.h>
 

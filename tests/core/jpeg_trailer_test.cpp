@@ -1,4 +1,4 @@
-#include "core/jpeg_trailer.h"
+#include "core/jpeg/trailer.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "core/sort_keys.h"
+#include "core/paths/sort_keys.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "core/icu_functions.h"
+#include "core/paths/icu_functions.h"
 
 namespace vorn {
 namespace {

@@ -1,0 +1,18 @@
+#pragma once
+// What the check of one file found: the marker verdict, and the picture's when it was checked.
+
+#include <optional>
+#include <string>
+
+#include "core/check/deep_check.h"
+#include "core/check/marker_check.h"
+
+namespace vorn {
+
+struct FileResult {
+    MarkerVerdict verdict = MarkerVerdict::OpenError;
+    std::string detail; // what the check adds to the verdict (an explanation), or empty
+    std::optional<DeepCheckResult> deep; // the picture check, when the caller's check makes it
+};
+
+} // namespace vorn
