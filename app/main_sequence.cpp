@@ -1,5 +1,3 @@
-// The program's main sequence.
-
 #include "app/main_sequence.h"
 
 #include <QCloseEvent>

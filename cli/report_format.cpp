@@ -1,61 +1,30 @@
 #include "cli/report_format.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 
+#include <unicode/utf8.h>
+
 namespace vorn::cli {
 
+namespace {
+
+// "OK", "SOI", "EOI" or "File open error".
 std::string_view VerdictWord(vorn::MarkerVerdict verdict) {
     return verdict == vorn::MarkerVerdict::Normal ? "OK" : vorn::VerdictErrorText(verdict);
 }
 
-namespace {
-
-// The length of the well-formed UTF-8 sequence at the start of `bytes`, or 0.
+// The length of the well-formed UTF-8 sequence at the start of `bytes`, or 0. ICU's macro
+// refuses overlong forms, surrogates and code points beyond U+10FFFF, and calls no library.
 std::size_t Utf8SequenceLength(std::string_view bytes) {
-    const auto byte = [&](std::size_t i) {
-        return static_cast<std::uint8_t>(bytes[i]);
-    };
-    const std::uint8_t lead = byte(0);
-    std::size_t length = 0;
-    std::uint8_t low = 0x80;
-    std::uint8_t high = 0xBF;
-    if (lead < 0x80) {
-        return 1;
-    }
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        if (lead == 0xE0) {
-            low = 0xA0;
-        }
-        if (lead == 0xED) {
-            high = 0x9F; // no surrogates
-        }
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        if (lead == 0xF0) {
-            low = 0x90;
-        }
-        if (lead == 0xF4) {
-            high = 0x8F;
-        }
-    } else {
-        return 0;
-    }
-    if (bytes.size() < length) {
-        return 0;
-    }
-    if (byte(1) < low || byte(1) > high) {
-        return 0;
-    }
-    for (std::size_t i = 2; i < length; ++i) {
-        if (byte(i) < 0x80 || byte(i) > 0xBF) {
-            return 0;
-        }
-    }
-    return length;
+    const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
+    const auto length =
+        static_cast<std::int32_t>(std::min<std::size_t>(bytes.size(), U8_MAX_LENGTH));
+    std::int32_t next = 0;
+    UChar32 c = 0;
+    U8_NEXT(data, next, length, c);
+    return c < 0 ? 0 : static_cast<std::size_t>(next);
 }
 
 void AppendEscape(std::string& out, unsigned code) {

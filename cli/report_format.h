@@ -9,9 +9,6 @@
 
 namespace vorn::cli {
 
-// "OK", "SOI", "EOI" or "File open error".
-std::string_view VerdictWord(vorn::MarkerVerdict verdict);
-
 // A JSON string literal for bytes: valid UTF-8 as it stands (control characters, quote and
 // backslash escaped), every other byte 0xXY as \udcXY, so the exact bytes can be recovered.
 std::string JsonString(std::string_view bytes);

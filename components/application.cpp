@@ -1,5 +1,3 @@
-// The application object.
-
 #include "components/application.h"
 
 #include <exception>

@@ -1,5 +1,3 @@
-// The control hook: an event filter that follows the hooked widget's native window.
-
 #include "components/control_hook.h"
 
 #include <QAbstractScrollArea>

@@ -1,5 +1,3 @@
-// The file drop target.
-
 #include "components/drop_dst.h"
 
 #include <QByteArray>

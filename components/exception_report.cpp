@@ -1,5 +1,3 @@
-// The exception report.
-
 #include "components/exception_report.h"
 
 #include <QMessageBox>

@@ -1,6 +1,7 @@
 #include "core/check/end_marker_explanation.h"
 
 #include "core/jpeg/markers.h"
+#include "core/jpeg/segment_reader.h"
 #include "core/os/retry_on_interrupt.h"
 
 #include <algorithm>
@@ -17,7 +18,7 @@ namespace {
 // Reads a file front to back through one buffer; skipping moves past bytes without reading them.
 // Holes are served as zero bytes without reading, and a search for FF jumps over them whole.
 // Reading stops for good once `dataLimit` bytes have been read.
-class ForwardReader {
+class ForwardReader final : public JpegByteSource {
 public:
     ForwardReader(int fd, std::uint64_t dataLimit)
         : m_fd(fd)
@@ -26,9 +27,9 @@ public:
     // True once a read was refused because the data limit was used up.
     bool LimitReached() const { return m_limitReached; }
 
-    std::uint64_t Offset() const { return m_bufferOffset + m_next; }
+    std::uint64_t Offset() const override { return m_bufferOffset + m_next; }
 
-    bool Next(std::uint8_t& byte) {
+    bool Next(std::uint8_t& byte) override {
         if (m_next == m_end && !Fill()) {
             return false;
         }
@@ -36,8 +37,7 @@ public:
         return true;
     }
 
-    // Moves past `count` bytes; false when the file ends first.
-    bool Skip(std::uint64_t count) {
+    bool Skip(std::uint64_t count) override {
         const std::uint64_t inBuffer = m_end - m_next;
         if (count <= inBuffer) {
             m_next += static_cast<std::size_t>(count);
@@ -56,8 +56,7 @@ public:
         return true;
     }
 
-    // Advances to the next 0xFF byte and consumes it; false at the end of the file.
-    bool SkipToFF() {
+    bool SkipPastMarkerPrefix() override {
         for (;;) {
             if (m_next == m_end) {
                 // A hole holds no FF: jump to the data after it without serving its zeros.
@@ -67,7 +66,7 @@ public:
                     return false;
                 }
             }
-            const void* hit = std::memchr(m_buffer.data() + m_next, 0xFF, m_end - m_next);
+            const void* hit = std::memchr(m_buffer.data() + m_next, kMarkerPrefix, m_end - m_next);
             if (hit) {
                 m_next = static_cast<std::size_t>(static_cast<const std::uint8_t*>(hit) -
                                                   m_buffer.data()) +
@@ -142,93 +141,51 @@ private:
     std::size_t m_end = 0;
 };
 
+// Where the walk stopped at the end of the file, or at the data limit.
+EndMarkerExplanation CutShort(const ForwardReader& source, bool inImageData) {
+    using Kind = EndMarkerExplanation::Kind;
+    if (source.LimitReached()) {
+        return EndMarkerExplanation{Kind::Unfinished, source.Offset(), 0};
+    }
+    return EndMarkerExplanation{inImageData ? Kind::CutShortInImageData : Kind::CutShortInHeaders,
+                                source.Offset(), 0};
+}
+
 } // namespace
 
 EndMarkerExplanation ExplainEndMarker(int fd, std::uint64_t dataLimit) {
     using Kind = EndMarkerExplanation::Kind;
-    ForwardReader reader(fd, dataLimit);
+    using Step = JpegSegmentStep::Kind;
+    ForwardReader source(fd, dataLimit);
+    JpegSegmentReader reader(source);
     bool inImageData = false;
-    const auto cutShort = [&] {
-        if (reader.LimitReached()) {
-            return EndMarkerExplanation{Kind::Unfinished, reader.Offset(), 0};
-        }
-        return EndMarkerExplanation{
-            inImageData ? Kind::CutShortInImageData : Kind::CutShortInHeaders, reader.Offset(), 0};
-    };
-    const auto unrecognised = [&] {
-        return EndMarkerExplanation{Kind::Unrecognised, reader.Offset(), 0};
-    };
-
-    std::uint8_t first = 0;
-    std::uint8_t second = 0;
-    if (!reader.Next(first) || !reader.Next(second)) {
-        return cutShort();
-    }
-    if (first != kMarkerPrefix || second != kStartOfImage) {
-        return EndMarkerExplanation{Kind::Unrecognised, 0, 0};
-    }
-
-    bool inScan = false;
     for (;;) {
-        std::uint8_t marker = 0;
-        if (inScan) {
-            // Entropy-coded data: FF 00 is a stuffed data byte, FF D0..D7 a restart marker, FF FF
-            // fill; any other FF xx is the marker that ends the scan.
-            if (!reader.SkipToFF()) {
-                return cutShort();
+        const JpegSegmentStep step = reader.Next();
+        switch (step.kind) {
+        case Step::StartOfImage:
+        case Step::Restart:
+            break;
+        case Step::Segment:
+            if (!source.Skip(step.length - 2)) {
+                return CutShort(source, inImageData);
             }
-            do {
-                if (!reader.Next(marker)) {
-                    return cutShort();
-                }
-            } while (marker == kMarkerPrefix);
-            if (marker == 0x00 || IsRestart(marker)) {
-                continue;
-            }
-            inScan = false;
-        } else {
-            std::uint8_t prefix = 0;
-            if (!reader.Next(prefix)) {
-                return cutShort();
-            }
-            if (prefix != kMarkerPrefix) {
-                return unrecognised();
-            }
-            do {
-                if (!reader.Next(marker)) {
-                    return cutShort();
-                }
-            } while (marker == kMarkerPrefix);
-        }
-
-        if (marker == kEndOfImage) {
+            inImageData = inImageData || step.marker == kStartOfScan;
+            break;
+        case Step::EndOfImage: {
             struct stat info {};
-            const std::uint64_t end = reader.Offset();
+            const std::uint64_t end = source.Offset();
             const std::uint64_t size =
                 ::fstat(fd, &info) == 0 ? static_cast<std::uint64_t>(info.st_size) : end;
             return EndMarkerExplanation{Kind::AppendedData, end, size > end ? size - end : 0};
         }
-        if (IsStandalone(marker)) {
-            continue;
-        }
-        if (marker == 0x00 || marker == kStartOfImage) {
-            return unrecognised();
-        }
-
-        std::uint8_t high = 0;
-        std::uint8_t low = 0;
-        if (!reader.Next(high) || !reader.Next(low)) {
-            return cutShort();
-        }
-        const unsigned length = (unsigned{high} << 8) | low;
-        if (length < 2) {
-            return unrecognised();
-        }
-        if (!reader.Skip(length - 2)) {
-            return cutShort();
-        }
-        if (marker == kStartOfScan) {
-            inScan = inImageData = true;
+        case Step::End:
+            return CutShort(source, inImageData);
+        case Step::NoStart:
+            return EndMarkerExplanation{Kind::Unrecognised, 0, 0};
+        case Step::NoMarker:
+        case Step::BadMarker:
+        case Step::BadLength:
+            return EndMarkerExplanation{Kind::Unrecognised, source.Offset(), 0};
         }
     }
 }

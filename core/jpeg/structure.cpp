@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/jpeg/markers.h"
+#include "core/jpeg/segment_reader.h"
 
 namespace vorn {
 
@@ -33,69 +34,96 @@ std::uint64_t CeilDiv(std::uint64_t a, std::uint64_t b) {
     return (a + b - 1) / b;
 }
 
+class MemoryByteSource final : public JpegByteSource {
+public:
+    explicit MemoryByteSource(std::span<const std::uint8_t> bytes)
+        : m_bytes(bytes) {}
+
+    std::uint64_t Offset() const override { return m_pos; }
+
+    bool Next(std::uint8_t& byte) override {
+        if (m_pos >= m_bytes.size()) {
+            return false;
+        }
+        byte = m_bytes[m_pos++];
+        return true;
+    }
+
+    bool Skip(std::uint64_t count) override {
+        if (count > m_bytes.size() - m_pos) {
+            m_pos = m_bytes.size();
+            return false;
+        }
+        m_pos += static_cast<std::size_t>(count);
+        return true;
+    }
+
+    bool SkipPastMarkerPrefix() override {
+        const void* hit =
+            m_pos < m_bytes.size()
+                ? std::memchr(m_bytes.data() + m_pos, kMarkerPrefix, m_bytes.size() - m_pos)
+                : nullptr;
+        if (!hit) {
+            m_pos = m_bytes.size();
+            return false;
+        }
+        m_pos =
+            static_cast<std::size_t>(static_cast<const std::uint8_t*>(hit) - m_bytes.data()) + 1;
+        return true;
+    }
+
+private:
+    std::span<const std::uint8_t> m_bytes;
+    std::size_t m_pos = 0;
+};
+
 class Walker {
 public:
     Walker(std::span<const std::uint8_t> bytes, const DeepCheckLimits& limits)
         : m_bytes(bytes)
+        , m_source(bytes)
         , m_limits(limits) {}
 
     JpegStructure Walk() {
-        if (m_bytes.size() < 2 || m_bytes[0] != kMarkerPrefix || m_bytes[1] != kStartOfImage) {
-            return Fail("no start marker", 0);
-        }
-        m_pos = 2;
+        using Step = JpegSegmentStep::Kind;
+        JpegSegmentReader reader(m_source);
+        bool started = false;
         while (!m_result.fault) {
-            if (m_pos >= m_bytes.size()) {
-                return CutShort();
-            }
-            if (m_bytes[m_pos] != kMarkerPrefix) {
-                return Fail("no marker at byte " + std::to_string(m_pos), m_pos);
-            }
-            const std::size_t at = m_pos;
-            while (m_pos < m_bytes.size() && m_bytes[m_pos] == kMarkerPrefix) {
-                ++m_pos;
-            }
-            if (m_pos >= m_bytes.size()) {
-                return CutShort();
-            }
-            const std::uint8_t marker = m_bytes[m_pos++];
-            if (marker == kEndOfImage) {
-                if (m_result.scans == 0) {
-                    return Fail("no image data before the end marker", at);
+            const JpegSegmentStep step = reader.Next();
+            if (m_scanOpen && step.kind != Step::Restart) {
+                m_scanOpen = false;
+                if (step.kind == Step::End) {
+                    return CutShort();
                 }
-                m_result.end = m_pos;
+                if (!CloseImageData(step.at)) {
+                    return m_result;
+                }
+            }
+            switch (step.kind) {
+            case Step::StartOfImage:
+                started = true;
+                break;
+            case Step::NoStart:
+                return Fail("no start marker", 0);
+            case Step::End:
+                return started ? CutShort() : Fail("no start marker", 0);
+            case Step::NoMarker:
+            case Step::BadMarker:
+                return Fail("no marker at byte " + std::to_string(step.at), step.at);
+            case Step::BadLength:
+                return Fail("bad segment length at byte " + std::to_string(step.at), step.at);
+            case Step::Restart:
+                PassRestart(step);
+                break;
+            case Step::EndOfImage:
+                if (m_result.scans == 0) {
+                    return Fail("no image data before the end marker", step.at);
+                }
+                m_result.end = m_source.Offset();
                 return Ceilings();
-            }
-            // A restart marker between segments, or the reserved TEM, carries nothing;
-            // decoders pass over it.
-            if (IsStandalone(marker)) {
-                continue;
-            }
-            if (marker == kStartOfImage || marker == 0x00) {
-                return Fail("no marker at byte " + std::to_string(at), at);
-            }
-            if (m_pos + 2 > m_bytes.size()) {
-                return CutShort();
-            }
-            const std::size_t length = std::size_t{m_bytes[m_pos]} << 8 | m_bytes[m_pos + 1];
-            if (length < 2) {
-                return Fail("bad segment length at byte " + std::to_string(at), at);
-            }
-            if (m_pos + length > m_bytes.size()) {
-                return CutShort();
-            }
-            const std::span<const std::uint8_t> body = m_bytes.subspan(m_pos + 2, length - 2);
-            m_pos += length;
-            if (IsFrame(marker)) {
-                Frame(marker, body, at);
-            } else if (marker == kDht) {
-                HuffmanTables(body, at);
-            } else if (marker == kDqt) {
-                QuantisationTables(body, at);
-            } else if (marker == kDri) {
-                RestartInterval(body, at);
-            } else if (marker == kStartOfScan) {
-                Scan(body, at);
+            case Step::Segment:
+                CheckSegment(step);
+                break;
             }
         }
         return m_result;
@@ -150,7 +178,27 @@ private:
         return m_result;
     }
 
-    void Frame(std::uint8_t marker, std::span<const std::uint8_t> body, std::size_t at) {
+    void CheckSegment(const JpegSegmentStep& step) {
+        const std::size_t bodyAt = static_cast<std::size_t>(m_source.Offset());
+        if (!m_source.Skip(step.length - 2)) {
+            return (void)CutShort();
+        }
+        const std::span<const std::uint8_t> body = m_bytes.subspan(bodyAt, step.length - 2);
+        const std::size_t at = static_cast<std::size_t>(step.at);
+        if (IsFrame(step.marker)) {
+            CheckFrame(step.marker, body, at);
+        } else if (step.marker == kDht) {
+            CheckHuffmanTables(body, at);
+        } else if (step.marker == kDqt) {
+            CheckQuantisationTables(body, at);
+        } else if (step.marker == kDri) {
+            ReadRestartInterval(body, at);
+        } else if (step.marker == kStartOfScan) {
+            CheckScanHeader(body, at);
+        }
+    }
+
+    void CheckFrame(std::uint8_t marker, std::span<const std::uint8_t> body, std::size_t at) {
         const std::string where = " at byte " + std::to_string(at);
         if (m_frameSeen) {
             Fail("second frame header" + where, at);
@@ -166,6 +214,8 @@ private:
         m_result.height = unsigned{body[1]} << 8 | body[2];
         m_result.width = unsigned{body[3]} << 8 | body[4];
         m_progressive = marker == 0xC2 || marker == 0xCA;
+        m_lossless = (marker & 3) == 3;
+        m_arithmetic = marker >= 0xC9;
         if (m_result.width == 0) {
             Fail("bad frame header: width 0" + where, at);
             return;
@@ -210,7 +260,7 @@ private:
         }
     }
 
-    void HuffmanTables(std::span<const std::uint8_t> body, std::size_t at) {
+    void CheckHuffmanTables(std::span<const std::uint8_t> body, std::size_t at) {
         const std::string bad = "bad Huffman table at byte " + std::to_string(at);
         std::size_t p = 0;
         while (p < body.size()) {
@@ -250,7 +300,7 @@ private:
         }
     }
 
-    void QuantisationTables(std::span<const std::uint8_t> body, std::size_t at) {
+    void CheckQuantisationTables(std::span<const std::uint8_t> body, std::size_t at) {
         std::size_t p = 0;
         while (p < body.size()) {
             const unsigned precision = body[p] >> 4;
@@ -263,14 +313,14 @@ private:
         }
     }
 
-    void RestartInterval(std::span<const std::uint8_t> body, std::size_t at) {
+    void ReadRestartInterval(std::span<const std::uint8_t> body, std::size_t at) {
         if (body.size() != 2) {
             return (void)Fail("bad restart interval at byte " + std::to_string(at), at);
         }
         m_restartInterval = unsigned{body[0]} << 8 | body[1];
     }
 
-    void Scan(std::span<const std::uint8_t> body, std::size_t at) {
+    void CheckScanHeader(std::span<const std::uint8_t> body, std::size_t at) {
         const std::string bad = "bad scan header at byte " + std::to_string(at);
         if (!m_frameSeen) {
             return (void)Fail("image data before the frame header at byte " + std::to_string(at),
@@ -280,14 +330,21 @@ private:
         if (count < 1 || count > 4 || body.size() != 4 + 2 * count) {
             return (void)Fail(bad, at);
         }
-        std::vector<const Component*> inScan;
+        const unsigned ss = body[1 + 2 * count];
+        const unsigned se = body[2 + 2 * count];
+        const unsigned ah = body[3 + 2 * count] >> 4;
+        const unsigned al = body[3 + 2 * count] & 15u;
+        const ScanTables used = TablesUsed(ss, ah);
+        m_inScan.clear();
+        std::vector<const Component*>& inScan = m_inScan;
         unsigned blocks = 0;
         for (std::size_t i = 0; i < count; ++i) {
             const std::uint8_t id = body[1 + 2 * i];
             const std::uint8_t tables = body[2 + 2 * i];
             const auto found = std::find_if(m_components.begin(), m_components.end(),
                                             [&](const Component& c) { return c.id == id; });
-            if (found == m_components.end() || (tables >> 4) > 3 || (tables & 15) > 3 ||
+            if (found == m_components.end() || (used.dc && (tables >> 4) > 3) ||
+                (used.ac && (tables & 15) > 3) ||
                 std::find(inScan.begin(), inScan.end(), &*found) != inScan.end()) {
                 return (void)Fail(bad, at);
             }
@@ -297,11 +354,12 @@ private:
         if (count > 1 && blocks > 10) {
             return (void)Fail(bad, at);
         }
-        const unsigned ss = body[1 + 2 * count];
-        const unsigned se = body[2 + 2 * count];
-        const unsigned ah = body[3 + 2 * count] >> 4;
-        const unsigned al = body[3 + 2 * count] & 15u;
-        if (m_progressive) {
+        if (m_lossless) {
+            // Ss names the predictor; Al is the point transform.
+            if (ss < 1 || ss > 7 || se != 0 || ah != 0) {
+                return (void)Fail(bad, at);
+            }
+        } else if (m_progressive) {
             if (ss > se || se > 63 || (ss == 0 && se != 0) || (ss > 0 && count != 1) || ah > 13 ||
                 al > 13) {
                 return (void)Fail(bad, at);
@@ -311,62 +369,61 @@ private:
         }
         ++m_result.scans;
         m_result.scanBlocks += Units(inScan) * (count > 1 ? blocks : 1);
-        ImageData(inScan);
+        m_scanOpen = true;
+        m_imageDataAt = m_source.Offset();
+        m_restarts = 0;
+        m_afterRestart = 0;
     }
 
-    // Moves past the scan's entropy-coded data, up to the marker that ends it.
-    void ImageData(const std::vector<const Component*>& inScan) {
-        const std::size_t size = m_bytes.size();
-        const std::size_t start = m_pos;
-        std::uint64_t restarts = 0;
-        std::size_t afterRestart = 0; // where the data after the last restart marker starts
-        for (;;) {
-            const void* hit = m_pos < size
-                                  ? std::memchr(m_bytes.data() + m_pos, kMarkerPrefix, size - m_pos)
-                                  : nullptr;
-            if (!hit) {
-                return (void)CutShort();
-            }
-            const std::size_t at =
-                static_cast<std::size_t>(static_cast<const std::uint8_t*>(hit) - m_bytes.data());
-            std::size_t next = at + 1;
-            while (next < size && m_bytes[next] == kMarkerPrefix) {
-                ++next;
-            }
-            if (next >= size) {
-                return (void)CutShort();
-            }
-            const std::uint8_t marker = m_bytes[next];
-            if (marker == 0x00) {
-                m_pos = next + 1;
-                continue;
-            }
-            if (!IsRestart(marker)) {
-                m_pos = at;
-                break;
-            }
-            if (m_restartInterval == 0) {
-                return (void)Fail(
-                    "restart marker without a restart interval at byte " + std::to_string(at), at);
-            }
-            if (marker - 0xD0u != restarts % 8) {
-                return (void)Fail("restart marker out of sequence at byte " + std::to_string(at),
-                                  at);
-            }
-            ++restarts;
-            m_pos = afterRestart = next + 1;
+    struct ScanTables {
+        bool dc = false;
+        bool ac = false;
+    };
+    // The Huffman tables a scan decodes with, of the four a decoder holds of each class. An
+    // arithmetic-coded scan can name any of its sixteen conditioning tables, so none is refused.
+    ScanTables TablesUsed(unsigned ss, unsigned ah) const {
+        if (m_arithmetic) {
+            return {};
         }
+        if (m_lossless) {
+            return {.dc = true};
+        }
+        if (m_progressive) {
+            // A DC refinement scan sends raw bits; an AC scan has no DC coefficient.
+            return {.dc = ss == 0 && ah == 0, .ac = ss > 0};
+        }
+        return {.dc = true, .ac = true};
+    }
+
+    // Restart markers stand in sequence, and only where an interval was declared.
+    void PassRestart(const JpegSegmentStep& step) {
+        const std::string where = " at byte " + std::to_string(step.at);
+        if (m_restartInterval == 0) {
+            return (void)Fail("restart marker without a restart interval" + where, step.at);
+        }
+        if (step.marker - 0xD0u != m_restarts % 8) {
+            return (void)Fail("restart marker out of sequence" + where, step.at);
+        }
+        ++m_restarts;
+        m_afterRestart = m_source.Offset();
+    }
+
+    // The scan's image data ends at the marker that stands at `end`: it must have held one restart
+    // marker for each interval but the last. False when it did not.
+    bool CloseImageData(std::uint64_t end) {
         if (m_restartInterval == 0 || m_result.height == 0) {
-            return;
+            return true;
         }
-        const std::uint64_t due = CeilDiv(Units(inScan), m_restartInterval) - 1;
+        const std::uint64_t due = CeilDiv(Units(m_inScan), m_restartInterval) - 1;
         // Some encoders end the scan with one more restart marker; decoders pass over it.
-        const bool endsWithRestart = restarts == due + 1 && afterRestart == m_pos;
-        if (restarts != due && !endsWithRestart) {
-            Fail(std::to_string(restarts) + " restart markers in the image data at byte " +
-                     std::to_string(start) + ", " + std::to_string(due) + " due",
-                 start);
+        const bool endsWithRestart = m_restarts == due + 1 && m_afterRestart == end;
+        if (m_restarts != due && !endsWithRestart) {
+            Fail(std::to_string(m_restarts) + " restart markers in the image data at byte " +
+                     std::to_string(m_imageDataAt) + ", " + std::to_string(due) + " due",
+                 m_imageDataAt);
+            return false;
         }
+        return true;
     }
 
     // The number of coding units in a scan: the MCUs of an interleaved scan, the blocks of a
@@ -382,17 +439,25 @@ private:
     }
 
     std::span<const std::uint8_t> m_bytes;
+    MemoryByteSource m_source;
     const DeepCheckLimits& m_limits;
     JpegStructure m_result;
-    std::size_t m_pos = 0;
     bool m_frameSeen = false;
     bool m_progressive = false;
+    bool m_lossless = false;
+    bool m_arithmetic = false;
     std::size_t m_frameAt = 0;
     std::vector<Component> m_components;
     unsigned m_maxH = 1;
     unsigned m_maxV = 1;
     unsigned m_restartInterval = 0;
     std::optional<JpegFault> m_unsupported;
+    // The image data of the last scan, while the walk is inside it.
+    bool m_scanOpen = false;
+    std::vector<const Component*> m_inScan;
+    std::uint64_t m_imageDataAt = 0;
+    std::uint64_t m_restarts = 0;
+    std::uint64_t m_afterRestart = 0; // where the data after the last restart marker starts
 };
 
 } // namespace

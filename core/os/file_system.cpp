@@ -101,26 +101,9 @@ EntryKind KindOfListing(unsigned char type) {
     }
 }
 
-} // namespace
-
-bool OnPseudoFileSystem(int fd, std::uint64_t device) {
-    // The answer is kept per device and thread, since the files and folders of a run mostly
-    // share a few devices.
-    thread_local std::uint64_t lastDevice = 0;
-    thread_local bool lastAnswer = false;
-    thread_local bool known = false;
-    if (!known || device != lastDevice) {
-        struct statfs system {};
-        if (RetryOnInterrupt([&] { return ::fstatfs(fd, &system); }) != 0) {
-            return false;
-        }
-        lastDevice = device;
-        lastAnswer = IsPseudoFileSystem(system.f_type);
-        known = true;
-    }
-    return lastAnswer;
-}
-
+// The type of a kernel pseudo file system (statfs's f_type): process and device tables,
+// control files and mirrors of other trees, where links lead everywhere and reading a file may
+// change the kernel's state (as reading the kernel log consumes it).
 bool IsPseudoFileSystem(long type) {
     switch (static_cast<unsigned long>(type)) {
     case 0x9fa0:     // proc
@@ -144,6 +127,26 @@ bool IsPseudoFileSystem(long type) {
     default:
         return false;
     }
+}
+
+} // namespace
+
+bool OnPseudoFileSystem(int fd, std::uint64_t device) {
+    // The answer is kept per device and thread, since the files and folders of a run mostly
+    // share a few devices.
+    thread_local std::uint64_t lastDevice = 0;
+    thread_local bool lastAnswer = false;
+    thread_local bool known = false;
+    if (!known || device != lastDevice) {
+        struct statfs system {};
+        if (RetryOnInterrupt([&] { return ::fstatfs(fd, &system); }) != 0) {
+            return false;
+        }
+        lastDevice = device;
+        lastAnswer = IsPseudoFileSystem(system.f_type);
+        known = true;
+    }
+    return lastAnswer;
 }
 
 int OpenPath(const std::string& path, int flags) {

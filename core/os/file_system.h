@@ -50,12 +50,10 @@ struct FolderListing {
 // Never throws for anything the file system does.
 FolderListing ListFolder(const std::string& folder);
 
-// The type of a kernel pseudo file system (statfs's f_type): process and device tables,
-// control files and mirrors of other trees, where links lead everywhere and reading a file may
-// change the kernel's state (as reading the kernel log consumes it).
-bool IsPseudoFileSystem(long type);
-// True when the open file `fd`, on `device` (its st_dev), lies on such a file system: a file
-// there is no photo, and reading it may change the kernel's state.
+// True when the open file `fd`, on `device` (its st_dev), lies on a kernel pseudo file system:
+// process and device tables, control files and mirrors of other trees, where links lead
+// everywhere. A file there is no photo, and reading it may change the kernel's state (as reading
+// the kernel log consumes it).
 bool OnPseudoFileSystem(int fd, std::uint64_t device);
 
 // open(2) of `path`, reaching a path too long for one call from the folders on its way. A path

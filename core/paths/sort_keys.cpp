@@ -183,7 +183,7 @@ bool HasAsciiContractions(const UCollator* collator) {
 // Texts on which weight keys must agree with the engine: every ASCII character, and words with
 // what tends to go wrong (minor punctuation, case, accents precomposed and combining, letters a
 // locale moves, characters beyond the first plane, the replacement character).
-std::vector<std::u16string> Probes() {
+std::vector<std::u16string> AgreementTexts() {
     std::vector<std::u16string> probes;
     for (char16_t c = 0; c < 128; ++c) {
         probes.emplace_back(1, c);
@@ -262,7 +262,7 @@ WeightTable MakeWeightTable(const UCollator* collator) {
         entry.secondaryLength = static_cast<uint8_t>(secondary.size());
     }
 
-    const std::vector<std::u16string> probes = Probes();
+    const std::vector<std::u16string> probes = AgreementTexts();
     std::vector<std::string> keys(probes.size());
     WeightKeyWriter writer(collator, table);
     for (std::size_t i = 0; i < probes.size(); ++i) {

@@ -105,7 +105,7 @@ void IoPool::WakeMoreLocked() {
         m_wake.notify_one();
     } else if (m_threads.size() < m_maxThreads && !m_threadsRefused) {
         try {
-            m_threads.emplace_back([this] { Work(); });
+            m_threads.emplace_back([this] { ServeQueue(); });
         } catch (const std::system_error&) {
             // The system refuses another thread (a process limit, a container's): the run goes
             // on with the threads it has, down to none, the waiting thread running the rest.
@@ -161,7 +161,7 @@ void IoPool::WaitForEither(Task& task, Task* other, std::uint64_t alsoEnded) {
     // So does a thread whose pool has no worker (none needed yet, or the system refuses them),
     // which would otherwise sleep forever.
     if ((!SlowTasks() || !HasWorkers()) &&
-        (RunOne() || SpinFor([&] { return task.Done() || otherDone(); }))) {
+        (RunOldestQueued() || SpinFor([&] { return task.Done() || otherDone(); }))) {
         return;
     }
     if (other != nullptr) {
@@ -189,7 +189,7 @@ void IoPool::WaitForEither(Task& task, Task* other, std::uint64_t alsoEnded) {
     m_wakeAt.store(UINT64_MAX);
 }
 
-bool IoPool::RunOne() {
+bool IoPool::RunOldestQueued() {
     std::shared_ptr<Task> task;
     {
         const std::lock_guard lock(m_mutex);
@@ -216,7 +216,7 @@ bool IoPool::SlowTasks() const {
     return std::popcount(m_recentSlow.load(std::memory_order_relaxed)) >= kSlowOfRecent;
 }
 
-void IoPool::Work() {
+void IoPool::ServeQueue() {
     SetUpIoThread();
     for (;;) {
         std::shared_ptr<Task> task;

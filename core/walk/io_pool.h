@@ -97,13 +97,14 @@ public:
     void WaitForEither(Task& task, Task* other, std::uint64_t alsoEnded = 0);
 
 private:
-    void Work();
+    // A worker thread's life: it runs queued tasks until the pool stops.
+    void ServeQueue();
     // Wakes or starts one more worker when tasks are queued and fewer are awake than the
     // tasks' speed asks for. Called with the lock held.
     void WakeMoreLocked();
     // Takes the oldest queued task no one has started and runs it here; false when there is
     // none.
-    bool RunOne();
+    bool RunOldestQueued();
     // True when the tasks wait on storage: enough of the recent ones took longer than the page
     // cache takes.
     bool SlowTasks() const;

@@ -174,7 +174,7 @@ private:
 
     // Moves the scout on as far as the window and the folders listed so far allow, without
     // waiting for anything. Returns the folder listing it stopped at, or null.
-    IoPool::Task* Advance() {
+    IoPool::Task* MoveScoutOn() {
         while (!m_scout.empty()) {
             Frame& frame = m_scout.back();
             if (frame.index >= frame.list->size()) {
@@ -230,7 +230,7 @@ private:
     void Await(Entry& entry) {
         if (!entry.task) {
             Resync();
-            Advance();
+            MoveScoutOn();
             if (!entry.task) {
                 Submit(entry);
             }
@@ -240,7 +240,7 @@ private:
         for (;;) {
             // The scout may stop at a folder whose listing it needs before going on; its end
             // wakes this thread too, so that the requests after it start at once.
-            IoPool::Task* const scoutWaitsFor = Advance();
+            IoPool::Task* const scoutWaitsFor = MoveScoutOn();
             if (task.Done() || m_pool.RunHere(task)) {
                 break;
             }
@@ -266,14 +266,14 @@ private:
         for (std::size_t i = 0; i < count && !m_visitor.Stopped(); ++i) {
             m_frames.back().index = i;
             Entry& entry = (*list)[i];
-            Handle(entry);
+            VisitEntry(entry);
             // What was found for the entry is no longer needed.
             entry.task.reset();
             m_visitor.PathHandled(entry.path);
         }
     }
 
-    void Handle(Entry& entry) {
+    void VisitEntry(Entry& entry) {
         if (entry.path.empty() || m_visitor.IsListed(entry.path)) {
             return;
         }

@@ -1,5 +1,3 @@
-// The check dialog.
-
 #include "forms/check/check_form.h"
 
 #include <QLabel>

@@ -1,5 +1,3 @@
-// The rows of the file list.
-
 #include "forms/main/file_list_model.h"
 
 #include <QPixmap>

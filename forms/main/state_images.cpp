@@ -1,5 +1,3 @@
-// The state images, drawn by the program so that they need no resource file.
-
 #include "forms/main/state_images.h"
 
 #include <QPainter>

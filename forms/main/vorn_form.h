@@ -30,7 +30,9 @@ namespace Ui {
 class TVornForm;
 }
 
-enum class TSearchDirection { sdUp, sdDown };
+// The direction FindError searches in. A plain enumeration: the prefix of its enumerators
+// already scopes them.
+enum TSearchDirection { sdUp, sdDown };
 
 class TVornForm : public QMainWindow {
     Q_OBJECT

@@ -61,7 +61,7 @@ QUrl FileUrl(const std::string& path) {
 void TVornForm::FindError(TSearchDirection direction) {
     QTableView* const list = FileListView();
     const int count = m_fileList->Count();
-    const int step = direction == TSearchDirection::sdDown ? 1 : -1;
+    const int step = direction == sdDown ? 1 : -1;
     // The walk begins with the selected row's neighbour; with none selected, down begins at the
     // first row and up finds nothing. It never wraps.
     int found = -1;
@@ -111,11 +111,11 @@ void TVornForm::MenuDeleteAllClick() {
 }
 
 void TVornForm::MenuPrevErrorClick() {
-    FindError(TSearchDirection::sdUp);
+    FindError(sdUp);
 }
 
 void TVornForm::MenuNextErrorClick() {
-    FindError(TSearchDirection::sdDown);
+    FindError(sdDown);
 }
 
 void TVornForm::MenuOpenItemClick() {

@@ -1,5 +1,3 @@
-// The progress dialog shown while files are added.
-
 #include "forms/progress/progress_form.h"
 
 #include <QLabel>

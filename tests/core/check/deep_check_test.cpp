@@ -16,6 +16,9 @@
 #include "core/walk/check_ahead.h"
 #include "tests/support/temp_tree.h"
 
+#include <cstdio>
+#include <jpeglib.h>
+
 namespace vorn {
 namespace {
 
@@ -223,6 +226,131 @@ TEST(DeepCheck, EveryCutIsDamage) {
     for (std::size_t size = 0; size + 2 < bytes.size(); size += 97) {
         const DeepCheckResult result = DeepCheckBytes(std::span(bytes).first(size));
         EXPECT_EQ(result.verdict, DeepVerdict::Damaged) << size;
+    }
+}
+
+// Pictures made with the system's encoder, 4:4:4, of a smooth gradient.
+std::vector<std::uint8_t> Encode(unsigned width, unsigned height, bool progressive,
+                                 bool arithmetic) {
+    jpeg_compress_struct cinfo{};
+    jpeg_error_mgr errors{};
+    cinfo.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&cinfo);
+    unsigned char* out = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&cinfo, &out, &size);
+    cinfo.image_width = width;
+    cinfo.image_height = height;
+    cinfo.input_components = 3;
+    cinfo.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&cinfo);
+    for (int c = 0; c < 3; ++c) {
+        cinfo.comp_info[c].h_samp_factor = cinfo.comp_info[c].v_samp_factor = 1;
+    }
+    if (progressive) {
+        jpeg_simple_progression(&cinfo);
+    }
+    cinfo.arith_code = arithmetic ? TRUE : FALSE;
+    jpeg_start_compress(&cinfo, TRUE);
+    std::vector<JSAMPLE> row(std::size_t{width} * 3);
+    while (cinfo.next_scanline < height) {
+        for (std::size_t x = 0; x < row.size(); ++x) {
+            row[x] = static_cast<JSAMPLE>((x / 3 + cinfo.next_scanline) & 0xFF);
+        }
+        JSAMPROW rows[1] = {row.data()};
+        jpeg_write_scanlines(&cinfo, rows, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    std::vector<std::uint8_t> bytes(out, out + size);
+    std::free(out);
+    jpeg_destroy_compress(&cinfo);
+    return bytes;
+}
+
+// Sets the table selectors of the scans that `chosen(Ss, Ah)` picks: the DC table to `dc` and the
+// AC table to `ac`, where either is given.
+void SetScanTables(std::vector<std::uint8_t>& bytes, bool (*chosen)(unsigned ss, unsigned ah),
+                   int dc, int ac) {
+    std::size_t pos = 2;
+    while (pos + 4 <= bytes.size() && bytes[pos + 1] != 0xD9) {
+        const std::size_t length = std::size_t{bytes[pos + 2]} << 8 | bytes[pos + 3];
+        const std::size_t body = pos + 4;
+        pos += 2 + length;
+        if (bytes[body - 3] != 0xDA) {
+            continue;
+        }
+        const std::size_t count = bytes[body];
+        const unsigned ss = bytes[body + 1 + 2 * count];
+        const unsigned ah = bytes[body + 3 + 2 * count] >> 4;
+        for (std::size_t i = 0; chosen(ss, ah) && i < count; ++i) {
+            std::uint8_t& tables = bytes[body + 2 + 2 * i];
+            tables = static_cast<std::uint8_t>((dc >= 0 ? dc : tables >> 4) << 4 |
+                                               (ac >= 0 ? ac : tables & 15));
+        }
+        while (!(bytes[pos] == 0xFF && bytes[pos + 1] != 0 && (bytes[pos + 1] & 0xF8) != 0xD0)) {
+            ++pos;
+        }
+    }
+}
+
+// A grey 16 × 8 lossless picture of one value, predictor 1: every difference is 0, one bit each.
+std::vector<std::uint8_t> Lossless() {
+    std::vector<std::uint8_t> bytes = {
+        0xFF, 0xD8,                                                                   // start
+        0xFF, 0xC3, 0x00, 0x0B, 0x08, 0x00, 0x08, 0x00, 0x10, 0x01, 0x01, 0x11, 0x00, // frame
+        0xFF, 0xC4, 0x00, 0x14, 0x00, 0x01, 0,    0,    0,    0,    0,    0,    0,
+        0,    0,    0,    0,    0,    0,    0,    0,    0x00, 0xFF, 0xDA, 0x00, 0x08,
+        0x01, 0x01, 0x00, 0x01, 0x00, 0x00, // scan, Ss = predictor 1
+    };
+    bytes.insert(bytes.end(), 16 * 8 / 8, 0x00);
+    bytes.insert(bytes.end(), {0xFF, 0xD9});
+    return bytes;
+}
+
+// What a decoder takes is not refused: the scan rules of the coding the frame declares, tables
+// named only where the scan decodes with them, and the memory a large progressive picture needs.
+// What a decoder refuses stays refused.
+TEST(DeepCheck, WhatADecoderTakesIsNotRefused) {
+    constexpr auto kAny = [](unsigned, unsigned) {
+        return true;
+    };
+    constexpr auto kDcRefinement = [](unsigned ss, unsigned ah) {
+        return ss == 0 && ah > 0;
+    };
+    constexpr auto kAc = [](unsigned ss, unsigned) {
+        return ss > 0;
+    };
+    struct Row {
+        const char* name;
+        std::vector<std::uint8_t> bytes;
+        DeepVerdict verdict;
+        const char* reason;
+    };
+    const std::vector<std::uint8_t> progressive = Encode(64, 48, true, false);
+    const auto edited = [](std::vector<std::uint8_t> bytes, bool (*chosen)(unsigned, unsigned),
+                           int dc, int ac) {
+        SetScanTables(bytes, chosen, dc, ac);
+        return bytes;
+    };
+    const Row rows[] = {
+        {"lossless", Lossless(), DeepVerdict::Unverified, "cannot verify: lossless coding"},
+        {"DC refinement naming DC table 15", edited(progressive, kDcRefinement, 15, -1),
+         DeepVerdict::Sound, ""},
+        {"AC scans naming DC table 15", edited(progressive, kAc, 15, -1), DeepVerdict::Sound, ""},
+        {"arithmetic scans naming tables 5 and 9", edited(Encode(64, 48, false, true), kAny, 5, 9),
+         DeepVerdict::Sound, ""},
+        {"AC scans naming AC table 4", edited(progressive, kAc, -1, 4), DeepVerdict::Damaged,
+         "bad scan header at byte "},
+        {"sequential naming DC table 4", edited(Encode(64, 48, false, false), kAny, 4, -1),
+         DeepVerdict::Damaged, "bad scan header at byte "},
+        {"48 megapixels, progressive 4:4:4", Encode(8000, 6000, true, false), DeepVerdict::Sound,
+         ""},
+    };
+    for (const Row& row : rows) {
+        const DeepCheckResult result = DeepCheckBytes(row.bytes);
+        EXPECT_EQ(DeepVerdictWord(result.verdict), DeepVerdictWord(row.verdict))
+            << row.name << ": " << result.reason;
+        EXPECT_TRUE(result.reason.starts_with(row.reason)) << row.name << ": " << result.reason;
     }
 }
 
