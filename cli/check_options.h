@@ -43,7 +43,10 @@ OptionsResult ParseCheckOptions(int argc, const char* const* argv);
 bool ReadPathList(const std::string& file, bool nullSeparated, std::vector<std::string>& paths,
                   std::string& error);
 
-// The text of --help.
+// A byte count as the options take it: "64M" for 64 MiB, "4096" for what is no whole K.
+std::string ByteCountText(std::uint64_t bytes);
+
+// The text of --help; its defaults are the constants the run uses.
 std::string HelpText();
 
 } // namespace vorn::cli
