@@ -34,6 +34,27 @@ std::optional<std::uint64_t> ParseByteCount(std::string_view text) {
     return count * unit;
 }
 
+// A whole number of days, hours, minutes or seconds: "90d", "12h", "30m", "0s".
+std::optional<std::int64_t> ParseDuration(std::string_view text) {
+    if (text.size() < 2) {
+        return std::nullopt;
+    }
+    const std::string_view units = "smhd";
+    constexpr std::int64_t kSeconds[] = {1, 60, 3600, 86400};
+    const std::size_t unit = units.find(text.back());
+    if (unit == std::string_view::npos) {
+        return std::nullopt;
+    }
+    text.remove_suffix(1);
+    std::int64_t count = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), count);
+    if (error != std::errc() || end != text.data() + text.size() || count < 0 ||
+        count > INT64_MAX / kSeconds[unit]) {
+        return std::nullopt;
+    }
+    return count * kSeconds[unit];
+}
+
 // A whole number from 1 to 1024.
 std::optional<std::size_t> ParseJobs(std::string_view text) {
     std::size_t jobs = 0;
@@ -100,6 +121,18 @@ constexpr OptionRow kOptionRows[] = {
          o.jobs = *jobs;
          return std::string();
      }},
+    {"--state", "", true, "--state needs a file",
+     [](CheckOptions& o, std::string_view value) {
+         o.state = value;
+         return std::string();
+     }},
+    {"--recheck-after", "", true, "--recheck-after needs a duration",
+     [](CheckOptions& o, std::string_view value) {
+         o.recheckAfter = ParseDuration(value);
+         return o.recheckAfter ? std::string()
+                               : std::string("--recheck-after takes a duration such as 90d, "
+                                             "12h, 30m or 0s");
+     }},
 };
 
 // The row `arg` names, with the value written after "=" in `inlineValue`; null when none does.
@@ -159,6 +192,9 @@ OptionsResult ParseCheckOptions(int argc, const char* const* argv) {
     }
     if (options.jobs == 0) {
         options.jobs = vorn::WalkEngine::kDefaultThreads;
+    }
+    if (options.recheckAfter && options.state.empty()) {
+        return {std::nullopt, "--recheck-after needs --state"};
     }
     if (options.paths.empty() && options.filesFrom.empty() && !options.help && !options.version) {
         return {std::nullopt, "no path given"};
@@ -229,13 +265,25 @@ Options:
                  )" +
            explainLimit + R"(; K, M and G count in 1024s; holes are not read); a longer
                  walk says that the explanation was cut short
+  --state FILE   remember each file's check in FILE (an SQLite database, made
+                 readable by its owner alone) and report a file whose device,
+                 inode, size and modification time are unchanged since a check at
+                 least as deep without reading it (JSON: "remembered": true and
+                 "checked_at"); files gone leave FILE when their folder is walked;
+                 with --deep, a hash of each file's bytes is kept too
+  --recheck-after DURATION
+                 with --state, read again the files checked longer ago than
+                 DURATION (90d, 12h, 30m, 0s); a file whose bytes differ while its
+                 size and time did not change is reported as "changed on disk",
+                 a failure, with both check times
   --help         show this text
   --version      show the version
   --             end of options: later arguments are paths even if they begin with -
 
 Exit status: 0 every file sound (or no file found), 1 at least one file failed
 or a named path names nothing, 2 a usage error, a --files-from file that cannot
-be read, a report that could not be written, or a run that could not go on.
+be read, a --state file that is damaged, foreign or in use, a report that could
+not be written, or a run that could not go on (or was interrupted).
 )";
 }
 

@@ -24,6 +24,9 @@ struct CheckOptions {
     bool nullSeparated = false; // -0, --null: FILE's names end with NUL, not a line break
     // --explain-limit SIZE: the most file data one explanation reads
     std::uint64_t explainLimit = vorn::kDefaultExplanationDataLimit;
+    std::string state; // --state FILE: the results of earlier runs, kept and reused
+    // --recheck-after DURATION: remembered results older than this many seconds are checked again
+    std::optional<std::int64_t> recheckAfter;
     std::vector<std::string> paths;
 };
 

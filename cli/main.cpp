@@ -5,8 +5,10 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <ctime>
 #include <exception>
 #include <malloc.h>
+#include <memory>
 #include <semaphore>
 #include <string>
 #include <thread>
@@ -15,20 +17,73 @@
 #include "cli/check_options.h"
 #include "cli/report_format.h"
 #include "cli/top_level_paths.h"
+#include "core/check_state.h"
 #include "core/end_marker_explanation.h"
 #include "core/path_order.h"
+#include "core/path_rules.h"
 #include "core/scope_exit.h"
 #include "core/walk_engine.h"
 
 namespace vorn::cli {
 namespace {
 
+// Set by SIGINT and SIGTERM: the walk stops, and what was checked is committed to the state.
+volatile std::sig_atomic_t g_interrupted = 0;
+
+extern "C" void Interrupt(int) {
+    g_interrupted = 1;
+}
+
+// With a state: the remembered result of `path` when it may stand for a new check; otherwise the
+// check, and what the state is to keep of it. Runs on the I/O threads.
+void CheckWithState(const vorn::CheckState& state, const CheckOptions& options, std::int64_t now,
+                    const std::string& path, vorn::FileResult& result,
+                    const vorn::FileCheck& check) {
+    const std::optional<vorn::FileIdentity> identity = vorn::IdentityOf(path);
+    std::optional<vorn::CheckRecord> remembered;
+    if (identity) {
+        remembered = state.Find(path);
+        if (remembered &&
+            vorn::MayReuse(*remembered, *identity, options.deep, now, options.recheckAfter)) {
+            result.verdict = remembered->marker;
+            if (options.deep) {
+                result.deep = remembered->deep;
+            }
+            result.record = std::move(remembered);
+            result.remembered = true;
+            return;
+        }
+    }
+    check(path, result);
+    // A file written while it was read is checked again next time, and is no sign of rot.
+    if (!identity || result.verdict == vorn::MarkerVerdict::OpenError ||
+        vorn::IdentityOf(path) != identity) {
+        return;
+    }
+    vorn::CheckRecord record;
+    record.identity = *identity;
+    record.marker = result.verdict;
+    if (result.deep) {
+        record.deep = result.deep;
+        record.deep->contentHash.reset();
+        record.hash = result.deep->contentHash;
+    }
+    record.checkedAt = now;
+    if (remembered && remembered->changedSince && remembered->identity == record.identity) {
+        record.changedSince = remembered->changedSince;
+    } else if (remembered && vorn::ChangedOnDisk(*remembered, record)) {
+        record.changedSince = remembered->checkedAt;
+    }
+    result.record = std::move(record);
+}
+
 // Prints each file's line as the engine hands it over, in list order; memory stays flat
 // however many files follow.
 class Run : public vorn::WalkEngine::Visitor {
 public:
-    explicit Run(const CheckOptions& options)
-        : m_options(options) {}
+    Run(const CheckOptions& options, vorn::CheckState* state)
+        : m_options(options)
+        , m_state(state) {}
 
     bool IsListed(const std::string& path) override {
         if (!m_done.Covers(path)) {
@@ -44,20 +99,51 @@ public:
 
     void Take(const std::string& path, vorn::FileResult&& result) override {
         const vorn::DeepCheckResult* deep = result.deep ? &*result.deep : nullptr;
-        const bool sound = CountsAsSound(result.verdict, deep);
+        std::optional<StateNote> note;
+        if (m_state && result.record) {
+            note =
+                StateNote{result.remembered, result.record->checkedAt, result.record->changedSince};
+            if (!result.remembered) {
+                m_state->Record(path, *result.record);
+            }
+        }
+        const bool sound = CountsAsSound(result.verdict, deep) && !(note && note->changedSince);
         ++(sound ? m_sound : m_failed);
         if (!sound || !m_options.errorsOnly) {
-            Write(ReportLine(result.verdict, path, result.detail, m_options.json, deep));
+            Write(ReportLine(result.verdict, path, result.detail, m_options.json, deep,
+                             note ? &*note : nullptr));
         }
     }
 
-    void ListStarted(std::size_t) override { ++m_depth; }
-    void ListEnded() override { --m_depth; }
+    void ListStarted(std::size_t) override {
+        ++m_depth;
+        m_lists.emplace_back();
+    }
+    void FolderListStarted(const std::string& folder, std::size_t count) override {
+        ListStarted(count);
+        if (m_state) {
+            m_lists.back().folder = vorn::WithTrailingDelimiter(folder);
+        }
+    }
+    void ListEnded() override {
+        --m_depth;
+        ListFrame frame = std::move(m_lists.back());
+        m_lists.pop_back();
+        // Only a folder walked to its end tells which of its entries are gone.
+        if (m_state && !frame.folder.empty() && !g_interrupted) {
+            std::sort(frame.names.begin(), frame.names.end());
+            m_state->ForgetGone(frame.folder, frame.names);
+        }
+    }
     void PathHandled(const std::string& path) override {
         if (m_depth == 1) {
             m_done.Add(path);
         }
+        if (ListFrame& frame = m_lists.back(); !frame.folder.empty()) {
+            frame.names.push_back(path.substr(frame.folder.size()));
+        }
     }
+    bool Stopped() override { return g_interrupted != 0; }
     void FolderNotEntered(const std::string& path) override { m_done.AddHole(path); }
 
     void NamedPathMissing(const std::string& path) override {
@@ -69,6 +155,14 @@ public:
 
     // Ends the report; returns the exit status.
     int Finish() {
+        if (m_state) {
+            m_state->Commit();
+        }
+        if (g_interrupted) {
+            std::fflush(stdout);
+            std::fputs("vorn-check: interrupted; the files checked so far are kept\n", stderr);
+            return 2;
+        }
         if (m_options.summary) {
             Write(SummaryLine(m_sound + m_failed, m_sound, m_failed, m_options.json));
         }
@@ -83,7 +177,15 @@ public:
 private:
     static void Write(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); }
 
+    // A list being walked; for a folder with a state, its entries' names, to find those gone.
+    struct ListFrame {
+        std::string folder; // with its trailing delimiter; empty for the caller's list
+        std::vector<std::string> names;
+    };
+
     const CheckOptions& m_options;
+    vorn::CheckState* m_state;
+    std::vector<ListFrame> m_lists;
     TopLevelPaths m_done;
     int m_depth = 0;
     std::size_t m_sound = 0;
@@ -160,7 +262,19 @@ int Main(int argc, char** argv) {
             result.detail = vorn::Describe(explanation);
         }
     };
-    Run run(options);
+    std::unique_ptr<vorn::CheckState> state;
+    if (!options.state.empty()) {
+        state = std::make_unique<vorn::CheckState>(options.state);
+        const std::int64_t now = std::time(nullptr);
+        engineOptions.check = [&options, &state = *state, now,
+                               check = std::move(engineOptions.check)](const std::string& path,
+                                                                       vorn::FileResult& result) {
+            CheckWithState(state, options, now, path, result, check);
+        };
+    }
+    std::signal(SIGINT, Interrupt);
+    std::signal(SIGTERM, Interrupt);
+    Run run(options, state.get());
     vorn::WalkEngine(std::move(engineOptions)).Walk(paths, run);
     return run.Finish();
 }

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
+#include <xxhash.h>
 
 #include "core/file_system.h"
 #include "core/jpeg_decode.h"
@@ -110,7 +111,12 @@ DeepCheckResult DeepCheckOpenFile(int fd, std::uint64_t size, const DeepCheckLim
         if (!ReadWhole(fd, size, bytes)) {
             return Unreadable("read error");
         }
-        return DeepCheckBytes(bytes, limits);
+        DeepCheckResult result = DeepCheckBytes(bytes, limits);
+        XXH128_canonical_t hash;
+        XXH128_canonicalFromHash(&hash, XXH3_128bits(bytes.data(), bytes.size()));
+        result.contentHash.emplace();
+        std::copy(std::begin(hash.digest), std::end(hash.digest), result.contentHash->begin());
+        return result;
     } catch (const std::bad_alloc&) {
         DeepCheckResult result;
         result.verdict = DeepVerdict::Unverified;

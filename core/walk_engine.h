@@ -31,6 +31,7 @@
 #include <string>
 #include <vector>
 
+#include "core/check_state.h"
 #include "core/deep_check.h"
 #include "core/file_system.h"
 #include "core/marker_check.h"
@@ -44,6 +45,10 @@ struct FileResult {
     MarkerVerdict verdict = MarkerVerdict::OpenError;
     std::string detail; // what the check adds to the verdict (an explanation), or empty
     std::optional<DeepCheckResult> deep; // the picture check, when the caller's check makes it
+    // With a state of earlier runs: what the state is to keep of this check, and whether it
+    // was taken from the state instead of reading the file.
+    std::optional<CheckRecord> record;
+    bool remembered = false;
 };
 
 // Checks the regular file at `path` and fills `result`. Runs on an I/O thread, for several

@@ -9,6 +9,7 @@ packages=(
     xvfb xauth xdotool x11-utils openbox
     desktop-file-utils appstream
     libjpeg62-turbo-dev libfuse3-dev fuse3 clang-format-15 ccache
+    libsqlite3-dev libxxhash-dev
     python3
 )
 
