@@ -121,6 +121,16 @@ constexpr OptionRow kOptionRows[] = {
          o.jobs = *jobs;
          return std::string();
      }},
+    {"--progress", "", false, "",
+     [](CheckOptions& o, std::string_view) {
+         o.progress = true;
+         return std::string();
+     }},
+    {"--no-progress", "", false, "",
+     [](CheckOptions& o, std::string_view) {
+         o.progress = false;
+         return std::string();
+     }},
     {"--state", "", true, "--state needs a file",
      [](CheckOptions& o, std::string_view value) {
          o.state = value;
@@ -276,6 +286,10 @@ Options:
                  DURATION (90d, 12h, 30m, 0s); a file whose bytes differ while its
                  size and time did not change is reported as "changed on disk",
                  a failure, with both check times
+  --progress, --no-progress
+                 a line on standard error with the files checked, failed and
+                 remembered and the rate, redrawn at most ten times a second and
+                 erased at the end (by default when standard error is a terminal)
   --help         show this text
   --version      show the version
   --             end of options: later arguments are paths even if they begin with -

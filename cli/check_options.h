@@ -24,6 +24,9 @@ struct CheckOptions {
     bool nullSeparated = false; // -0, --null: FILE's names end with NUL, not a line break
     // --explain-limit SIZE: the most file data one explanation reads
     std::uint64_t explainLimit = vorn::kDefaultExplanationDataLimit;
+    // --progress, --no-progress: a progress line on standard error; by default when it is a
+    // terminal
+    std::optional<bool> progress;
     std::string state; // --state FILE: the results of earlier runs, kept and reused
     // --recheck-after DURATION: remembered results older than this many seconds are checked again
     std::optional<std::int64_t> recheckAfter;

@@ -3,6 +3,7 @@
 // per file in list order.
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <ctime>
@@ -12,6 +13,7 @@
 #include <semaphore>
 #include <string>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 #include "cli/check_options.h"
@@ -77,13 +79,59 @@ void CheckWithState(const vorn::CheckState& state, const CheckOptions& options, 
     result.record = std::move(record);
 }
 
+// One line on standard error, redrawn at most ten times a second and erased at the end, so that
+// a person at a terminal sees a long run move; the report on standard output is not touched.
+class Progress {
+public:
+    explicit Progress(bool shown)
+        : m_shown(shown) {}
+    ~Progress() { Erase(); }
+
+    void Count(bool failed, bool remembered) {
+        ++m_checked;
+        m_failed += failed ? 1 : 0;
+        m_remembered += remembered ? 1 : 0;
+        if (!m_shown) {
+            return;
+        }
+        const Clock::time_point now = Clock::now();
+        if (now - m_drawn < std::chrono::milliseconds(100)) {
+            return;
+        }
+        m_drawn = now;
+        const double seconds = std::chrono::duration<double>(now - m_start).count();
+        std::fprintf(stderr, "\r\x1b[Kchecked %zu, failed %zu, remembered %zu, %.0f files/s",
+                     m_checked, m_failed, m_remembered,
+                     seconds > 0 ? static_cast<double>(m_checked) / seconds : 0.0);
+        m_drawnOnce = true;
+    }
+
+    void Erase() {
+        if (m_drawnOnce) {
+            std::fputs("\r\x1b[K", stderr);
+            m_drawnOnce = false;
+        }
+    }
+
+private:
+    using Clock = std::chrono::steady_clock;
+    const bool m_shown;
+    const Clock::time_point m_start = Clock::now();
+    Clock::time_point m_drawn = m_start;
+    bool m_drawnOnce = false;
+    std::size_t m_checked = 0;
+    std::size_t m_failed = 0;
+    std::size_t m_remembered = 0;
+};
+
 // Prints each file's line as the engine hands it over, in list order; memory stays flat
 // however many files follow.
 class Run : public vorn::WalkEngine::Visitor {
 public:
     Run(const CheckOptions& options, vorn::CheckState* state)
         : m_options(options)
-        , m_state(state) {}
+        , m_state(state)
+        , m_progress(options.progress.value_or(::isatty(2) == 1)) {}
 
     bool IsListed(const std::string& path) override {
         if (!m_done.Covers(path)) {
@@ -109,6 +157,7 @@ public:
         }
         const bool sound = CountsAsSound(result.verdict, deep) && !(note && note->changedSince);
         ++(sound ? m_sound : m_failed);
+        m_progress.Count(!sound, result.remembered);
         if (!sound || !m_options.errorsOnly) {
             Write(ReportLine(result.verdict, path, result.detail, m_options.json, deep,
                              note ? &*note : nullptr));
@@ -148,6 +197,7 @@ public:
 
     void NamedPathMissing(const std::string& path) override {
         // Escaped as in the report, so that a name cannot act on the terminal.
+        m_progress.Erase();
         std::fprintf(stderr, "vorn-check: %s: no such file or folder\n",
                      EscapeForReport(path).c_str());
         m_missing = true;
@@ -155,6 +205,7 @@ public:
 
     // Ends the report; returns the exit status.
     int Finish() {
+        m_progress.Erase();
         if (m_state) {
             m_state->Commit();
         }
@@ -186,6 +237,7 @@ private:
     const CheckOptions& m_options;
     vorn::CheckState* m_state;
     std::vector<ListFrame> m_lists;
+    Progress m_progress;
     TopLevelPaths m_done;
     int m_depth = 0;
     std::size_t m_sound = 0;
