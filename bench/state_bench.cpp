@@ -70,6 +70,7 @@ int main(int argc, char** argv) {
     if (argc == 3 && std::string(argv[1]) == "--tree") {
         base = argv[2];
     }
+    fs::create_directories(base);
     const std::string root = base + "/tree";
     const vorn::bench::TreeCounts counts = vorn::bench::MakeBenchTree(root, 1000, 100);
     std::printf("tree: %zu JPEG files\n", counts.jpegs);

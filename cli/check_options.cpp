@@ -131,6 +131,12 @@ constexpr OptionRow kOptionRows[] = {
          o.progress = false;
          return std::string();
      }},
+    {"--quarantine", "", true, "--quarantine needs a folder",
+     [](CheckOptions& o, std::string_view value) {
+         o.quarantine = value;
+         return std::string();
+     }},
+    {"--dry-run", "", false, "", SetFlag<&CheckOptions::dryRun>},
     {"--state", "", true, "--state needs a file",
      [](CheckOptions& o, std::string_view value) {
          o.state = value;
@@ -202,6 +208,9 @@ OptionsResult ParseCheckOptions(int argc, const char* const* argv) {
     }
     if (options.jobs == 0) {
         options.jobs = vorn::WalkEngine::kDefaultThreads;
+    }
+    if (options.dryRun && options.quarantine.empty()) {
+        return {std::nullopt, "--dry-run needs --quarantine"};
     }
     if (options.recheckAfter && options.state.empty()) {
         return {std::nullopt, "--recheck-after needs --state"};
@@ -286,6 +295,13 @@ Options:
                  DURATION (90d, 12h, 30m, 0s); a file whose bytes differ while its
                  size and time did not change is reported as "changed on disk",
                  a failure, with both check times
+  --quarantine DIR
+                 move each failed file into DIR, below its path relative to the
+                 named path it was found under, never over another file (a
+                 number is added to its name instead); the line says where (last
+                 column; JSON "moved_to") and is written before the move; a link,
+                 a folder, a file not opened or changed since its check stays
+  --dry-run      with --quarantine, report what would move and move nothing
   --progress, --no-progress
                  a line on standard error with the files checked, failed and
                  remembered and the rate, redrawn at most ten times a second and

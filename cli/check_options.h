@@ -27,7 +27,9 @@ struct CheckOptions {
     // --progress, --no-progress: a progress line on standard error; by default when it is a
     // terminal
     std::optional<bool> progress;
-    std::string state; // --state FILE: the results of earlier runs, kept and reused
+    std::string quarantine; // --quarantine DIR: failed files are moved there
+    bool dryRun = false;    // --dry-run: what --quarantine would move is reported, not moved
+    std::string state;      // --state FILE: the results of earlier runs, kept and reused
     // --recheck-after DURATION: remembered results older than this many seconds are checked again
     std::optional<std::int64_t> recheckAfter;
     std::vector<std::string> paths;

@@ -23,6 +23,7 @@
 #include "core/end_marker_explanation.h"
 #include "core/path_order.h"
 #include "core/path_rules.h"
+#include "core/quarantine.h"
 #include "core/scope_exit.h"
 #include "core/walk_engine.h"
 
@@ -159,8 +160,12 @@ public:
         ++(sound ? m_sound : m_failed);
         m_progress.Count(!sound, result.remembered);
         if (!sound || !m_options.errorsOnly) {
+            const std::string target = !sound ? QuarantineTarget(path, result) : std::string();
             Write(ReportLine(result.verdict, path, result.detail, m_options.json, deep,
-                             note ? &*note : nullptr));
+                             note ? &*note : nullptr, target));
+            if (!target.empty() && !m_options.dryRun) {
+                Quarantine(path, result, target);
+            }
         }
     }
 
@@ -170,9 +175,7 @@ public:
     }
     void FolderListStarted(const std::string& folder, std::size_t count) override {
         ListStarted(count);
-        if (m_state) {
-            m_lists.back().folder = vorn::WithTrailingDelimiter(folder);
-        }
+        m_lists.back().folder = vorn::WithTrailingDelimiter(folder);
     }
     void ListEnded() override {
         --m_depth;
@@ -188,7 +191,7 @@ public:
         if (m_depth == 1) {
             m_done.Add(path);
         }
-        if (ListFrame& frame = m_lists.back(); !frame.folder.empty()) {
+        if (ListFrame& frame = m_lists.back(); m_state && !frame.folder.empty()) {
             frame.names.push_back(path.substr(frame.folder.size()));
         }
     }
@@ -201,6 +204,48 @@ public:
         std::fprintf(stderr, "vorn-check: %s: no such file or folder\n",
                      EscapeForReport(path).c_str());
         m_missing = true;
+    }
+
+    // The file's path below the named path it was found under.
+    std::string RelativeToNamedPath(const std::string& path) const {
+        if (m_lists.size() > 1) {
+            return path.substr(m_lists[1].folder.size());
+        }
+        const std::size_t slash = path.find_last_of('/');
+        return slash == std::string::npos ? path : path.substr(slash + 1);
+    }
+
+    // Where --quarantine is to move a failed file, or "" when it stays: a file not opened has
+    // nothing to move.
+    std::string QuarantineTarget(const std::string& path, const vorn::FileResult& result) {
+        if (m_options.quarantine.empty() || result.verdict == vorn::MarkerVerdict::OpenError ||
+            !result.record) {
+            return {};
+        }
+        const vorn::QuarantineMove move = vorn::MoveToQuarantine(
+            path, result.record->identity, m_options.quarantine, RelativeToNamedPath(path), true);
+        if (!move.error.empty()) {
+            Tell(path, "not moved: " + move.error);
+        }
+        return move.target;
+    }
+
+    // The report line saying where the file goes is out before it moves.
+    void Quarantine(const std::string& path, const vorn::FileResult& result,
+                    const std::string& target) {
+        std::fflush(stdout);
+        const vorn::QuarantineMove move = vorn::MoveToQuarantine(
+            path, result.record->identity, m_options.quarantine, RelativeToNamedPath(path), false);
+        if (!move.error.empty()) {
+            Tell(path, "not moved: " + move.error);
+        } else if (move.target != target) {
+            Tell(path, "moved to " + EscapeForReport(move.target) + " instead");
+        }
+    }
+
+    void Tell(const std::string& path, const std::string& what) {
+        m_progress.Erase();
+        std::fprintf(stderr, "vorn-check: %s: %s\n", EscapeForReport(path).c_str(), what.c_str());
     }
 
     // Ends the report; returns the exit status.
@@ -322,6 +367,17 @@ int Main(int argc, char** argv) {
                                check = std::move(engineOptions.check)](const std::string& path,
                                                                        vorn::FileResult& result) {
             CheckWithState(state, options, now, path, result, check);
+        };
+    } else if (!options.quarantine.empty()) {
+        // A failed file is moved only while it is the file that was checked.
+        engineOptions.check = [check = std::move(engineOptions.check)](const std::string& path,
+                                                                       vorn::FileResult& result) {
+            const std::optional<vorn::FileIdentity> identity = vorn::IdentityOf(path);
+            check(path, result);
+            if (identity && vorn::IdentityOf(path) == identity) {
+                result.record.emplace();
+                result.record->identity = *identity;
+            }
         };
     }
     std::signal(SIGINT, Interrupt);

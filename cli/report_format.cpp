@@ -193,7 +193,7 @@ void AppendState(std::string& line, const StateNote& state) {
 
 std::string ReportLine(vorn::MarkerVerdict verdict, std::string_view path,
                        std::string_view explanation, bool json, const vorn::DeepCheckResult* deep,
-                       const StateNote* state) {
+                       const StateNote* state, std::string_view movedTo) {
     const bool changed = state && state->changedSince;
     std::optional<vorn::DeepCheckResult> changedDeep;
     if (changed) {
@@ -213,6 +213,9 @@ std::string ReportLine(vorn::MarkerVerdict verdict, std::string_view path,
         if (state) {
             AppendState(line, *state);
         }
+        if (!movedTo.empty()) {
+            line += ",\"moved_to\":" + JsonString(movedTo);
+        }
         line += "}\n";
         return line;
     }
@@ -222,6 +225,9 @@ std::string ReportLine(vorn::MarkerVerdict verdict, std::string_view path,
     }
     if (!explanation.empty()) {
         line.append("\t").append(EscapeForReport(explanation));
+    }
+    if (!movedTo.empty()) {
+        line.append("\t").append(EscapeForReport(movedTo));
     }
     line += '\n';
     return line;

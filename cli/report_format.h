@@ -40,12 +40,13 @@ std::string ReportTime(std::int64_t secondsSinceEpoch);
 // One line, newline included: "VERDICT\tPATH[\tDEEP\tREASON][\tEXPLANATION]\n" with the
 // path, the reason and the explanation escaped as above (DEEP and REASON, the picture check's
 // verdict and reason, when `deep` is given), or a JSON object of type "file" that holds them
-// exactly. With `state`, a file changed on disk has "changed on disk" as its DEEP and as REASON
+// exactly. `movedTo`, where --quarantine moves the file, is the last column, or "moved_to".
+// With `state`, a file changed on disk has "changed on disk" as its DEEP and as REASON
 // both check times; JSON has "remembered", "checked_at" and, for such a file, "changed_since".
 std::string ReportLine(vorn::MarkerVerdict verdict, std::string_view path,
                        std::string_view explanation, bool json,
                        const vorn::DeepCheckResult* deep = nullptr,
-                       const StateNote* state = nullptr);
+                       const StateNote* state = nullptr, std::string_view movedTo = {});
 
 // Whether a file counts as sound in --errors, --summary and the exit status: with the picture
 // check, when the picture is sound (data after its end marker does not count against it);

@@ -19,6 +19,10 @@ namespace {
 constexpr int kApplicationId = 0x566f726e;
 constexpr int kSchemaVersion = 1;
 constexpr int kBusyMilliseconds = 10000;
+// A look-up reads a few pages of the key's path through the tree, which the system's page cache
+// keeps anyway: each read connection holds a small cache of its own, so that memory does not
+// grow with the state, however many connections the I/O threads use.
+constexpr const char* kReaderCache = "PRAGMA cache_size=-64";
 
 // Without a row id the path is the key itself: a row costs the path and its fields only.
 constexpr const char* kSchema = R"(
@@ -266,6 +270,7 @@ std::unique_ptr<CheckState::Reader> CheckState::TakeReader() const {
         FailWith(m_path, reader->db, code);
     }
     sqlite3_busy_timeout(reader->db, kBusyMilliseconds);
+    Exec(m_path, reader->db, kReaderCache);
     reader->find = Prepare(m_path, reader->db,
                            std::string("SELECT ") + kColumns + " FROM files WHERE path = ?1");
     return reader;

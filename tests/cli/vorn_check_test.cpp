@@ -490,3 +490,20 @@ TEST_F(VornCheck, AKilledRunKeepsWhatItCommitted) {
     const Outcome last = RunCheck({"--json", "--state", state, P("many")});
     EXPECT_EQ(Count(last.out, R"("remembered":true)"), std::size_t{kFiles});
 }
+
+// The report says where a failed file goes before it goes; a dry run moves nothing.
+TEST_F(VornCheck, QuarantineMovesFailedFilesAndSaysWhere) {
+    Write(P("p/sub/bad.jpg"), kBadEnd);
+    Write(P("p/ok.jpg"), kSound);
+    const Outcome dry = RunCheck({"--quarantine", P("q"), "--dry-run", P("p")});
+    EXPECT_EQ(dry.out, "OK\t" + P("p/ok.jpg") + "\nEOI\t" + P("p/sub/bad.jpg") + "\t" +
+                           P("q/sub/bad.jpg") + "\n");
+    EXPECT_TRUE(fs::exists(P("p/sub/bad.jpg")));
+    const Outcome moved = RunCheck({"--json", "--errors", "--quarantine", P("q"), P("p")});
+    EXPECT_EQ(moved.status, 1);
+    EXPECT_NE(moved.out.find(R"("moved_to":")" + P("q/sub/bad.jpg") + "\""), std::string::npos)
+        << moved.out;
+    EXPECT_FALSE(fs::exists(P("p/sub/bad.jpg")));
+    EXPECT_TRUE(fs::exists(P("q/sub/bad.jpg")));
+    EXPECT_TRUE(fs::exists(P("p/ok.jpg")));
+}
