@@ -21,8 +21,10 @@ constexpr int kSchemaVersion = 1;
 constexpr int kBusyMilliseconds = 10000;
 // A look-up reads a few pages of the key's path through the tree, which the system's page cache
 // keeps anyway: each read connection holds a small cache of its own, so that memory does not
-// grow with the state, however many connections the I/O threads use.
+// grow with the state, however many connections the I/O threads use. The writing connection
+// walks every row below a folder to find what is gone: its cache is bounded as well.
 constexpr const char* kReaderCache = "PRAGMA cache_size=-64";
+constexpr const char* kWriterCache = "PRAGMA cache_size=-256";
 
 // Without a row id the path is the key itself: a row costs the path and its fields only.
 constexpr const char* kSchema = R"(
@@ -231,6 +233,7 @@ CheckState::CheckState(const std::string& path)
         // In write-ahead-log mode a commit without a sync can be lost in a power cut, never
         // the file: what was synced at the last checkpoint stays.
         Exec(path, m_db, "PRAGMA synchronous=NORMAL");
+        Exec(path, m_db, kWriterCache);
         m_insert = Prepare(path, m_db,
                            std::string("INSERT OR REPLACE INTO files(path, ") + kColumns +
                                ") VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13)");
