@@ -9,7 +9,7 @@
 #include <optional>
 #include <string_view>
 
-#include "core/walk_engine.h"
+#include "core/walk/walk_engine.h"
 
 namespace vorn::cli {
 

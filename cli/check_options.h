@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "core/end_marker_explanation.h"
+#include "core/check/end_marker_explanation.h"
 
 namespace vorn::cli {
 

@@ -19,13 +19,13 @@
 #include "cli/check_options.h"
 #include "cli/report_format.h"
 #include "cli/top_level_paths.h"
+#include "core/base/scope_exit.h"
+#include "core/check/end_marker_explanation.h"
 #include "core/check_state.h"
-#include "core/end_marker_explanation.h"
-#include "core/path_order.h"
-#include "core/path_rules.h"
+#include "core/paths/path_order.h"
+#include "core/paths/path_rules.h"
 #include "core/quarantine.h"
-#include "core/scope_exit.h"
-#include "core/walk_engine.h"
+#include "core/walk/walk_engine.h"
 
 namespace vorn::cli {
 namespace {

@@ -9,7 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "core/retry_on_interrupt.h"
+#include "core/os/retry_on_interrupt.h"
 
 namespace vorn {
 

@@ -19,8 +19,8 @@
 #include <string>
 #include <vector>
 
-#include "core/deep_check.h"
-#include "core/marker_check.h"
+#include "core/check/deep_check.h"
+#include "core/check/marker_check.h"
 
 struct sqlite3;
 struct sqlite3_stmt;

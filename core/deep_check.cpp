@@ -1,4 +1,4 @@
-#include "core/deep_check.h"
+#include "core/check/deep_check.h"
 
 #include <algorithm>
 #include <new>
@@ -7,12 +7,12 @@
 #include <vector>
 #include <xxhash.h>
 
-#include "core/file_system.h"
-#include "core/jpeg_decode.h"
-#include "core/jpeg_markers.h"
-#include "core/jpeg_structure.h"
-#include "core/retry_on_interrupt.h"
-#include "core/unique_fd.h"
+#include "core/jpeg/entropy_decode.h"
+#include "core/jpeg/markers.h"
+#include "core/jpeg/structure.h"
+#include "core/os/file_system.h"
+#include "core/os/retry_on_interrupt.h"
+#include "core/os/unique_fd.h"
 
 namespace vorn {
 

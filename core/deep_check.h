@@ -10,8 +10,8 @@
 #include <string>
 #include <string_view>
 
-#include "core/deep_check_limits.h"
-#include "core/jpeg_trailer.h"
+#include "core/jpeg/decode_limits.h"
+#include "core/jpeg/trailer.h"
 
 namespace vorn {
 

@@ -8,8 +8,8 @@
 #include <unistd.h>
 #include <vector>
 
-#include "core/retry_on_interrupt.h"
-#include "core/unique_fd.h"
+#include "core/os/retry_on_interrupt.h"
+#include "core/os/unique_fd.h"
 
 namespace vorn {
 

@@ -6,7 +6,7 @@
 #include <iterator>
 #include <vector>
 
-#include "core/walk_engine.h"
+#include "core/walk/walk_engine.h"
 
 namespace vorn::cli {
 namespace {

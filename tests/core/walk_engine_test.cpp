@@ -1,7 +1,7 @@
 // The engine against a plain sequential walk written here from the rules, on generated trees,
 // and the engine's own promises: no thread left behind, deep trees, pseudo file systems.
 
-#include "core/walk_engine.h"
+#include "core/walk/walk_engine.h"
 
 #include <gtest/gtest.h>
 
@@ -22,8 +22,8 @@
 #include <unistd.h>
 #include <vector>
 
-#include "core/path_order.h"
-#include "core/path_rules.h"
+#include "core/paths/path_order.h"
+#include "core/paths/path_rules.h"
 #include "tests/support/temp_tree.h"
 
 namespace vorn {
