@@ -34,21 +34,158 @@ std::optional<std::uint64_t> ParseByteCount(std::string_view text) {
     return count * unit;
 }
 
-// The value of an option that takes one: the text after "name=" in the same argument, or the
-// next argument. Nothing when `arg` is not that option; an empty value when the next argument
-// is missing.
-std::optional<std::string_view> OptionValue(std::string_view arg, std::string_view name, int& i,
-                                            int argc, const char* const* argv) {
-    if (arg == name) {
-        return i + 1 < argc ? std::string_view(argv[++i]) : std::string_view();
+// A whole number of days, hours, minutes or seconds: "90d", "12h", "30m", "0s".
+std::optional<std::int64_t> ParseDuration(std::string_view text) {
+    if (text.size() < 2) {
+        return std::nullopt;
     }
-    if (arg.size() > name.size() && arg.starts_with(name) && arg[name.size()] == '=') {
-        return arg.substr(name.size() + 1);
+    const std::string_view units = "smhd";
+    constexpr std::int64_t kSeconds[] = {1, 60, 3600, 86400};
+    const std::size_t unit = units.find(text.back());
+    if (unit == std::string_view::npos) {
+        return std::nullopt;
     }
-    return std::nullopt;
+    text.remove_suffix(1);
+    std::int64_t count = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), count);
+    if (error != std::errc() || end != text.data() + text.size() || count < 0 ||
+        count > INT64_MAX / kSeconds[unit]) {
+        return std::nullopt;
+    }
+    return count * kSeconds[unit];
+}
+
+// A whole number from 1 to 1024.
+std::optional<std::size_t> ParseJobs(std::string_view text) {
+    std::size_t jobs = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), jobs);
+    if (error != std::errc() || end != text.data() + text.size() || jobs == 0 || jobs > 1024) {
+        return std::nullopt;
+    }
+    return jobs;
+}
+
+// What an option does with its value ("" for an option without one): the usage error, or "".
+using OptionSetter = std::string (*)(CheckOptions& options, std::string_view value);
+
+// Options without a value that switch something on.
+template <bool CheckOptions::*kFlag>
+std::string SetFlag(CheckOptions& options, std::string_view) {
+    options.*kFlag = true;
+    return {};
+}
+
+struct OptionRow {
+    std::string_view name;      // "--jobs"; a value may follow after "=" or as the next argument
+    std::string_view shortName; // "-j", or ""; its value is the next argument
+    bool takesValue;
+    std::string_view needsValue; // the usage error when the value is missing or empty
+    OptionSetter set;
+};
+
+// Every option of vorn-check: one row each.
+constexpr OptionRow kOptionRows[] = {
+    // The window's switch to check after start-up; here every run checks.
+    {"-a", "", false, "",
+     [](CheckOptions&, std::string_view) {
+         return std::string();
+     }},
+    {"--errors", "", false, "", SetFlag<&CheckOptions::errorsOnly>},
+    {"--json", "", false, "", SetFlag<&CheckOptions::json>},
+    {"--summary", "", false, "", SetFlag<&CheckOptions::summary>},
+    {"--explain", "", false, "", SetFlag<&CheckOptions::explain>},
+    {"--deep", "", false, "", SetFlag<&CheckOptions::deep>},
+    {"--explain-limit", "", true, "--explain-limit needs a size",
+     [](CheckOptions& o, std::string_view value) {
+         const std::optional<std::uint64_t> limit = ParseByteCount(value);
+         if (!limit) {
+             return std::string("--explain-limit takes a size in bytes, such as 4096 or 64M");
+         }
+         o.explainLimit = *limit;
+         return std::string();
+     }},
+    {"--memory", "", true, "--memory needs a size",
+     [](CheckOptions& o, std::string_view value) {
+         const std::optional<std::uint64_t> memory = ParseByteCount(value);
+         if (!memory) {
+             return std::string("--memory takes a size in bytes, such as 512M or 4G");
+         }
+         o.memory = *memory;
+         return std::string();
+     }},
+    {"--null", "-0", false, "", SetFlag<&CheckOptions::nullSeparated>},
+    {"--files-from", "", true, "--files-from needs a file",
+     [](CheckOptions& o, std::string_view value) {
+         o.filesFrom = value;
+         return std::string();
+     }},
+    {"--help", "-h", false, "", SetFlag<&CheckOptions::help>},
+    {"--version", "", false, "", SetFlag<&CheckOptions::version>},
+    {"--jobs", "-j", true, "--jobs needs a number",
+     [](CheckOptions& o, std::string_view value) {
+         const std::optional<std::size_t> jobs = ParseJobs(value);
+         if (!jobs) {
+             return std::string("--jobs takes a whole number from 1 to 1024");
+         }
+         o.jobs = *jobs;
+         return std::string();
+     }},
+    {"--progress", "", false, "",
+     [](CheckOptions& o, std::string_view) {
+         o.progress = true;
+         return std::string();
+     }},
+    {"--no-progress", "", false, "",
+     [](CheckOptions& o, std::string_view) {
+         o.progress = false;
+         return std::string();
+     }},
+    {"--quarantine", "", true, "--quarantine needs a folder",
+     [](CheckOptions& o, std::string_view value) {
+         o.quarantine = value;
+         return std::string();
+     }},
+    {"--dry-run", "", false, "", SetFlag<&CheckOptions::dryRun>},
+    {"--state", "", true, "--state needs a file",
+     [](CheckOptions& o, std::string_view value) {
+         o.state = value;
+         return std::string();
+     }},
+    {"--recheck-after", "", true, "--recheck-after needs a duration",
+     [](CheckOptions& o, std::string_view value) {
+         o.recheckAfter = ParseDuration(value);
+         return o.recheckAfter ? std::string()
+                               : std::string("--recheck-after takes a duration such as 90d, "
+                                             "12h, 30m or 0s");
+     }},
+};
+
+// The row `arg` names, with the value written after "=" in `inlineValue`; null when none does.
+const OptionRow* FindOption(std::string_view arg, std::optional<std::string_view>& inlineValue) {
+    for (const OptionRow& row : kOptionRows) {
+        if (arg == row.name || (!row.shortName.empty() && arg == row.shortName)) {
+            return &row;
+        }
+        if (row.takesValue && arg.size() > row.name.size() && arg.starts_with(row.name) &&
+            arg[row.name.size()] == '=') {
+            inlineValue = arg.substr(row.name.size() + 1);
+            return &row;
+        }
+    }
+    return nullptr;
 }
 
 } // namespace
+
+std::string ByteCountText(std::uint64_t bytes) {
+    const std::string_view units = "KMG";
+    std::size_t power = 0;
+    while (power < units.size() && bytes != 0 && bytes % 1024 == 0) {
+        bytes /= 1024;
+        ++power;
+    }
+    return std::to_string(bytes) + (power == 0 ? "" : std::string(1, units[power - 1]));
+}
 
 OptionsResult ParseCheckOptions(int argc, const char* const* argv) {
     CheckOptions options;
@@ -61,66 +198,31 @@ OptionsResult ParseCheckOptions(int argc, const char* const* argv) {
         }
         if (arg == "--") {
             optionsEnded = true;
-        } else if (arg == "-a") {
-            // The window's switch to check after start-up; here every run checks.
-        } else if (arg == "--errors") {
-            options.errorsOnly = true;
-        } else if (arg == "--json") {
-            options.json = true;
-        } else if (arg == "--summary") {
-            options.summary = true;
-        } else if (arg == "--explain") {
-            options.explain = true;
-        } else if (arg == "--deep") {
-            options.deep = true;
-        } else if (const auto size = OptionValue(arg, "--explain-limit", i, argc, argv)) {
-            if (size->empty()) {
-                return {std::nullopt, "--explain-limit needs a size"};
-            }
-            const std::optional<std::uint64_t> limit = ParseByteCount(*size);
-            if (!limit) {
-                return {std::nullopt, "--explain-limit takes a size in bytes, such as 4096 or 64M"};
-            }
-            options.explainLimit = *limit;
-        } else if (const auto amount = OptionValue(arg, "--memory", i, argc, argv)) {
-            if (amount->empty()) {
-                return {std::nullopt, "--memory needs a size"};
-            }
-            const std::optional<std::uint64_t> memory = ParseByteCount(*amount);
-            if (!memory) {
-                return {std::nullopt, "--memory takes a size in bytes, such as 512M or 4G"};
-            }
-            options.memory = *memory;
-        } else if (arg == "--null" || arg == "-0") {
-            options.nullSeparated = true;
-        } else if (const auto file = OptionValue(arg, "--files-from", i, argc, argv)) {
-            if (file->empty()) {
-                return {std::nullopt, "--files-from needs a file"};
-            }
-            options.filesFrom = *file;
-        } else if (arg == "--help" || arg == "-h") {
-            options.help = true;
-        } else if (arg == "--version") {
-            options.version = true;
-        } else if (const auto count =
-                       OptionValue(arg, arg == "-j" ? "-j" : "--jobs", i, argc, argv)) {
-            if (count->empty()) {
-                return {std::nullopt, "--jobs needs a number"};
-            }
-            std::size_t jobs = 0;
-            const auto [end, error] =
-                std::from_chars(count->data(), count->data() + count->size(), jobs);
-            if (error != std::errc() || end != count->data() + count->size() || jobs == 0 ||
-                jobs > 1024) {
-                return {std::nullopt, "--jobs takes a whole number from 1 to 1024"};
-            }
-            options.jobs = jobs;
-        } else {
+            continue;
+        }
+        std::optional<std::string_view> value;
+        const OptionRow* const row = FindOption(arg, value);
+        if (!row) {
             return {std::nullopt, "unknown option " + std::string(arg)};
+        }
+        if (row->takesValue && !value) {
+            value = i + 1 < argc ? std::string_view(argv[++i]) : std::string_view();
+        }
+        if (row->takesValue && value->empty()) {
+            return {std::nullopt, std::string(row->needsValue)};
+        }
+        if (std::string error = row->set(options, value.value_or("")); !error.empty()) {
+            return {std::nullopt, std::move(error)};
         }
     }
     if (options.jobs == 0) {
         options.jobs = vorn::WalkEngine::kDefaultThreads;
+    }
+    if (options.dryRun && options.quarantine.empty()) {
+        return {std::nullopt, "--dry-run needs --quarantine"};
+    }
+    if (options.recheckAfter && options.state.empty()) {
+        return {std::nullopt, "--recheck-after needs --state"};
     }
     if (options.paths.empty() && options.filesFrom.empty() && !options.help && !options.version) {
         return {std::nullopt, "no path given"};
@@ -129,9 +231,12 @@ OptionsResult ParseCheckOptions(int argc, const char* const* argv) {
 }
 
 std::string HelpText() {
+    const std::string jobs = std::to_string(vorn::WalkEngine::kDefaultThreads);
+    const std::string explainLimit = ByteCountText(vorn::kDefaultExplanationDataLimit);
     return R"(Usage: vorn-check [OPTIONS] PATH...
-Checks JPEG files for damage at the file level: a file is sound when its first two
-bytes are FF D8 and its last two are FF D9. Nothing in between is read.
+Checks JPEG files for damage. A file is sound when its first two bytes are FF D8
+and its last two are FF D9; only those four bytes are read, unless --deep checks
+the picture itself or --explain looks for why the end is wrong.
 
 The paths are sorted in path order; folders are walked recursively in path order;
 only files whose names end in .jpg or .jpeg (any case) are checked; a path is
@@ -169,7 +274,8 @@ Options:
                  "padding", "video", "jpeg" or "other"); bytes of a name that are
                  not valid UTF-8 are written as \udc80 to \udcff (byte 0x80 to 0xff)
   --jobs N       keep N file-system requests in flight on as many threads
-                 (default: 32, for the latency of cold disks and network shares)
+                 (default: )" +
+           jobs + R"(, for the latency of cold disks and network shares)
   --files-from FILE
                  also check the paths listed in FILE, one per line ("-" reads
                  standard input); they are taken as command-line paths are
@@ -188,15 +294,39 @@ Options:
                  where the file is cut short (in the headers or in the image data)
   --explain-limit SIZE
                  read at most SIZE bytes of data for one explanation (default
-                 64M; K, M and G count in 1024s; holes are not read); a longer
+                 )" +
+           explainLimit + R"(; K, M and G count in 1024s; holes are not read); a longer
                  walk says that the explanation was cut short
+  --state FILE   remember each file's check in FILE (an SQLite database, made
+                 readable by its owner alone) and report a file whose device,
+                 inode, size and modification time are unchanged since a check at
+                 least as deep without reading it (JSON: "remembered": true and
+                 "checked_at"); files gone leave FILE when their folder is walked;
+                 with --deep, a hash of each file's bytes is kept too
+  --recheck-after DURATION
+                 with --state, read again the files checked longer ago than
+                 DURATION (90d, 12h, 30m, 0s); a file whose bytes differ while its
+                 size and time did not change is reported as "changed on disk",
+                 a failure, with both check times
+  --quarantine DIR
+                 move each failed file into DIR, below its path relative to the
+                 named path it was found under, never over another file (a
+                 number is added to its name instead); the line says where (last
+                 column; JSON "moved_to") and is written before the move; a link,
+                 a folder, a file not opened or changed since its check stays
+  --dry-run      with --quarantine, report what would move and move nothing
+  --progress, --no-progress
+                 a line on standard error with the files checked, failed and
+                 remembered and the rate, redrawn at most ten times a second and
+                 erased at the end (by default when standard error is a terminal)
   --help         show this text
   --version      show the version
   --             end of options: later arguments are paths even if they begin with -
 
 Exit status: 0 every file sound (or no file found), 1 at least one file failed
 or a named path names nothing, 2 a usage error, a --files-from file that cannot
-be read, a report that could not be written, or a run that could not go on.
+be read, a --state file that is damaged, foreign or in use, a report that could
+not be written, or a run that could not go on (or was interrupted).
 )";
 }
 

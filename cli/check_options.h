@@ -27,6 +27,14 @@ struct CheckOptions {
     // --memory SIZE: what the picture checks in flight may hold together; 0: the machine's
     // default (vorn::DefaultMemoryBudget)
     std::uint64_t memory = 0;
+    // --progress, --no-progress: a progress line on standard error; by default when it is a
+    // terminal
+    std::optional<bool> progress;
+    std::string quarantine; // --quarantine DIR: failed files are moved there
+    bool dryRun = false;    // --dry-run: what --quarantine would move is reported, not moved
+    std::string state;      // --state FILE: the results of earlier runs, kept and reused
+    // --recheck-after DURATION: remembered results older than this many seconds are checked again
+    std::optional<std::int64_t> recheckAfter;
     std::vector<std::string> paths;
 };
 
@@ -46,7 +54,10 @@ OptionsResult ParseCheckOptions(int argc, const char* const* argv);
 bool ReadPathList(const std::string& file, bool nullSeparated, std::vector<std::string>& paths,
                   std::string& error);
 
-// The text of --help.
+// A byte count as the options take it: "64M" for 64 MiB, "4096" for what is no whole K.
+std::string ByteCountText(std::uint64_t bytes);
+
+// The text of --help; its defaults are the constants the run uses.
 std::string HelpText();
 
 } // namespace vorn::cli

@@ -3,33 +3,137 @@
 // per file in list order.
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <ctime>
 #include <exception>
 #include <malloc.h>
+#include <memory>
 #include <semaphore>
 #include <string>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 #include "cli/check_options.h"
 #include "cli/report_format.h"
 #include "cli/top_level_paths.h"
 #include "core/base/scope_exit.h"
+#include "core/check/check_state.h"
 #include "core/check/end_marker_explanation.h"
 #include "core/check/memory_budget.h"
+#include "core/check/quarantine.h"
 #include "core/paths/path_order.h"
+#include "core/paths/path_rules.h"
 #include "core/walk/walk_engine.h"
 
 namespace vorn::cli {
 namespace {
 
+// Set by SIGINT and SIGTERM: the walk stops, and what was checked is committed to the state.
+volatile std::sig_atomic_t g_interrupted = 0;
+
+extern "C" void Interrupt(int) {
+    g_interrupted = 1;
+}
+
+// With a state: the remembered result of `path` when it may stand for a new check; otherwise the
+// check, and what the state is to keep of it. Runs on the I/O threads.
+void CheckWithState(const vorn::CheckState& state, const CheckOptions& options, std::int64_t now,
+                    const std::string& path, vorn::FileResult& result,
+                    const vorn::FileCheck& check) {
+    const std::optional<vorn::FileIdentity> identity = vorn::IdentityOf(path);
+    std::optional<vorn::CheckRecord> remembered;
+    if (identity) {
+        remembered = state.Find(path);
+        if (remembered &&
+            vorn::MayReuse(*remembered, *identity, options.deep, now, options.recheckAfter)) {
+            result.verdict = remembered->marker;
+            if (options.deep) {
+                result.deep = remembered->deep;
+            }
+            result.record = std::move(remembered);
+            result.remembered = true;
+            return;
+        }
+    }
+    check(path, result);
+    // A file written while it was read is checked again next time, and is no sign of rot.
+    if (!identity || result.verdict == vorn::MarkerVerdict::OpenError ||
+        vorn::IdentityOf(path) != identity) {
+        return;
+    }
+    vorn::CheckRecord record;
+    record.identity = *identity;
+    record.marker = result.verdict;
+    if (result.deep) {
+        record.deep = result.deep;
+        record.deep->contentHash.reset();
+        record.hash = result.deep->contentHash;
+    }
+    record.checkedAt = now;
+    if (remembered && remembered->changedSince && remembered->identity == record.identity) {
+        record.changedSince = remembered->changedSince;
+    } else if (remembered && vorn::ChangedOnDisk(*remembered, record)) {
+        record.changedSince = remembered->checkedAt;
+    }
+    result.record = std::move(record);
+}
+
+// One line on standard error, redrawn at most ten times a second and erased at the end, so that
+// a person at a terminal sees a long run move; the report on standard output is not touched.
+class Progress {
+public:
+    explicit Progress(bool shown)
+        : m_shown(shown) {}
+    ~Progress() { Erase(); }
+
+    void Count(bool failed, bool remembered) {
+        ++m_checked;
+        m_failed += failed ? 1 : 0;
+        m_remembered += remembered ? 1 : 0;
+        if (!m_shown) {
+            return;
+        }
+        const Clock::time_point now = Clock::now();
+        if (now - m_drawn < std::chrono::milliseconds(100)) {
+            return;
+        }
+        m_drawn = now;
+        const double seconds = std::chrono::duration<double>(now - m_start).count();
+        std::fprintf(stderr, "\r\x1b[Kchecked %zu, failed %zu, remembered %zu, %.0f files/s",
+                     m_checked, m_failed, m_remembered,
+                     seconds > 0 ? static_cast<double>(m_checked) / seconds : 0.0);
+        m_drawnOnce = true;
+    }
+
+    void Erase() {
+        if (m_drawnOnce) {
+            std::fputs("\r\x1b[K", stderr);
+            m_drawnOnce = false;
+        }
+    }
+
+private:
+    using Clock = std::chrono::steady_clock;
+    const bool m_shown;
+    const Clock::time_point m_start = Clock::now();
+    Clock::time_point m_drawn = m_start;
+    bool m_drawnOnce = false;
+    std::size_t m_checked = 0;
+    std::size_t m_failed = 0;
+    std::size_t m_remembered = 0;
+};
+
 // Prints each file's line as the engine hands it over, in list order; memory stays flat
 // however many files follow.
 class Run : public vorn::WalkEngine::Visitor {
 public:
-    explicit Run(const CheckOptions& options)
-        : m_options(options) {}
+    Run(const CheckOptions& options, vorn::CheckState* state)
+        : m_options(options)
+        , m_state(state)
+        , m_progress(options.progress.value_or(::isatty(2) == 1)) {}
 
     bool IsListed(const std::string& path) override {
         if (!m_done.Covers(path)) {
@@ -45,31 +149,117 @@ public:
 
     void Take(const std::string& path, vorn::FileResult&& result) override {
         const vorn::DeepCheckResult* deep = result.deep ? &*result.deep : nullptr;
-        const bool sound = CountsAsSound(result.verdict, deep);
+        std::optional<StateNote> note;
+        if (m_state && result.record) {
+            note =
+                StateNote{result.remembered, result.record->checkedAt, result.record->changedSince};
+            if (!result.remembered) {
+                m_state->Record(path, *result.record);
+            }
+        }
+        const bool sound = CountsAsSound(result.verdict, deep) && !(note && note->changedSince);
         ++(sound ? m_sound : m_failed);
+        m_progress.Count(!sound, result.remembered);
         if (!sound || !m_options.errorsOnly) {
-            Write(ReportLine(result.verdict, path, result.detail, m_options.json, deep));
+            const std::string target = !sound ? QuarantineTarget(path, result) : std::string();
+            Write(ReportLine(result.verdict, path, result.detail, m_options.json, deep,
+                             note ? &*note : nullptr, target));
+            if (!target.empty() && !m_options.dryRun) {
+                Quarantine(path, result, target);
+            }
         }
     }
 
-    void ListStarted(std::size_t) override { ++m_depth; }
-    void ListEnded() override { --m_depth; }
+    void ListStarted(std::size_t) override {
+        ++m_depth;
+        m_lists.emplace_back();
+    }
+    void FolderListStarted(const std::string& folder, std::size_t count) override {
+        ListStarted(count);
+        m_lists.back().folder = vorn::WithTrailingDelimiter(folder);
+    }
+    void ListEnded() override {
+        --m_depth;
+        ListFrame frame = std::move(m_lists.back());
+        m_lists.pop_back();
+        // Only a folder walked to its end tells which of its entries are gone.
+        if (m_state && !frame.folder.empty() && !g_interrupted) {
+            std::sort(frame.names.begin(), frame.names.end());
+            m_state->ForgetGone(frame.folder, frame.names);
+        }
+    }
     void PathHandled(const std::string& path) override {
         if (m_depth == 1) {
             m_done.Add(path);
         }
+        if (ListFrame& frame = m_lists.back(); m_state && !frame.folder.empty()) {
+            frame.names.push_back(path.substr(frame.folder.size()));
+        }
     }
+    bool Stopped() override { return g_interrupted != 0; }
     void FolderNotEntered(const std::string& path) override { m_done.AddHole(path); }
 
     void NamedPathMissing(const std::string& path) override {
         // Escaped as in the report, so that a name cannot act on the terminal.
+        m_progress.Erase();
         std::fprintf(stderr, "vorn-check: %s: no such file or folder\n",
                      EscapeForReport(path).c_str());
         m_missing = true;
     }
 
+    // The file's path below the named path it was found under.
+    std::string RelativeToNamedPath(const std::string& path) const {
+        if (m_lists.size() > 1) {
+            return path.substr(m_lists[1].folder.size());
+        }
+        const std::size_t slash = path.find_last_of('/');
+        return slash == std::string::npos ? path : path.substr(slash + 1);
+    }
+
+    // Where --quarantine is to move a failed file, or "" when it stays: a file not opened has
+    // nothing to move.
+    std::string QuarantineTarget(const std::string& path, const vorn::FileResult& result) {
+        if (m_options.quarantine.empty() || result.verdict == vorn::MarkerVerdict::OpenError ||
+            !result.record) {
+            return {};
+        }
+        const vorn::QuarantineMove move = vorn::MoveToQuarantine(
+            path, result.record->identity, m_options.quarantine, RelativeToNamedPath(path), true);
+        if (!move.error.empty()) {
+            Tell(path, "not moved: " + move.error);
+        }
+        return move.target;
+    }
+
+    // The report line saying where the file goes is out before it moves.
+    void Quarantine(const std::string& path, const vorn::FileResult& result,
+                    const std::string& target) {
+        std::fflush(stdout);
+        const vorn::QuarantineMove move = vorn::MoveToQuarantine(
+            path, result.record->identity, m_options.quarantine, RelativeToNamedPath(path), false);
+        if (!move.error.empty()) {
+            Tell(path, "not moved: " + move.error);
+        } else if (move.target != target) {
+            Tell(path, "moved to " + EscapeForReport(move.target) + " instead");
+        }
+    }
+
+    void Tell(const std::string& path, const std::string& what) {
+        m_progress.Erase();
+        std::fprintf(stderr, "vorn-check: %s: %s\n", EscapeForReport(path).c_str(), what.c_str());
+    }
+
     // Ends the report; returns the exit status.
     int Finish() {
+        m_progress.Erase();
+        if (m_state) {
+            m_state->Commit();
+        }
+        if (g_interrupted) {
+            std::fflush(stdout);
+            std::fputs("vorn-check: interrupted; the files checked so far are kept\n", stderr);
+            return 2;
+        }
         if (m_options.summary) {
             Write(SummaryLine(m_sound + m_failed, m_sound, m_failed, m_options.json));
         }
@@ -84,7 +274,16 @@ public:
 private:
     static void Write(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); }
 
+    // A list being walked; for a folder with a state, its entries' names, to find those gone.
+    struct ListFrame {
+        std::string folder; // with its trailing delimiter; empty for the caller's list
+        std::vector<std::string> names;
+    };
+
     const CheckOptions& m_options;
+    vorn::CheckState* m_state;
+    std::vector<ListFrame> m_lists;
+    Progress m_progress;
     TopLevelPaths m_done;
     int m_depth = 0;
     std::size_t m_sound = 0;
@@ -164,7 +363,30 @@ int Main(int argc, char** argv) {
             result.detail = vorn::Describe(explanation);
         }
     };
-    Run run(options);
+    std::unique_ptr<vorn::CheckState> state;
+    if (!options.state.empty()) {
+        state = std::make_unique<vorn::CheckState>(options.state);
+        const std::int64_t now = std::time(nullptr);
+        engineOptions.check = [&options, &state = *state, now,
+                               check = std::move(engineOptions.check)](const std::string& path,
+                                                                       vorn::FileResult& result) {
+            CheckWithState(state, options, now, path, result, check);
+        };
+    } else if (!options.quarantine.empty()) {
+        // A failed file is moved only while it is the file that was checked.
+        engineOptions.check = [check = std::move(engineOptions.check)](const std::string& path,
+                                                                       vorn::FileResult& result) {
+            const std::optional<vorn::FileIdentity> identity = vorn::IdentityOf(path);
+            check(path, result);
+            if (identity && vorn::IdentityOf(path) == identity) {
+                result.record.emplace();
+                result.record->identity = *identity;
+            }
+        };
+    }
+    std::signal(SIGINT, Interrupt);
+    std::signal(SIGTERM, Interrupt);
+    Run run(options, state.get());
     vorn::WalkEngine(std::move(engineOptions)).Walk(paths, run);
     return run.Finish();
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <ctime>
 
 #include <unicode/utf8.h>
 
@@ -113,8 +114,10 @@ std::string JsonString(std::string_view bytes) {
 namespace {
 
 // The members of the picture check, after the file's verdict and path.
-void AppendDeep(std::string& line, const vorn::DeepCheckResult& deep, bool json) {
-    const std::string_view verdict = vorn::DeepVerdictWord(deep.verdict);
+void AppendDeep(std::string& line, const vorn::DeepCheckResult& deep, bool json,
+                bool changedOnDisk = false) {
+    const std::string_view verdict =
+        changedOnDisk ? std::string_view("changed on disk") : vorn::DeepVerdictWord(deep.verdict);
     if (!json) {
         line.append("\t").append(verdict).append("\t").append(EscapeForReport(deep.reason));
         return;
@@ -127,27 +130,73 @@ void AppendDeep(std::string& line, const vorn::DeepCheckResult& deep, bool json)
 
 } // namespace
 
+std::string ReportTime(std::int64_t secondsSinceEpoch) {
+    const std::time_t time = static_cast<std::time_t>(secondsSinceEpoch);
+    std::tm utc{};
+    char buffer[32] = {};
+    if (gmtime_r(&time, &utc)) {
+        std::strftime(buffer, sizeof buffer, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    }
+    return buffer;
+}
+
+namespace {
+
+// A file whose bytes changed under an unchanged identity: its picture verdict is that.
+vorn::DeepCheckResult ChangedOnDisk(const StateNote& state) {
+    vorn::DeepCheckResult changed;
+    changed.reason = "checked at " + ReportTime(*state.changedSince) + ", other bytes at " +
+                     ReportTime(state.checkedAt);
+    return changed;
+}
+
+void AppendState(std::string& line, const StateNote& state) {
+    line += std::string(",\"remembered\":") + (state.remembered ? "true" : "false") +
+            ",\"checked_at\":" + JsonString(ReportTime(state.checkedAt));
+    if (state.changedSince) {
+        line += ",\"changed_since\":" + JsonString(ReportTime(*state.changedSince));
+    }
+}
+
+} // namespace
+
 std::string ReportLine(vorn::MarkerVerdict verdict, std::string_view path,
-                       std::string_view explanation, bool json, const vorn::DeepCheckResult* deep) {
+                       std::string_view explanation, bool json, const vorn::DeepCheckResult* deep,
+                       const StateNote* state, std::string_view movedTo) {
+    const bool changed = state && state->changedSince;
+    std::optional<vorn::DeepCheckResult> changedDeep;
+    if (changed) {
+        changedDeep = ChangedOnDisk(*state);
+        deep = &*changedDeep;
+    }
     std::string line;
     if (json) {
         line = "{\"type\":\"file\",\"verdict\":" + JsonString(VerdictWord(verdict)) +
                ",\"path\":" + JsonString(path);
         if (deep) {
-            AppendDeep(line, *deep, true);
+            AppendDeep(line, *deep, true, changed);
         }
         if (!explanation.empty()) {
             line += ",\"explanation\":" + JsonString(explanation);
+        }
+        if (state) {
+            AppendState(line, *state);
+        }
+        if (!movedTo.empty()) {
+            line += ",\"moved_to\":" + JsonString(movedTo);
         }
         line += "}\n";
         return line;
     }
     line.append(VerdictWord(verdict)).append("\t").append(EscapeForReport(path));
     if (deep) {
-        AppendDeep(line, *deep, false);
+        AppendDeep(line, *deep, false, changed);
     }
     if (!explanation.empty()) {
         line.append("\t").append(EscapeForReport(explanation));
+    }
+    if (!movedTo.empty()) {
+        line.append("\t").append(EscapeForReport(movedTo));
     }
     line += '\n';
     return line;

@@ -1,6 +1,8 @@
 #pragma once
 // The lines vorn-check prints.
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -20,13 +22,28 @@ std::string JsonString(std::string_view bytes);
 // name cannot move a column or drive the terminal, and the exact bytes can be recovered.
 std::string EscapeForReport(std::string_view bytes);
 
+// What the state of earlier runs (--state) adds to a file's line.
+struct StateNote {
+    bool remembered = false;    // taken from the state, the file not read
+    std::int64_t checkedAt = 0; // when the verdict was found, seconds since the epoch
+    // "changed on disk": the bytes differ from those checked at this time under the same
+    // identity.
+    std::optional<std::int64_t> changedSince;
+};
+
+// A time as the report writes it: "2026-12-09T01:12:08Z".
+std::string ReportTime(std::int64_t secondsSinceEpoch);
+
 // One line, newline included: "VERDICT\tPATH[\tDEEP\tREASON][\tEXPLANATION]\n" with the
 // path, the reason and the explanation escaped as above (DEEP and REASON, the picture check's
 // verdict and reason, when `deep` is given), or a JSON object of type "file" that holds them
-// exactly.
+// exactly. `movedTo`, where --quarantine moves the file, is the last column, or "moved_to".
+// With `state`, a file changed on disk has "changed on disk" as its DEEP and as REASON
+// both check times; JSON has "remembered", "checked_at" and, for such a file, "changed_since".
 std::string ReportLine(vorn::MarkerVerdict verdict, std::string_view path,
                        std::string_view explanation, bool json,
-                       const vorn::DeepCheckResult* deep = nullptr);
+                       const vorn::DeepCheckResult* deep = nullptr,
+                       const StateNote* state = nullptr, std::string_view movedTo = {});
 
 // Whether a file counts as sound in --errors, --summary and the exit status: with the picture
 // check, when the picture is sound (data after its end marker does not count against it);

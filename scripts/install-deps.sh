@@ -10,6 +10,7 @@ packages=(
     groff-base libxml2-utils libglib2.0-bin
     desktop-file-utils appstream
     libjpeg62-turbo-dev libfuse3-dev fuse3 clang-format-15 ccache
+    libsqlite3-dev libxxhash-dev
     python3
     dpkg-dev lintian fakeroot
 )

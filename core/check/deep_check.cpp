@@ -7,6 +7,7 @@
 #include <new>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <xxhash.h>
 
 #include "core/check/end_marker_explanation.h"
 #include "core/jpeg/entropy_decode.h"
@@ -197,6 +198,15 @@ void AddTrailer(DeepCheckResult& result, TrailerKind kind, std::uint64_t bytes,
     }
 }
 
+// XXH3-128 of the bytes the check holds, in its canonical (big-endian) form.
+std::array<std::uint8_t, 16> ContentHash(std::span<const std::uint8_t> bytes) {
+    XXH128_canonical_t hash;
+    XXH128_canonicalFromHash(&hash, XXH3_128bits(bytes.data(), bytes.size()));
+    std::array<std::uint8_t, 16> digest{};
+    std::copy(std::begin(hash.digest), std::end(hash.digest), digest.begin());
+    return digest;
+}
+
 } // namespace
 
 DeepCheckResult DeepCheckBytes(std::span<const std::uint8_t> bytes, const DeepCheckLimits& limits) {
@@ -268,6 +278,7 @@ DeepCheckResult DeepCheckOpenFile(int fd, std::uint64_t size, const DeepCheckLim
                 }
             }
             DeepCheckResult result = CheckPicture(structure, picture.first(structure.end), limits);
+            result.contentHash = ContentHash(picture);
             if (result.verdict != DeepVerdict::Sound) {
                 return result;
             }

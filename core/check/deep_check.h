@@ -3,6 +3,7 @@
 // data and an entropy decode, within ceilings that hold whatever the file declares, and what
 // follows the end marker.
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -31,6 +32,10 @@ struct DeepCheckResult {
     TrailerKind trailer = TrailerKind::None;
     std::uint64_t trailerBytes = 0;
     std::uint64_t scans = 0;
+    // XXH3-128 of the bytes the check read, the picture (and what follows it, when that was
+    // read with it), once the picture was read: what tells later that its bytes changed
+    // without anyone writing it.
+    std::optional<std::array<std::uint8_t, 16>> contentHash;
 };
 
 // Checks the bytes of a whole file.

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include "core/check/check_state.h"
 #include "core/check/deep_check.h"
 #include "core/check/marker_check.h"
 
@@ -13,6 +14,10 @@ struct FileResult {
     MarkerVerdict verdict = MarkerVerdict::OpenError;
     std::string detail; // what the check adds to the verdict (an explanation), or empty
     std::optional<DeepCheckResult> deep; // the picture check, when the caller's check makes it
+    // With a state of earlier runs: what the state is to keep of this check, and whether it
+    // was taken from the state instead of reading the file.
+    std::optional<CheckRecord> record;
+    bool remembered = false;
 };
 
 } // namespace vorn

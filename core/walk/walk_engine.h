@@ -30,7 +30,10 @@
 #include <string>
 #include <vector>
 
+#include "core/check/check_state.h"
+#include "core/check/deep_check.h"
 #include "core/check/file_result.h"
+#include "core/check/marker_check.h"
 #include "core/os/file_system.h"
 
 namespace vorn {

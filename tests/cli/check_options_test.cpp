@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <vector>
+
+#include "core/walk/walk_engine.h"
 
 namespace vorn::cli {
 namespace {
@@ -95,6 +99,39 @@ TEST(CheckOptions, HelpAndVersionNeedNoPath) {
     EXPECT_TRUE(Parse({"--help"}).options->help);
     EXPECT_TRUE(Parse({"--version"}).options->version);
     EXPECT_NE(HelpText().find("--files-from"), std::string::npos);
+}
+
+TEST(CheckOptions, LongOptionsTakeTheirValueAfterAnEqualsSign) {
+    const OptionsResult result = Parse({"--jobs=7", "--files-from=list", "x"});
+    ASSERT_TRUE(result.options) << result.error;
+    EXPECT_EQ(result.options->jobs, 7u);
+    EXPECT_EQ(result.options->filesFrom, "list");
+    EXPECT_FALSE(Parse({"--errors=yes", "x"}).options) << "a switch takes no value";
+    EXPECT_FALSE(Parse({"-j=7", "x"}).options) << "a short name takes the next argument";
+}
+
+// The defaults the help text, the manual page and the README state are the ones the run uses.
+TEST(CheckOptions, HelpManualAndReadmeStateTheDefaultsInUse) {
+    const auto read = [](const char* path) {
+        std::ifstream in(path, std::ios::binary);
+        EXPECT_TRUE(in) << path;
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    const std::string jobs = std::to_string(vorn::WalkEngine::kDefaultThreads);
+    const std::string limit = ByteCountText(vorn::kDefaultExplanationDataLimit);
+    const std::string limitMiB = std::to_string(vorn::kDefaultExplanationDataLimit >> 20) + " MiB";
+    EXPECT_EQ(ByteCountText(std::uint64_t{64} << 20), "64M");
+    EXPECT_EQ(ByteCountText(4097), "4097");
+
+    const std::string help = HelpText();
+    EXPECT_NE(help.find("(default: " + jobs + ","), std::string::npos);
+    EXPECT_NE(help.find(" " + limit + "; K, M and G count in 1024s"), std::string::npos);
+    const std::string manual = read(VORN_SOURCE_DIR "/data/vorn-check.1");
+    EXPECT_NE(manual.find("The default, " + jobs + ","), std::string::npos);
+    EXPECT_NE(manual.find("(default " + limit + ";"), std::string::npos);
+    const std::string readme = read(VORN_SOURCE_DIR "/README.md");
+    EXPECT_NE(readme.find("(default " + jobs + ":"), std::string::npos);
+    EXPECT_NE(readme.find("at most " + limitMiB), std::string::npos);
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
@@ -353,4 +354,157 @@ TEST_F(VornCheck, LoadsTheUnicodeLibraryOnlyToSort) {
     }
     ::unsetenv("LD_DEBUG");
     ::unsetenv("LD_DEBUG_OUTPUT");
+}
+
+namespace {
+
+std::size_t Count(const std::string& text, const std::string& what) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+std::string IntactPicture() {
+    std::ifstream in(fs::path(std::getenv("VORN_TEST_DATA")) / "jpeg" / "grey.jpg",
+                     std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+} // namespace
+
+// A second run reads no file it remembers; a new or rewritten file is checked; a file gone
+// leaves the state; a state that is not one ends the run with status 2.
+TEST_F(VornCheck, StateRemembersUnchangedFiles) {
+    Write(P("p/a.jpg"), IntactPicture());
+    Write(P("p/b.jpg"), kBadEnd);
+    Write(P("p/sub/c.jpg"), IntactPicture());
+    const std::string state = P("state.db");
+    const Outcome first = RunCheck({"--deep", "--json", "--state", state, P("p")});
+    EXPECT_EQ(first.status, 1);
+    EXPECT_EQ(Count(first.out, R"("remembered":false)"), 3u) << first.out;
+
+    Write(P("p/d.jpg"), IntactPicture());
+    const Outcome second = RunCheck({"--deep", "--json", "--state", state, P("p")});
+    EXPECT_EQ(second.status, 1) << "a remembered failure still fails";
+    EXPECT_EQ(Count(second.out, R"("remembered":true)"), 3u) << second.out;
+    EXPECT_NE(second.out.find(R"(d.jpg","deep_verdict":"sound","deep_reason":"","deep_offset":)"
+                              R"(null,"trailer":"none","remembered":false)"),
+              std::string::npos)
+        << second.out;
+    // A run that asks for more than the state holds reads the file again.
+    const Outcome markers = RunCheck({"--json", "--state", P("markers.db"), P("p/a.jpg")});
+    EXPECT_EQ(Count(markers.out, R"("remembered":false)"), 1u);
+    const Outcome deeper = RunCheck({"--deep", "--json", "--state", P("markers.db"), P("p/a.jpg")});
+    EXPECT_EQ(Count(deeper.out, R"("remembered":false)"), 1u) << deeper.out;
+
+    fs::remove_all(P("p/sub"));
+    Write(P("p/b.jpg"), IntactPicture()); // rewritten: a new size and time
+    const Outcome third = RunCheck({"--deep", "--json", "--state", state, P("p")});
+    EXPECT_EQ(third.status, 0) << third.out;
+    EXPECT_EQ(Count(third.out, R"("remembered":true)"), 2u) << third.out;
+    // The file that went is no longer in the state: made again, it is checked afresh.
+    Write(P("p/sub/c.jpg"), IntactPicture());
+    const Outcome fourth = RunCheck({"--deep", "--json", "--state", state, P("p/sub")});
+    EXPECT_EQ(Count(fourth.out, R"("remembered":false)"), 1u) << fourth.out;
+
+    Write(P("foreign.db"), "not a database");
+    EXPECT_EQ(RunCheck({"--state", P("foreign.db"), P("p")}).status, 2);
+}
+
+// Bytes that change under an unchanged size and modification time are found by a recheck.
+TEST_F(VornCheck, RecheckFindsBytesChangedOnDisk) {
+    const std::string intact = IntactPicture();
+    Write(P("p/a.jpg"), intact);
+    Write(P("p/b.jpg"), intact);
+    const std::string state = P("state.db");
+    ASSERT_EQ(RunCheck({"--deep", "--state", state, P("p")}).status, 0);
+
+    struct stat before {};
+    ASSERT_EQ(::stat(P("p/b.jpg").c_str(), &before), 0);
+    {
+        std::fstream file(P("p/b.jpg"), std::ios::binary | std::ios::in | std::ios::out);
+        file.seekp(static_cast<std::streamoff>(intact.size() - 200));
+        file.put(static_cast<char>(intact[intact.size() - 200] ^ 0x10));
+    }
+    const struct timespec times[2] = {before.st_atim, before.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, P("p/b.jpg").c_str(), times, 0), 0);
+
+    EXPECT_EQ(RunCheck({"--deep", "--state", state, P("p")}).status, 0)
+        << "without a recheck the remembered verdict stands";
+    const Outcome recheck =
+        RunCheck({"--deep", "--errors", "--state", state, "--recheck-after", "0d", P("p")});
+    EXPECT_EQ(recheck.status, 1);
+    EXPECT_EQ(Count(recheck.out, "\n"), 1u) << recheck.out;
+    EXPECT_EQ(recheck.out.rfind("OK\t" + P("p/b.jpg") + "\tchanged on disk\tchecked at ", 0), 0u)
+        << recheck.out;
+    EXPECT_NE(recheck.out.find(", other bytes at "), std::string::npos);
+    // It stays a failure until the file is written again.
+    const Outcome later = RunCheck({"--deep", "--json", "--errors", "--state", state, P("p")});
+    EXPECT_EQ(later.status, 1);
+    EXPECT_NE(later.out.find(R"("deep_verdict":"changed on disk")"), std::string::npos);
+    EXPECT_NE(later.out.find(R"("changed_since":)"), std::string::npos);
+}
+
+// A run killed mid-way keeps the batches it committed; the next run checks the rest.
+TEST_F(VornCheck, AKilledRunKeepsWhatItCommitted) {
+    constexpr int kFiles = 4000;
+    for (int i = 0; i < kFiles; ++i) {
+        Write(P("many/f" + std::to_string(i / 500) + "/img" + std::to_string(i) + ".jpg"), kSound);
+    }
+    const std::string state = P("state.db");
+    int pipeFds[2];
+    ASSERT_EQ(::pipe(pipeFds), 0);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(pipeFds[1], 1);
+        ::close(pipeFds[0]);
+        ::close(pipeFds[1]);
+        ::execl(VORN_CHECK_EXE, VORN_CHECK_EXE, "--state", state.c_str(), P("many").c_str(),
+                static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::close(pipeFds[1]);
+    // Read part of the report, then no more: the run soon waits on the full pipe, well past
+    // its first batch and well before its end.
+    std::string out;
+    char buffer[4096];
+    while (Count(out, "\n") < 1500) {
+        const ssize_t n = ::read(pipeFds[0], buffer, sizeof buffer);
+        ASSERT_GT(n, 0);
+        out.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::usleep(300'000);
+    ::kill(pid, SIGKILL);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ::close(pipeFds[0]);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the run ended before it was killed";
+
+    const Outcome next = RunCheck({"--json", "--state", state, P("many")});
+    EXPECT_EQ(next.status, 0);
+    EXPECT_EQ(Count(next.out, "\n"), std::size_t{kFiles});
+    const std::size_t remembered = Count(next.out, R"("remembered":true)");
+    EXPECT_GE(remembered, 1000u);
+    EXPECT_LT(remembered, std::size_t{kFiles});
+    const Outcome last = RunCheck({"--json", "--state", state, P("many")});
+    EXPECT_EQ(Count(last.out, R"("remembered":true)"), std::size_t{kFiles});
+}
+
+// The report says where a failed file goes before it goes; a dry run moves nothing.
+TEST_F(VornCheck, QuarantineMovesFailedFilesAndSaysWhere) {
+    Write(P("p/sub/bad.jpg"), kBadEnd);
+    Write(P("p/ok.jpg"), kSound);
+    const Outcome dry = RunCheck({"--quarantine", P("q"), "--dry-run", P("p")});
+    EXPECT_EQ(dry.out, "OK\t" + P("p/ok.jpg") + "\nEOI\t" + P("p/sub/bad.jpg") + "\t" +
+                           P("q/sub/bad.jpg") + "\n");
+    EXPECT_TRUE(fs::exists(P("p/sub/bad.jpg")));
+    const Outcome moved = RunCheck({"--json", "--errors", "--quarantine", P("q"), P("p")});
+    EXPECT_EQ(moved.status, 1);
+    EXPECT_NE(moved.out.find(R"("moved_to":")" + P("q/sub/bad.jpg") + "\""), std::string::npos)
+        << moved.out;
+    EXPECT_FALSE(fs::exists(P("p/sub/bad.jpg")));
+    EXPECT_TRUE(fs::exists(P("q/sub/bad.jpg")));
+    EXPECT_TRUE(fs::exists(P("p/ok.jpg")));
 }

@@ -138,7 +138,7 @@ private:
 
     void Take(const std::string& path, MarkerVerdict verdict) {
         if (HasJpegExtension(path)) {
-            m_out.Take(path, FileResult{verdict, {}, {}});
+            m_out.Take(path, FileResult{verdict, {}, {}, {}, false});
         }
     }
 

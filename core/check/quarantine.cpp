@@ -1,0 +1,168 @@
+#include "core/check/quarantine.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#include "core/os/retry_on_interrupt.h"
+#include "core/os/unique_fd.h"
+
+namespace vorn {
+
+namespace {
+
+// Makes every folder of `path` up to its last delimiter.
+bool MakeParents(const std::string& path) {
+    for (std::size_t at = path.find('/', 1); at != std::string::npos; at = path.find('/', at + 1)) {
+        const std::string folder = path.substr(0, at);
+        if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// `path` with " (n)" before its extension.
+std::string Numbered(const std::string& path, int n) {
+    const std::size_t slash = path.rfind('/');
+    std::size_t dot = path.rfind('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash) ||
+        dot == slash + 1) {
+        dot = path.size();
+    }
+    return path.substr(0, dot) + " (" + std::to_string(n) + ")" + path.substr(dot);
+}
+
+bool Exists(const std::string& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0;
+}
+
+bool WriteAll(int fd, const char* bytes, std::size_t size) {
+    while (size > 0) {
+        const ssize_t n = RetryOnInterrupt([&] { return ::write(fd, bytes, size); });
+        if (n <= 0) {
+            return false;
+        }
+        bytes += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// Reads up to `size` bytes at `offset`; the count read, or -1.
+ssize_t ReadAt(int fd, char* bytes, std::size_t size, off_t offset) {
+    std::size_t got = 0;
+    while (got < size) {
+        const ssize_t n = RetryOnInterrupt(
+            [&] { return ::pread(fd, bytes + got, size - got, offset + off_t(got)); });
+        if (n < 0) {
+            return -1;
+        }
+        if (n == 0) {
+            break;
+        }
+        got += static_cast<std::size_t>(n);
+    }
+    return static_cast<ssize_t>(got);
+}
+
+// Copies `from` into the new file `to`, flushes it and compares the two; "" or why not. The
+// copy is removed when anything fails.
+std::string CopyChecked(int from, const std::string& to, mode_t mode) {
+    const UniqueFd target(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
+    if (!target.Valid()) {
+        return errno == EEXIST ? "exists" : std::strerror(errno);
+    }
+    std::vector<char> buffer(1 << 20);
+    std::vector<char> again(1 << 20);
+    std::string error;
+    off_t offset = 0;
+    for (ssize_t n; error.empty() && (n = ReadAt(from, buffer.data(), buffer.size(), offset)) != 0;
+         offset += n) {
+        if (n < 0 || !WriteAll(target.Get(), buffer.data(), static_cast<std::size_t>(n))) {
+            error = std::strerror(errno);
+        }
+    }
+    if (error.empty() && ::fsync(target.Get()) != 0) {
+        error = std::strerror(errno);
+    }
+    const UniqueFd copy(::open(to.c_str(), O_RDONLY | O_CLOEXEC));
+    for (off_t at = 0; error.empty() && at < offset;) {
+        const ssize_t a = ReadAt(from, buffer.data(), buffer.size(), at);
+        const ssize_t b = ReadAt(copy.Get(), again.data(), again.size(), at);
+        if (a <= 0 || a != b || std::memcmp(buffer.data(), again.data(), std::size_t(a)) != 0) {
+            error = "the copy differs from the file";
+        }
+        at += a > 0 ? a : 1;
+    }
+    if (!error.empty()) {
+        ::unlink(to.c_str());
+    }
+    return error;
+}
+
+} // namespace
+
+QuarantineMove MoveToQuarantine(const std::string& source, const FileIdentity& checked,
+                                const std::string& folder, const std::string& relative,
+                                bool dryRun) {
+    struct stat link {};
+    if (::lstat(source.c_str(), &link) != 0) {
+        return {{}, std::strerror(errno)};
+    }
+    if (!S_ISREG(link.st_mode)) {
+        return {{}, S_ISLNK(link.st_mode) ? "a link is not moved" : "not a regular file"};
+    }
+    if (IdentityOf(source) != checked) {
+        return {{}, "changed since its check"};
+    }
+    const std::string wanted = folder + (folder.ends_with('/') ? "" : "/") + relative;
+    if (!dryRun && !MakeParents(wanted)) {
+        return {{}, std::strerror(errno)};
+    }
+    for (int n = 1; n < 10000; ++n) {
+        const std::string target = n == 1 ? wanted : Numbered(wanted, n);
+        if (dryRun) {
+            if (!Exists(target)) {
+                return {target, {}};
+            }
+            continue;
+        }
+        // Within one file system a rename that never replaces what is there.
+        if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) ==
+            0) {
+            return {target, {}};
+        }
+        if (errno == EEXIST) {
+            continue;
+        }
+        if (errno != EXDEV) {
+            return {{}, std::strerror(errno)};
+        }
+        const UniqueFd from(::open(source.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+        if (!from.Valid()) {
+            return {{}, std::strerror(errno)};
+        }
+        const std::string error = CopyChecked(from.Get(), target, link.st_mode & 07777);
+        if (error == "exists") {
+            continue;
+        }
+        if (!error.empty()) {
+            return {{}, error};
+        }
+        if (::unlink(source.c_str()) != 0) {
+            const std::string unlinkError = std::strerror(errno);
+            ::unlink(target.c_str());
+            return {{}, unlinkError};
+        }
+        return {target, {}};
+    }
+    return {{}, "no free name"};
+}
+
+} // namespace vorn

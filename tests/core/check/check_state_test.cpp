@@ -1,0 +1,173 @@
+#include "core/check/check_state.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <sys/stat.h>
+
+#include "tests/support/temp_tree.h"
+
+namespace vorn {
+namespace {
+
+std::string Bytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+CheckRecord Deep(FileIdentity identity, std::int64_t checkedAt, std::uint8_t hashByte) {
+    CheckRecord record;
+    record.identity = identity;
+    record.marker = MarkerVerdict::Eoi;
+    record.deep.emplace();
+    record.deep->verdict = DeepVerdict::Sound;
+    record.deep->reason = "followed by padding (3 bytes)";
+    record.deep->offset = 100;
+    record.deep->trailer = TrailerKind::Padding;
+    record.hash = ContentHash{};
+    record.hash->fill(hashByte);
+    record.checkedAt = checkedAt;
+    return record;
+}
+
+TEST(CheckState, MayReuseOnlyTheSameFileCheckedAsDeepAndRecentlyEnough) {
+    const FileIdentity same{1, 2, 3, 4};
+    const CheckRecord deep = Deep(same, 1000, 0);
+    CheckRecord markers = deep;
+    markers.deep.reset();
+    const struct {
+        const char* what;
+        const CheckRecord& remembered;
+        FileIdentity current;
+        bool deepAsked;
+        std::optional<std::int64_t> recheckAfter;
+        bool reuse;
+    } cases[] = {
+        {"unchanged", deep, same, true, std::nullopt, true},
+        {"deeper than asked", deep, same, false, std::nullopt, true},
+        {"shallower than asked", markers, same, true, std::nullopt, false},
+        {"other modification time", deep, {1, 2, 3, 5}, false, std::nullopt, false},
+        {"other size", deep, {1, 2, 9, 4}, false, std::nullopt, false},
+        {"other inode", deep, {1, 7, 3, 4}, false, std::nullopt, false},
+        {"other device", deep, {8, 2, 3, 4}, false, std::nullopt, false},
+        {"younger than the recheck age", deep, same, true, 501, true},
+        {"as old as the recheck age", deep, same, true, 500, false},
+        {"recheck everything", deep, same, true, 0, false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(MayReuse(c.remembered, c.current, c.deepAsked, 1500, c.recheckAfter), c.reuse)
+            << c.what;
+    }
+}
+
+TEST(CheckState, ChangedOnDiskNeedsTheSameIdentityAndOtherBytes) {
+    const CheckRecord first = Deep({1, 2, 3, 4}, 10, 0xaa);
+    EXPECT_FALSE(ChangedOnDisk(first, Deep({1, 2, 3, 4}, 20, 0xaa)));
+    EXPECT_TRUE(ChangedOnDisk(first, Deep({1, 2, 3, 4}, 20, 0xbb)));
+    EXPECT_FALSE(ChangedOnDisk(first, Deep({1, 2, 3, 5}, 20, 0xbb))) << "written: no rot";
+    CheckRecord unhashed = first;
+    unhashed.hash.reset();
+    EXPECT_FALSE(ChangedOnDisk(unhashed, Deep({1, 2, 3, 4}, 20, 0xbb)));
+}
+
+TEST(CheckState, KeepsRecordsAcrossOpensInAPrivateFile) {
+    const TempTree tree;
+    const std::string file = tree.Path("state.db");
+    const std::string name("a/\xff\n.jpg", 9); // not UTF-8, with a line break
+    {
+        CheckState state(file);
+        state.Record(name, Deep({1, 2, 3, 4}, 10, 0xaa));
+        CheckRecord markers = Deep({5, 6, 7, 8}, 11, 0);
+        markers.deep.reset();
+        markers.hash.reset();
+        markers.changedSince = 9;
+        state.Record("a/b.jpg", markers);
+        // Uncommitted records are not seen by look-ups, which read what is committed.
+        state.Commit();
+        ASSERT_TRUE(state.Find(name));
+    }
+    struct stat info {};
+    ASSERT_EQ(::stat(file.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+
+    const CheckState state(file);
+    const std::optional<CheckRecord> deep = state.Find(name);
+    ASSERT_TRUE(deep);
+    EXPECT_EQ(deep->identity, (FileIdentity{1, 2, 3, 4}));
+    EXPECT_EQ(deep->marker, MarkerVerdict::Eoi);
+    ASSERT_TRUE(deep->deep && deep->hash);
+    EXPECT_EQ(deep->deep->reason, "followed by padding (3 bytes)");
+    EXPECT_EQ(deep->deep->offset, 100u);
+    EXPECT_EQ(deep->deep->trailer, TrailerKind::Padding);
+    EXPECT_EQ(*deep->hash, Deep({}, 0, 0xaa).hash);
+    EXPECT_FALSE(deep->changedSince);
+    const std::optional<CheckRecord> markers = state.Find("a/b.jpg");
+    ASSERT_TRUE(markers);
+    EXPECT_FALSE(markers->deep || markers->hash);
+    EXPECT_EQ(markers->changedSince, 9);
+    EXPECT_FALSE(state.Find("a/c.jpg"));
+}
+
+TEST(CheckState, ForgetsWhatIsGoneFromAWalkedFolderOnly) {
+    const TempTree tree;
+    CheckState state(tree.Path("state.db"));
+    for (const char* path : {"/p/a.jpg", "/p/b.jpg", "/p/sub/c.jpg", "/p/gone/d.jpg", "/p.jpg",
+                             "/p0/e.jpg", "/q/f.jpg"}) {
+        state.Record(path, Deep({}, 1, 0));
+    }
+    state.ForgetGone("/p/", {"a.jpg", "sub"});
+    state.Commit();
+    for (const char* kept : {"/p/a.jpg", "/p/sub/c.jpg", "/p.jpg", "/p0/e.jpg", "/q/f.jpg"}) {
+        EXPECT_TRUE(state.Find(kept)) << kept;
+    }
+    for (const char* gone : {"/p/b.jpg", "/p/gone/d.jpg"}) {
+        EXPECT_FALSE(state.Find(gone)) << gone;
+    }
+}
+
+// A file that is not a state, or a damaged one, is refused and left as it was; a second run on
+// a state in use is told so.
+TEST(CheckState, RefusesWhatItCannotUseAndLeavesItUntouched) {
+    const TempTree tree;
+    const std::string sound = tree.Path("sound.db");
+    {
+        CheckState state(sound);
+        for (int i = 0; i < 2000; ++i) {
+            state.Record("/photos/" + std::to_string(i) + ".jpg", Deep({}, 1, 0));
+        }
+    }
+    std::string damaged = Bytes(sound);
+    ASSERT_GT(damaged.size(), 8192u);
+    // The header of the second page: what every look-up meets first.
+    damaged.replace(4096, 64, std::string(64, '\x5a'));
+    const struct {
+        const char* name;
+        std::string bytes;
+        const char* says;
+    } cases[] = {
+        {"text.db", "just some text\n", "not a state file"},
+        {"damaged.db", damaged, "damaged"},
+    };
+    for (const auto& c : cases) {
+        const std::string path = tree.Write(c.name, c.bytes);
+        try {
+            CheckState state(path);
+            ADD_FAILURE() << c.name << " was taken";
+        } catch (const CheckStateError& error) {
+            EXPECT_NE(std::string(error.what()).find(c.says), std::string::npos) << error.what();
+        }
+        EXPECT_EQ(Bytes(path), c.bytes) << c.name;
+    }
+
+    const CheckState first(sound);
+    try {
+        CheckState second(sound);
+        ADD_FAILURE() << "a state in use was taken twice";
+    } catch (const CheckStateError& error) {
+        EXPECT_NE(std::string(error.what()).find("in use"), std::string::npos) << error.what();
+    }
+}
+
+} // namespace
+} // namespace vorn
