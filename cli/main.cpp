@@ -18,6 +18,7 @@
 #include "core/end_marker_explanation.h"
 #include "core/path_order.h"
 #include "core/scope_exit.h"
+#include "core/verdict_rule.h"
 #include "core/walk_engine.h"
 
 namespace vorn::cli {
@@ -44,7 +45,8 @@ public:
 
     void Take(const std::string& path, vorn::FileResult&& result) override {
         const vorn::DeepCheckResult* deep = result.deep ? &*result.deep : nullptr;
-        const bool sound = CountsAsSound(result.verdict, deep);
+        // Sound in --errors, --summary and the exit status by the window's own rule.
+        const bool sound = vorn::CountsAsSound(result.verdict, deep);
         ++(sound ? m_sound : m_failed);
         if (!sound || !m_options.errorsOnly) {
             Write(ReportLine(result.verdict, path, result.detail, m_options.json, deep));

@@ -184,11 +184,6 @@ std::string ReportLine(vorn::MarkerVerdict verdict, std::string_view path,
     return line;
 }
 
-bool CountsAsSound(vorn::MarkerVerdict verdict, const vorn::DeepCheckResult* deep) {
-    return deep ? deep->verdict == vorn::DeepVerdict::Sound
-                : verdict == vorn::MarkerVerdict::Normal;
-}
-
 std::string SummaryLine(std::size_t files, std::size_t sound, std::size_t failed, bool json) {
     if (json) {
         return "{\"type\":\"summary\",\"files\":" + std::to_string(files) +

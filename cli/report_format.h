@@ -31,11 +31,6 @@ std::string ReportLine(vorn::MarkerVerdict verdict, std::string_view path,
                        std::string_view explanation, bool json,
                        const vorn::DeepCheckResult* deep = nullptr);
 
-// Whether a file counts as sound in --errors, --summary and the exit status: with the picture
-// check, when the picture is sound (data after its end marker does not count against it);
-// otherwise when both markers are in place.
-bool CountsAsSound(vorn::MarkerVerdict verdict, const vorn::DeepCheckResult* deep);
-
 // The last line of --summary; as JSON, an object of type "summary".
 std::string SummaryLine(std::size_t files, std::size_t sound, std::size_t failed, bool json);
 

@@ -14,6 +14,7 @@
 
 #include "core/file_system.h"
 #include "core/marker_check.h"
+#include "core/walk_engine.h"
 #include "core/window_bounds.h"
 
 class QLabel;
@@ -31,6 +32,8 @@ class TVornForm;
 }
 
 enum class TSearchDirection { sdUp, sdDown };
+// What a check run looks at: the two markers (Check All), or the picture too (Check Pictures).
+enum class TCheckKind { ckMarkers, ckPictures };
 
 class TVornForm : public QMainWindow {
     Q_OBJECT
@@ -65,6 +68,8 @@ public:
     void AddFiles(const std::vector<std::string>& paths);
     bool CheckItem(int row);
     void CheckAll();
+    // Every row as vorn-check --deep checks it: the markers and the picture itself.
+    void CheckPictures();
     void FindError(TSearchDirection direction);
 
     // Handlers.
@@ -74,6 +79,7 @@ public:
     void MenuPrevErrorClick();
     void MenuNextErrorClick();
     void MenuOpenItemClick();
+    void MenuCheckPicturesClick();
     void FileListViewDblClick();
     void DropDstFileDrop(QObject* sender, const std::vector<std::string>& files, std::int32_t x,
                          std::int32_t y);
@@ -108,8 +114,11 @@ private:
     AddingCall AddFolder(const std::string& path, std::size_t count);
     void AddFilesStep(AddingCall& call, const std::string& path);
     void AddFilesEnd(AddingCall& call);
-    // Checking (vorn_form_checking.cpp): gives a row its state and error text; true when sound.
-    bool ShowVerdict(int row, vorn::MarkerVerdict verdict);
+    // Checking (vorn_form_checking.cpp): the run over every row with the check dialog, for
+    // either kind of check.
+    void CheckEveryRow(TCheckKind kind);
+    // Gives a row its state and error text; true when sound.
+    bool ShowVerdict(int row, const vorn::FileResult& result);
 
     // A row for a file the walk took; `refused`: a path that cannot be read, an error at once.
     void AddPath(const std::string& path, bool refused);

@@ -104,6 +104,10 @@ void TVornForm::MenuCheckAllClick() {
     CheckAll();
 }
 
+void TVornForm::MenuCheckPicturesClick() {
+    CheckPictures();
+}
+
 void TVornForm::MenuDeleteAllClick() {
     // One step, which also empties the index of listed paths. The status bar keeps its counts
     // until the next addition refreshes them.

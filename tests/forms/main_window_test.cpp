@@ -145,6 +145,7 @@ void MainWindowTest::menuCaptionsAndShortcuts() {
     };
     const Item file[] = {{"MenuExit", "E&xit", "Esc"}};
     const Item item[] = {{"MenuCheckAll", "&Check All", "Space"},
+                         {"MenuCheckPictures", "Check &Pictures", "Shift+Space"},
                          {"N1", "", ""},
                          {"MenuDeleteAll", "&Delete All", "Ctrl+Del"},
                          {"N2", "", ""},

@@ -1,0 +1,110 @@
+// Check Pictures: the rows take the picture rule's states and reasons, the run is the check
+// dialog's, and Check All afterwards gives the marker texts back.
+
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+
+#include <string>
+#include <vector>
+
+#include "core/marker_check.h"
+#include "tests/forms/run_fixture.h"
+
+namespace {
+
+std::string Suite(const char* name) {
+    return std::string(VORN_DAMAGE_SUITE) + "/" + name;
+}
+
+} // namespace
+
+class PicturesTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void checkPictures();
+    void anotherRunTakesOver();
+};
+
+void PicturesTest::checkPictures() {
+    struct Row {
+        std::string path;
+        TItemState state;
+        QString reasonStart;
+    };
+    const std::vector<Row> rows = {
+        {Suite("baseline-zeroed-tail.jpg"), isError, "zeros from byte "},
+        {Suite("baseline-huffman-counts.jpg"), isError, "bad Huffman table at byte "},
+        {Suite("baseline-trailer-video.jpg"), isNormal, "followed by "},
+        {Suite("baseline-trailer-padding.jpg"), isNormal, "followed by "},
+        {Suite("hostile-huge-declared.jpg"), isError, "too large to verify: "},
+        {std::string(VORN_INTACT_JPEGS) + "/baseline.jpg", isNormal, ""},
+        {Suite("no-such-file.jpg"), isError, "File open error"},
+    };
+    Forms forms;
+    TempTree tree;
+    std::vector<std::string> paths;
+    for (const Row& row : rows) {
+        // The missing file is listed and then removed, as a file deleted after listing.
+        paths.push_back(row.path == Suite("no-such-file.jpg") ? tree.Write("gone.jpg") : row.path);
+    }
+    forms.form->AddFiles(paths);
+    QCOMPARE(forms.list().Count(), int(rows.size()));
+    QVERIFY(std::remove(tree.Path("gone.jpg").c_str()) == 0);
+
+    forms.form->MenuCheckPicturesClick();
+
+    QVERIFY(forms.check->isVisible());
+    QCOMPARE(forms.check->CheckedNumLabel()->text(), QString::number(rows.size()));
+    QCOMPARE(forms.check->NormalNumLabel()->text(), QString("3"));
+    QCOMPARE(forms.check->ErrorNumLabel()->text(), QString("4"));
+    QCOMPARE(forms.form->StatusPanelText(2), QString("C: 3"));
+    QCOMPARE(forms.form->StatusPanelText(3), QString("E: 4"));
+    for (int i = 0; i < int(rows.size()); ++i) {
+        QCOMPARE(forms.list().State(i), rows[std::size_t(i)].state);
+        const QString text = QString::fromStdString(forms.list().ErrorText(i));
+        QVERIFY2(text.startsWith(rows[std::size_t(i)].reasonStart) &&
+                     (rows[std::size_t(i)].reasonStart.isEmpty() == text.isEmpty()),
+                 qPrintable(text));
+    }
+
+    forms.check->OkButton()->click();
+    forms.form->MenuCheckAllClick();
+    for (int i = 0; i < int(rows.size()); ++i) {
+        const vorn::MarkerVerdict verdict = vorn::CheckMarkers(forms.list().Caption(i));
+        QCOMPARE(forms.list().ErrorText(i), std::string(vorn::VerdictErrorText(verdict)));
+        QCOMPARE(forms.list().State(i),
+                 verdict == vorn::MarkerVerdict::Normal ? isNormal : isError);
+    }
+}
+
+// The user closes the dialog in the middle of a Check Pictures run and starts Check All: the
+// later run owns the rows and the figures, and the first one stops.
+void PicturesTest::anotherRunTakesOver() {
+    Forms forms;
+    std::vector<std::string> paths;
+    for (const char* name : {"baseline-zeroed-tail.jpg", "grey-zeroed-tail.jpg",
+                             "cmyk-zeroed-tail.jpg", "restart-zeroed-tail.jpg"}) {
+        paths.push_back(Suite(name));
+    }
+    forms.form->AddFiles(paths);
+    RunProbe probe([&] {
+        if (forms.check->CheckedNumLabel()->text() != "2") {
+            return true;
+        }
+        forms.check->OkButton()->click();
+        forms.form->MenuCheckAllClick();
+        return false;
+    });
+
+    forms.form->MenuCheckPicturesClick();
+
+    QCOMPARE(forms.check->CheckedNumLabel()->text(), QString("4"));
+    for (int i = 0; i < 4; ++i) {
+        QCOMPARE(forms.list().ErrorText(i), std::string("EOI"));
+    }
+}
+
+QTEST_MAIN(PicturesTest)
+#include "pictures_test.moc"
