@@ -44,6 +44,7 @@ struct FileResult {
     MarkerVerdict verdict = MarkerVerdict::OpenError;
     std::string detail; // what the check adds to the verdict (an explanation), or empty
     std::optional<DeepCheckResult> deep; // the picture check, when the caller's check makes it
+    int openError = 0; // OpenError: why, as MarkerCheckOptions::openError gives it; 0 unknown
 };
 
 // Checks the regular file at `path` and fills `result`. Runs on an I/O thread, for several

@@ -41,6 +41,10 @@ public:
     const std::string& ErrorText(int row) const;
     void SetState(int row, TItemState state);
     void SetErrorText(int row, const std::string& text);
+    // The reason for the row's verdict in a sentence: its tooltip and accessible description.
+    // Empty: the sentence of its state (not checked, both markers in place).
+    const std::string& Reason(int row) const;
+    void SetReason(int row, std::string reason);
     // Removes every row in one step and empties the index.
     void Clear();
     // Changes whenever the list is emptied: a run that started before can tell.
@@ -51,6 +55,7 @@ private:
     struct Row {
         std::string caption;
         std::string errorText;
+        std::string reason;
         TItemState state = isUnchecked;
     };
     // Counts one more row in `state` (delta > 0) or one fewer.

@@ -26,9 +26,11 @@
 
 #include "core/check_ahead.h"
 #include "core/deep_check.h"
+#include "core/end_marker_explanation.h"
 #include "core/marker_check.h"
 #include "core/scope_exit.h"
 #include "core/verdict_rule.h"
+#include "core/verdict_sentence.h"
 #include "forms/check/check_form.h"
 #include "forms/main/file_list_model.h"
 #include "forms/paint_throttle.h"
@@ -47,7 +49,16 @@ std::ptrdiff_t Processors() {
 vorn::FileCheck RowCheck(TCheckKind kind, PictureTurns& turns) {
     if (kind == TCheckKind::ckMarkers) {
         return [](const std::string& path, vorn::FileResult& result) {
-            result.verdict = vorn::CheckMarkers(path);
+            // Why an end marker is missing, and why a file cannot be opened, as vorn-check
+            // --explain tells it: the row's reason.
+            vorn::EndMarkerExplanation explanation;
+            vorn::MarkerCheckOptions options;
+            options.explanation = &explanation;
+            options.openError = &result.openError;
+            result.verdict = vorn::CheckMarkers(path, options);
+            if (result.verdict == vorn::MarkerVerdict::Eoi) {
+                result.detail = vorn::Describe(explanation);
+            }
         };
     }
     return [&turns](const std::string& path, vorn::FileResult& result) {
@@ -55,6 +66,7 @@ vorn::FileCheck RowCheck(TCheckKind kind, PictureTurns& turns) {
         // is unreadable to both.
         result.deep = vorn::DeepCheckResult{};
         vorn::MarkerCheckOptions options;
+        options.openError = &result.openError;
         options.onOpenFile = [&](int fd, const struct stat& info) {
             turns.acquire();
             const vorn::ScopeExit release([&] { turns.release(); });
@@ -71,7 +83,14 @@ bool TVornForm::CheckItem(int row) {
         return false;
     }
     vorn::FileResult result;
-    result.verdict = vorn::CheckMarkers(m_fileList->Caption(row));
+    vorn::EndMarkerExplanation explanation;
+    vorn::MarkerCheckOptions options;
+    options.explanation = &explanation;
+    options.openError = &result.openError;
+    result.verdict = vorn::CheckMarkers(m_fileList->Caption(row), options);
+    if (result.verdict == vorn::MarkerVerdict::Eoi) {
+        result.detail = vorn::Describe(explanation);
+    }
     return ShowVerdict(row, result);
 }
 
@@ -81,6 +100,9 @@ bool TVornForm::ShowVerdict(int row, const vorn::FileResult& result) {
     // The state first, then the error text.
     m_fileList->SetState(row, normal ? isNormal : isError);
     m_fileList->SetErrorText(row, vorn::VerdictShortText(result.verdict, deep));
+    // Both markers in place is the common verdict: its sentence is made when it is read.
+    const bool plain = !deep && result.verdict == vorn::MarkerVerdict::Normal;
+    m_fileList->SetReason(row, plain ? std::string() : vorn::VerdictSentence(result));
     return normal;
 }
 

@@ -69,8 +69,19 @@ void PicturesTest::checkPictures() {
                  qPrintable(text));
     }
 
+    // Each row's reason is its tooltip and what a screen reader reads.
+    const auto reason = [&](int row, Qt::ItemDataRole role) {
+        return forms.list().data(forms.list().index(row, 1), role).toString();
+    };
+    QVERIFY(reason(0, Qt::ToolTipRole).startsWith("The picture is damaged: zeros from byte "));
+    QCOMPARE(reason(0, Qt::AccessibleDescriptionRole), reason(0, Qt::ToolTipRole));
+    QVERIFY(reason(6, Qt::ToolTipRole).endsWith("it no longer exists."));
+
     forms.check->OkButton()->click();
     forms.form->MenuCheckAllClick();
+    QVERIFY2(
+        reason(0, Qt::ToolTipRole).startsWith("The file does not end with the end marker FF D9: "),
+        qPrintable(reason(0, Qt::ToolTipRole)));
     for (int i = 0; i < int(rows.size()); ++i) {
         const vorn::MarkerVerdict verdict = vorn::CheckMarkers(forms.list().Caption(i));
         QCOMPARE(forms.list().ErrorText(i), std::string(vorn::VerdictErrorText(verdict)));
