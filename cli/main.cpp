@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "cli/check_options.h"
-#include "cli/report_format.h"
 #include "cli/top_level_paths.h"
 #include "core/end_marker_explanation.h"
 #include "core/path_order.h"
+#include "core/report_format.h"
 #include "core/scope_exit.h"
 #include "core/verdict_rule.h"
 #include "core/walk_engine.h"

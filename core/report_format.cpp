@@ -1,4 +1,4 @@
-#include "cli/report_format.h"
+#include "core/report_format.h"
 
 #include <cstdint>
 #include <cstdio>
