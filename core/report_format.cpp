@@ -184,6 +184,13 @@ std::string ReportLine(vorn::MarkerVerdict verdict, std::string_view path,
     return line;
 }
 
+std::string UncheckedReportLine(std::string_view path, bool json) {
+    if (json) {
+        return "{\"type\":\"file\",\"verdict\":\"Unchecked\",\"path\":" + JsonString(path) + "}\n";
+    }
+    return "Unchecked\t" + EscapeForReport(path) + "\n";
+}
+
 std::string SummaryLine(std::size_t files, std::size_t sound, std::size_t failed, bool json) {
     if (json) {
         return "{\"type\":\"summary\",\"files\":" + std::to_string(files) +

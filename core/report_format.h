@@ -31,6 +31,10 @@ std::string ReportLine(vorn::MarkerVerdict verdict, std::string_view path,
                        std::string_view explanation, bool json,
                        const vorn::DeepCheckResult* deep = nullptr);
 
+// The line of a file listed and not checked yet (the window's report of a row never checked):
+// "Unchecked\tPATH\n", or a JSON object of type "file" with the verdict "Unchecked".
+std::string UncheckedReportLine(std::string_view path, bool json);
+
 // The last line of --summary; as JSON, an object of type "summary".
 std::string SummaryLine(std::size_t files, std::size_t sound, std::size_t failed, bool json);
 

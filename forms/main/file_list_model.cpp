@@ -82,7 +82,7 @@ Qt::ItemFlags TFileListModel::flags(const QModelIndex& index) const {
 int TFileListModel::AppendRow(const std::string& caption) {
     const int row = Count();
     beginInsertRows(QModelIndex(), row, row);
-    m_rows.push_back(Row{caption, std::string(), std::string(), isUnchecked});
+    m_rows.push_back(Row{caption, std::string(), std::string(), nullptr, isUnchecked});
     m_listed.Insert(caption);
     AdjustStateCount(isUnchecked, +1);
     endInsertRows();
@@ -140,6 +140,17 @@ void TFileListModel::SetReason(int row, std::string reason) {
     const QModelIndex first = index(row, FileNameColumn);
     const QModelIndex last = index(row, ErrorColumn);
     emit dataChanged(first, last, {Qt::ToolTipRole, Qt::AccessibleDescriptionRole});
+}
+
+const vorn::FileResult* TFileListModel::Result(int row) const {
+    return m_rows.at(static_cast<std::size_t>(row)).result.get();
+}
+
+void TFileListModel::SetResult(int row, const vorn::FileResult& result) {
+    Row& target = m_rows.at(static_cast<std::size_t>(row));
+    const bool plain =
+        !result.deep && result.verdict == vorn::MarkerVerdict::Normal && result.detail.empty();
+    target.result = plain ? nullptr : std::make_unique<vorn::FileResult>(result);
 }
 
 void TFileListModel::Clear() {

@@ -7,11 +7,13 @@
 #include <QAbstractTableModel>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "core/listed_paths.h"
 #include "core/status_texts.h"
+#include "core/walk_engine.h"
 
 enum TItemState : std::uint8_t { isUnchecked = 0, isNormal = 1, isError = 2 };
 
@@ -45,6 +47,10 @@ public:
     // Empty: the sentence of its state (not checked, both markers in place).
     const std::string& Reason(int row) const;
     void SetReason(int row, std::string reason);
+    // What the row's last check found, for the report; null for a row not checked, and for one
+    // whose markers were both in place with nothing more to say (its state tells).
+    const vorn::FileResult* Result(int row) const;
+    void SetResult(int row, const vorn::FileResult& result);
     // Removes every row in one step and empties the index.
     void Clear();
     // Changes whenever the list is emptied: a run that started before can tell.
@@ -56,6 +62,7 @@ private:
         std::string caption;
         std::string errorText;
         std::string reason;
+        std::unique_ptr<vorn::FileResult> result;
         TItemState state = isUnchecked;
     };
     // Counts one more row in `state` (delta > 0) or one fewer.

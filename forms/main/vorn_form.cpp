@@ -53,13 +53,15 @@ TVornForm::TVornForm(QWidget* parent)
     // The window holds the commands too, so that their shortcuts do not depend on how the
     // desktop shows the menu bar.
     addActions({m_ui->MenuExit, m_ui->MenuCheckAll, m_ui->MenuDeleteAll, m_ui->MenuPrevError,
-                m_ui->MenuNextError, m_ui->MenuOpenItem, m_ui->MenuCheckPictures});
+                m_ui->MenuNextError, m_ui->MenuOpenItem, m_ui->MenuCheckPictures,
+                m_ui->MenuSaveReport});
     connect(m_ui->MenuExit, &QAction::triggered, this, &TVornForm::MenuExitClick);
     connect(m_ui->MenuCheckAll, &QAction::triggered, this, &TVornForm::MenuCheckAllClick);
     connect(m_ui->MenuDeleteAll, &QAction::triggered, this, &TVornForm::MenuDeleteAllClick);
     connect(m_ui->MenuPrevError, &QAction::triggered, this, &TVornForm::MenuPrevErrorClick);
     connect(m_ui->MenuNextError, &QAction::triggered, this, &TVornForm::MenuNextErrorClick);
     connect(m_ui->MenuOpenItem, &QAction::triggered, this, &TVornForm::MenuOpenItemClick);
+    connect(m_ui->MenuSaveReport, &QAction::triggered, this, &TVornForm::MenuSaveReportClick);
     connect(m_ui->MenuCheckPictures, &QAction::triggered, this, &TVornForm::MenuCheckPicturesClick);
 
     // The list: a flat model, rows of one fixed height (a list of 100,000 rows then costs no

@@ -71,6 +71,10 @@ public:
     // Every row as vorn-check --deep checks it: the markers and the picture itself.
     void CheckPictures();
     void FindError(TSearchDirection direction);
+    // Writes the list as vorn-check reports it, in list order with each row's verdicts as they
+    // stand: JSON lines when `path` ends in ".json", tab-separated otherwise. The file is
+    // replaced whole or not at all; a failure throws (the error box) and leaves it as it was.
+    void SaveReport(const std::string& path);
 
     // Handlers.
     void MenuExitClick();
@@ -80,6 +84,7 @@ public:
     void MenuNextErrorClick();
     void MenuOpenItemClick();
     void MenuCheckPicturesClick();
+    void MenuSaveReportClick();
     void FileListViewDblClick();
     void DropDstFileDrop(QObject* sender, const std::vector<std::string>& files, std::int32_t x,
                          std::int32_t y);

@@ -103,6 +103,7 @@ bool TVornForm::ShowVerdict(int row, const vorn::FileResult& result) {
     // Both markers in place is the common verdict: its sentence is made when it is read.
     const bool plain = !deep && result.verdict == vorn::MarkerVerdict::Normal;
     m_fileList->SetReason(row, plain ? std::string() : vorn::VerdictSentence(result));
+    m_fileList->SetResult(row, result);
     return normal;
 }
 

@@ -4,6 +4,8 @@
 #include "forms/main/vorn_form.h"
 
 #include <QDesktopServices>
+#include <QFile>
+#include <QFileDialog>
 #include <QItemSelectionModel>
 #include <QScrollBar>
 #include <QTableView>
@@ -15,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "core/file_replacement.h"
+#include "core/report_format.h"
 #include "forms/main/file_list_model.h"
 
 namespace {
@@ -106,6 +110,38 @@ void TVornForm::MenuCheckAllClick() {
 
 void TVornForm::MenuCheckPicturesClick() {
     CheckPictures();
+}
+
+void TVornForm::SaveReport(const std::string& path) {
+    const bool json = path.size() >= 5 && path.compare(path.size() - 5, 5, ".json") == 0;
+    std::string text;
+    for (int row = 0; row < m_fileList->Count(); ++row) {
+        const std::string& caption = m_fileList->Caption(row);
+        const TItemState state = m_fileList->State(row);
+        if (state == isUnchecked) {
+            text += vorn::cli::UncheckedReportLine(caption, json);
+            continue;
+        }
+        const vorn::FileResult* const result = m_fileList->Result(row);
+        if (!result) {
+            text += vorn::cli::ReportLine(vorn::MarkerVerdict::Normal, caption, {}, json);
+            continue;
+        }
+        text += vorn::cli::ReportLine(result->verdict, caption, result->detail, json,
+                                      result->deep ? &*result->deep : nullptr);
+    }
+    vorn::ReplaceFileContents(path, text);
+}
+
+void TVornForm::MenuSaveReportClick() {
+    const QString name = QFileDialog::getSaveFileName(
+        this, QStringLiteral("Save Report"), QString(),
+        QStringLiteral("Report (*.tsv *.txt);;JSON lines (*.json);;All files (*)"));
+    if (name.isEmpty()) {
+        return;
+    }
+    const QByteArray bytes = QFile::encodeName(name);
+    SaveReport(std::string(bytes.constData(), static_cast<std::size_t>(bytes.size())));
 }
 
 void TVornForm::MenuDeleteAllClick() {

@@ -2,9 +2,12 @@
 // dialog's, and Check All afterwards gives the marker texts back.
 
 #include <QLabel>
+#include <QProcess>
 #include <QPushButton>
 #include <QTest>
 
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -25,6 +28,8 @@ class PicturesTest : public QObject {
 private slots:
     void checkPictures();
     void anotherRunTakesOver();
+    void saveReport_data();
+    void saveReport();
 };
 
 void PicturesTest::checkPictures() {
@@ -115,6 +120,46 @@ void PicturesTest::anotherRunTakesOver() {
     for (int i = 0; i < 4; ++i) {
         QCOMPARE(forms.list().ErrorText(i), std::string("EOI"));
     }
+}
+
+// Save Report writes what vorn-check prints for the same list and check: the damage suite's
+// folder, walked by both.
+void PicturesTest::saveReport_data() {
+    QTest::addColumn<bool>("pictures");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QStringList>("options");
+    QTest::newRow("check all, tab-separated") << false << "report.txt" << QStringList{"--explain"};
+    QTest::newRow("check pictures, tab-separated") << true << "report.txt" << QStringList{"--deep"};
+    QTest::newRow("check pictures, JSON lines")
+        << true << "report.json" << QStringList{"--deep", "--json"};
+}
+
+void PicturesTest::saveReport() {
+    QFETCH(bool, pictures);
+    QFETCH(QString, name);
+    QFETCH(QStringList, options);
+    Forms forms;
+    TempTree tree;
+    forms.form->AddFiles({VORN_DAMAGE_SUITE});
+    QVERIFY(forms.list().Count() > 50);
+    if (pictures) {
+        forms.form->CheckPictures();
+    } else {
+        forms.form->CheckAll();
+    }
+    const std::string report = tree.Path(name.toStdString());
+    tree.Write(name.toStdString(), "an older report\n");
+
+    forms.form->SaveReport(report);
+
+    QProcess check;
+    check.start(VORN_CHECK_PROGRAM, options << VORN_DAMAGE_SUITE);
+    QVERIFY(check.waitForFinished(60000));
+    const QByteArray expected = check.readAllStandardOutput();
+    std::ifstream file(report, std::ios::binary);
+    std::stringstream written;
+    written << file.rdbuf();
+    QCOMPARE(QByteArray::fromStdString(written.str()), expected);
 }
 
 QTEST_MAIN(PicturesTest)
