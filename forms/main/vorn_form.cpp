@@ -85,6 +85,8 @@ TVornForm::TVornForm(QWidget* parent)
     connect(columns, &QHeaderView::sectionResized, this,
             [this](int column, int, int width) { RecordUserColumnWidth(column, width); });
     connect(list, &QAbstractItemView::doubleClicked, this, [this] { FileListViewDblClick(); });
+    list->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(list, &QWidget::customContextMenuRequested, this, &TVornForm::FileListViewContextPopup);
 
     // The status bar: five fixed panels, left to right. They do not set a minimum width for the
     // window: a narrow window cuts them off at its right edge.

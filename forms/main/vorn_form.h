@@ -85,6 +85,10 @@ public:
     void MenuOpenItemClick();
     void MenuCheckPicturesClick();
     void MenuSaveReportClick();
+    // The list's context menu on the selected row: Open, Open Containing Folder, Copy Path.
+    void FileListViewContextPopup(const QPoint& position);
+    void OpenContainingFolderClick();
+    void CopyPathClick();
     void FileListViewDblClick();
     void DropDstFileDrop(QObject* sender, const std::vector<std::string>& files, std::int32_t x,
                          std::int32_t y);

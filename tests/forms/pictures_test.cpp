@@ -1,9 +1,13 @@
 // Check Pictures: the rows take the picture rule's states and reasons, the run is the check
 // dialog's, and Check All afterwards gives the marker texts back.
 
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QLabel>
+#include <QMimeData>
 #include <QProcess>
 #include <QPushButton>
+#include <QTableView>
 #include <QTest>
 
 #include <fstream>
@@ -30,6 +34,7 @@ private slots:
     void anotherRunTakesOver();
     void saveReport_data();
     void saveReport();
+    void copyPath();
 };
 
 void PicturesTest::checkPictures() {
@@ -160,6 +165,23 @@ void PicturesTest::saveReport() {
     std::stringstream written;
     written << file.rdbuf();
     QCOMPARE(QByteArray::fromStdString(written.str()), expected);
+}
+
+// Copy Path: the name as text, and as a file URI that keeps bytes that are not UTF-8.
+void PicturesTest::copyPath() {
+    Forms forms;
+    TempTree tree;
+    const std::string path = tree.Write("caf\xE9 photo.jpg");
+    forms.form->AddFiles({path});
+    forms.form->FileListView()->selectRow(0);
+
+    forms.form->CopyPathClick();
+
+    const QMimeData* const data = QGuiApplication::clipboard()->mimeData();
+    QVERIFY(data != nullptr);
+    const QByteArray encoded = QByteArray::fromStdString(path).toPercentEncoding("/");
+    QCOMPARE(data->data("text/uri-list"), "file://" + encoded + "\r\n");
+    QVERIFY(data->text().endsWith(" photo.jpg"));
 }
 
 QTEST_MAIN(PicturesTest)
