@@ -14,12 +14,12 @@
 
 #include "cli/check_options.h"
 #include "cli/top_level_paths.h"
-#include "core/end_marker_explanation.h"
-#include "core/path_order.h"
+#include "core/base/scope_exit.h"
+#include "core/check/end_marker_explanation.h"
+#include "core/paths/path_order.h"
 #include "core/report_format.h"
-#include "core/scope_exit.h"
 #include "core/verdict_rule.h"
-#include "core/walk_engine.h"
+#include "core/walk/walk_engine.h"
 
 namespace vorn::cli {
 namespace {

@@ -1,10 +1,10 @@
-#include "core/marker_check.h"
+#include "core/check/marker_check.h"
 
-#include "core/end_marker_explanation.h"
-#include "core/file_system.h"
-#include "core/jpeg_markers.h"
-#include "core/retry_on_interrupt.h"
-#include "core/unique_fd.h"
+#include "core/check/end_marker_explanation.h"
+#include "core/jpeg/markers.h"
+#include "core/os/file_system.h"
+#include "core/os/retry_on_interrupt.h"
+#include "core/os/unique_fd.h"
 
 #include <cerrno>
 #include <cstddef>

@@ -1,7 +1,7 @@
 #pragma once
 // The file-level check of one JPEG file: FF D8 at the start, FF D9 at the end.
 
-#include "core/end_marker_explanation.h"
+#include "core/check/end_marker_explanation.h"
 
 #include <cstdint>
 #include <functional>

@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "core/deep_check.h"
-#include "core/marker_check.h"
+#include "core/check/deep_check.h"
+#include "core/check/marker_check.h"
 
 namespace vorn {
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "core/walk_engine.h"
+#include "core/walk/walk_engine.h"
 
 namespace vorn {
 

@@ -31,9 +31,9 @@
 #include <string>
 #include <vector>
 
-#include "core/deep_check.h"
-#include "core/file_system.h"
-#include "core/marker_check.h"
+#include "core/check/deep_check.h"
+#include "core/check/marker_check.h"
+#include "core/os/file_system.h"
 
 namespace vorn {
 

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "core/listed_paths.h"
-#include "core/status_texts.h"
-#include "core/walk_engine.h"
+#include "core/paths/listed_paths.h"
+#include "core/program/status_texts.h"
+#include "core/walk/walk_engine.h"
 
 enum TItemState : std::uint8_t { isUnchecked = 0, isNormal = 1, isError = 2 };
 

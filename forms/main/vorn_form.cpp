@@ -18,9 +18,9 @@
 #include <vector>
 
 #include "components/drop_dst.h"
-#include "core/executable_path.h"
-#include "core/settings_file.h"
-#include "core/status_texts.h"
+#include "core/os/executable_path.h"
+#include "core/program/status_texts.h"
+#include "core/settings/settings_file.h"
 #include "forms/design_font.h"
 #include "forms/main/file_list_model.h"
 #include "forms/main/state_images.h"

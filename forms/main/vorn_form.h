@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "core/file_system.h"
-#include "core/marker_check.h"
-#include "core/walk_engine.h"
-#include "core/window_bounds.h"
+#include "core/check/marker_check.h"
+#include "core/os/file_system.h"
+#include "core/settings/window_bounds.h"
+#include "core/walk/walk_engine.h"
 
 class QLabel;
 class QTableView;

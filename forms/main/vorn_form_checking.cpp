@@ -25,13 +25,13 @@
 #include <semaphore>
 #include <thread>
 
-#include "core/check_ahead.h"
-#include "core/deep_check.h"
-#include "core/end_marker_explanation.h"
-#include "core/marker_check.h"
-#include "core/scope_exit.h"
+#include "core/base/scope_exit.h"
+#include "core/check/deep_check.h"
+#include "core/check/end_marker_explanation.h"
+#include "core/check/marker_check.h"
 #include "core/verdict_rule.h"
 #include "core/verdict_sentence.h"
+#include "core/walk/check_ahead.h"
 #include "forms/check/check_form.h"
 #include "forms/main/file_list_model.h"
 #include "forms/paint_throttle.h"

@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "components/display_text.h"
-#include "core/file_replacement.h"
+#include "core/os/file_replacement.h"
 #include "core/report_format.h"
 #include "forms/main/file_list_model.h"
 

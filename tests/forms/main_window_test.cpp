@@ -21,7 +21,7 @@
 #include <memory>
 
 #include "components/drop_dst.h"
-#include "core/exceptions.h"
+#include "core/base/exceptions.h"
 #include "forms/check/check_form.h"
 #include "forms/main/file_list_model.h"
 #include "forms/main/vorn_form.h"

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "core/marker_check.h"
+#include "core/check/marker_check.h"
 #include "tests/forms/run_fixture.h"
 
 namespace {
