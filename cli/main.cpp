@@ -17,15 +17,16 @@
 #include <vector>
 
 #include "cli/check_options.h"
-#include "cli/report_format.h"
 #include "cli/top_level_paths.h"
 #include "core/base/scope_exit.h"
 #include "core/check/check_state.h"
 #include "core/check/end_marker_explanation.h"
 #include "core/check/memory_budget.h"
 #include "core/check/quarantine.h"
+#include "core/check/verdict_rule.h"
 #include "core/paths/path_order.h"
 #include "core/paths/path_rules.h"
+#include "core/report/report_format.h"
 #include "core/walk/walk_engine.h"
 
 namespace vorn::cli {
@@ -157,7 +158,9 @@ public:
                 m_state->Record(path, *result.record);
             }
         }
-        const bool sound = CountsAsSound(result.verdict, deep) && !(note && note->changedSince);
+        // Sound in --errors, --summary and the exit status by the window's own rule.
+        const bool sound =
+            vorn::CountsAsSound(result.verdict, deep) && !(note && note->changedSince);
         ++(sound ? m_sound : m_failed);
         m_progress.Count(!sound, result.remembered);
         if (!sound || !m_options.errorsOnly) {

@@ -18,6 +18,7 @@ struct FileResult {
     // was taken from the state instead of reading the file.
     std::optional<CheckRecord> record;
     bool remembered = false;
+    int openError = 0; // OpenError: why, as MarkerCheckOptions::openError gives it; 0 unknown
 };
 
 } // namespace vorn

@@ -53,6 +53,26 @@ bool BytesAt(int fd, off_t offset, unsigned char first, unsigned char second) {
     return bytes[0] == first && bytes[1] == second;
 }
 
+// Why a path that is not a regular file cannot be checked, as an errno value.
+int NotAFileError(EntryKind kind) {
+    switch (kind) {
+    case EntryKind::Folder:
+        return EISDIR;
+    case EntryKind::Special:
+        return ENXIO;
+    case EntryKind::Dangling:
+        return ELOOP;
+    case EntryKind::Refused:
+        return EACCES;
+    case EntryKind::Missing:
+        return ENOENT;
+    case EntryKind::Unknown:
+    case EntryKind::File:
+        break;
+    }
+    return EIO;
+}
+
 } // namespace
 
 MarkerVerdict CheckMarkers(const std::string& path) noexcept {
@@ -63,22 +83,36 @@ MarkerVerdict CheckMarkers(const std::string& path, const MarkerCheckOptions& op
     // Opening is not harmless for everything else: it lets a writer waiting on a named pipe
     // through (and it then fails on its first write), and reading a device such as a kernel
     // log consumes what it holds. So the type is known before the open.
-    if (!options.knownRegularFile && ExamineEntry(path) != EntryKind::File) {
+    const auto openError = [&](int error) {
+        if (options.openError) {
+            *options.openError = error;
+        }
         return MarkerVerdict::OpenError;
+    };
+    if (!options.knownRegularFile) {
+        const EntryKind kind = ExamineEntry(path);
+        if (kind != EntryKind::File) {
+            return openError(NotAFileError(kind));
+        }
     }
 
     const UniqueFd file(OpenForCheck(path));
     if (!file.Valid()) {
-        return MarkerVerdict::OpenError;
+        return openError(errno);
     }
     // The path may name something else by now.
     struct stat info {};
-    if (::fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode) ||
-        OnPseudoFileSystem(file.Get(), info.st_dev)) {
-        return MarkerVerdict::OpenError;
+    if (::fstat(file.Get(), &info) != 0) {
+        return openError(errno);
+    }
+    if (!S_ISREG(info.st_mode)) {
+        return openError(S_ISDIR(info.st_mode) ? EISDIR : ENXIO);
+    }
+    if (OnPseudoFileSystem(file.Get(), info.st_dev)) {
+        return openError(ENODEV);
     }
     if (HeldByAnotherProgram(file.Get())) {
-        return MarkerVerdict::OpenError;
+        return openError(EBUSY);
     }
 
     MarkerVerdict verdict = MarkerVerdict::Normal;

@@ -34,6 +34,11 @@ struct MarkerCheckOptions {
     // file the marker check judged, without opening the path or asking its status again. It
     // must not throw.
     std::function<void(int fd, const struct stat& info)> onOpenFile;
+    // When the verdict is OpenError and this is given, why, as an errno value: the open's own
+    // (ENOENT, EACCES...), or EISDIR for a folder, ENXIO for a named pipe, device or socket,
+    // ELOOP for a link that leads nowhere, ENODEV for a kernel pseudo file system, EBUSY for a
+    // file another program holds a write lock on.
+    int* openError = nullptr;
 };
 
 // Checks the file at `path` (bytes, used as they are; a relative path is resolved against the

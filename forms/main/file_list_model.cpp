@@ -3,7 +3,24 @@
 #include <QPixmap>
 
 #include "components/display_text.h"
+#include "core/check/verdict_sentence.h"
 #include "forms/main/state_images.h"
+
+namespace {
+
+std::string RowSentence(const std::string& reason, TItemState state) {
+    if (!reason.empty()) {
+        return reason;
+    }
+    if (state == isUnchecked) {
+        return vorn::UncheckedSentence();
+    }
+    vorn::FileResult sound;
+    sound.verdict = vorn::MarkerVerdict::Normal;
+    return vorn::VerdictSentence(sound);
+}
+
+} // namespace
 
 TFileListModel::TFileListModel(QObject* parent)
     : QAbstractTableModel(parent) {}
@@ -25,6 +42,9 @@ QVariant TFileListModel::data(const QModelIndex& index, int role) const {
     case Qt::DisplayRole:
     case Qt::AccessibleTextRole:
         return DisplayText(index.column() == FileNameColumn ? row.caption : row.errorText);
+    case Qt::ToolTipRole:
+    case Qt::AccessibleDescriptionRole:
+        return DisplayText(RowSentence(row.reason, row.state));
     case Qt::DecorationRole:
         if (index.column() == FileNameColumn) {
             return StateImage(row.state);
@@ -60,7 +80,7 @@ Qt::ItemFlags TFileListModel::flags(const QModelIndex& index) const {
 int TFileListModel::AppendRow(const std::string& caption) {
     const int row = Count();
     beginInsertRows(QModelIndex(), row, row);
-    m_rows.push_back(Row{caption, std::string(), isUnchecked});
+    m_rows.push_back(Row{caption, std::string(), std::string(), nullptr, isUnchecked});
     m_listed.Insert(caption);
     AdjustStateCount(isUnchecked, +1);
     endInsertRows();
@@ -103,6 +123,32 @@ void TFileListModel::SetErrorText(int row, const std::string& text) {
     target.errorText = text;
     const QModelIndex cell = index(row, ErrorColumn);
     emit dataChanged(cell, cell, {Qt::DisplayRole, Qt::AccessibleTextRole});
+}
+
+const std::string& TFileListModel::Reason(int row) const {
+    return m_rows.at(static_cast<std::size_t>(row)).reason;
+}
+
+void TFileListModel::SetReason(int row, std::string reason) {
+    Row& target = m_rows.at(static_cast<std::size_t>(row));
+    if (target.reason == reason) {
+        return;
+    }
+    target.reason = std::move(reason);
+    const QModelIndex first = index(row, FileNameColumn);
+    const QModelIndex last = index(row, ErrorColumn);
+    emit dataChanged(first, last, {Qt::ToolTipRole, Qt::AccessibleDescriptionRole});
+}
+
+const vorn::FileResult* TFileListModel::Result(int row) const {
+    return m_rows.at(static_cast<std::size_t>(row)).result.get();
+}
+
+void TFileListModel::SetResult(int row, const vorn::FileResult& result) {
+    Row& target = m_rows.at(static_cast<std::size_t>(row));
+    const bool plain =
+        !result.deep && result.verdict == vorn::MarkerVerdict::Normal && result.detail.empty();
+    target.result = plain ? nullptr : std::make_unique<vorn::FileResult>(result);
 }
 
 void TFileListModel::Clear() {

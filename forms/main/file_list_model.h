@@ -7,11 +7,13 @@
 #include <QAbstractTableModel>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "core/paths/listed_paths.h"
 #include "core/program/status_texts.h"
+#include "core/walk/walk_engine.h"
 
 enum TItemState : std::uint8_t { isUnchecked = 0, isNormal = 1, isError = 2 };
 
@@ -41,6 +43,14 @@ public:
     const std::string& ErrorText(int row) const;
     void SetState(int row, TItemState state);
     void SetErrorText(int row, const std::string& text);
+    // The reason for the row's verdict in a sentence: its tooltip and accessible description.
+    // Empty: the sentence of its state (not checked, both markers in place).
+    const std::string& Reason(int row) const;
+    void SetReason(int row, std::string reason);
+    // What the row's last check found, for the report; null for a row not checked, and for one
+    // whose markers were both in place with nothing more to say (its state tells).
+    const vorn::FileResult* Result(int row) const;
+    void SetResult(int row, const vorn::FileResult& result);
     // Removes every row in one step and empties the index.
     void Clear();
     // Changes whenever the list is emptied: a run that started before can tell.
@@ -51,6 +61,8 @@ private:
     struct Row {
         std::string caption;
         std::string errorText;
+        std::string reason;
+        std::unique_ptr<vorn::FileResult> result;
         TItemState state = isUnchecked;
     };
     // Counts one more row in `state` (delta > 0) or one fewer.

@@ -53,13 +53,16 @@ TVornForm::TVornForm(QWidget* parent)
     // The window holds the commands too, so that their shortcuts do not depend on how the
     // desktop shows the menu bar.
     addActions({m_ui->MenuExit, m_ui->MenuCheckAll, m_ui->MenuDeleteAll, m_ui->MenuPrevError,
-                m_ui->MenuNextError, m_ui->MenuOpenItem});
+                m_ui->MenuNextError, m_ui->MenuOpenItem, m_ui->MenuCheckPictures,
+                m_ui->MenuSaveReport});
     connect(m_ui->MenuExit, &QAction::triggered, this, &TVornForm::MenuExitClick);
     connect(m_ui->MenuCheckAll, &QAction::triggered, this, &TVornForm::MenuCheckAllClick);
     connect(m_ui->MenuDeleteAll, &QAction::triggered, this, &TVornForm::MenuDeleteAllClick);
     connect(m_ui->MenuPrevError, &QAction::triggered, this, &TVornForm::MenuPrevErrorClick);
     connect(m_ui->MenuNextError, &QAction::triggered, this, &TVornForm::MenuNextErrorClick);
     connect(m_ui->MenuOpenItem, &QAction::triggered, this, &TVornForm::MenuOpenItemClick);
+    connect(m_ui->MenuSaveReport, &QAction::triggered, this, &TVornForm::MenuSaveReportClick);
+    connect(m_ui->MenuCheckPictures, &QAction::triggered, this, &TVornForm::MenuCheckPicturesClick);
 
     // The list: a flat model, rows of one fixed height (a list of 100,000 rows then costs no
     // per-row measuring), columns the user can resize to nothing, and a header whose clicks do
@@ -82,6 +85,8 @@ TVornForm::TVornForm(QWidget* parent)
     connect(columns, &QHeaderView::sectionResized, this,
             [this](int column, int, int width) { RecordUserColumnWidth(column, width); });
     connect(list, &QAbstractItemView::doubleClicked, this, [this] { FileListViewDblClick(); });
+    list->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(list, &QWidget::customContextMenuRequested, this, &TVornForm::FileListViewContextPopup);
 
     // The status bar: five fixed panels, left to right. They do not set a minimum width for the
     // window: a narrow window cuts them off at its right edge.

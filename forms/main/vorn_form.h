@@ -15,6 +15,7 @@
 #include "core/check/marker_check.h"
 #include "core/os/file_system.h"
 #include "core/settings/window_bounds.h"
+#include "core/walk/walk_engine.h"
 
 class QLabel;
 class QTableView;
@@ -33,6 +34,8 @@ class TVornForm;
 // The direction FindError searches in. A plain enumeration: the prefix of its enumerators
 // already scopes them.
 enum TSearchDirection { sdUp, sdDown };
+// What a check run looks at: the two markers (Check All), or the picture too (Check Pictures).
+enum TCheckKind { ckMarkers, ckPictures };
 
 class TVornForm : public QMainWindow {
     Q_OBJECT
@@ -67,7 +70,13 @@ public:
     void AddFiles(const std::vector<std::string>& paths);
     bool CheckItem(int row);
     void CheckAll();
+    // Every row as vorn-check --deep checks it: the markers and the picture itself.
+    void CheckPictures();
     void FindError(TSearchDirection direction);
+    // Writes the list as vorn-check reports it, in list order with each row's verdicts as they
+    // stand: JSON lines when `path` ends in ".json", tab-separated otherwise. The file is
+    // replaced whole or not at all; a failure throws (the error box) and leaves it as it was.
+    void SaveReport(const std::string& path);
 
     // Handlers.
     void MenuExitClick();
@@ -76,6 +85,12 @@ public:
     void MenuPrevErrorClick();
     void MenuNextErrorClick();
     void MenuOpenItemClick();
+    void MenuCheckPicturesClick();
+    void MenuSaveReportClick();
+    // The list's context menu on the selected row: Open, Open Containing Folder, Copy Path.
+    void FileListViewContextPopup(const QPoint& position);
+    void OpenContainingFolderClick();
+    void CopyPathClick();
     void FileListViewDblClick();
     void DropDstFileDrop(QObject* sender, const std::vector<std::string>& files, std::int32_t x,
                          std::int32_t y);
@@ -110,8 +125,11 @@ private:
     AddingCall AddFolder(const std::string& path, std::size_t count);
     void AddFilesStep(AddingCall& call, const std::string& path);
     void AddFilesEnd(AddingCall& call);
-    // Checking (vorn_form_checking.cpp): gives a row its state and error text; true when sound.
-    bool ShowVerdict(int row, vorn::MarkerVerdict verdict);
+    // Checking (vorn_form_checking.cpp): the run over every row with the check dialog, for
+    // either kind of check.
+    void CheckEveryRow(TCheckKind kind);
+    // Gives a row its state and error text; true when sound.
+    bool ShowVerdict(int row, const vorn::FileResult& result);
 
     // A row for a file the walk took; `refused`: a path that cannot be read, an error at once.
     void AddPath(const std::string& path, bool refused);

@@ -204,7 +204,12 @@ void TVornForm::AddPath(const std::string& path, bool refused) {
     // What cannot be read or entered is an error at once, so the status bar and the error
     // search count it before any check.
     if (refused) {
-        ShowVerdict(row, vorn::MarkerVerdict::OpenError);
+        // Asked again, for the row's reason.
+        vorn::FileResult result;
+        vorn::MarkerCheckOptions options;
+        options.openError = &result.openError;
+        vorn::CheckMarkers(path, options);
+        ShowVerdict(row, result);
     }
 }
 

@@ -3,8 +3,16 @@
 
 #include "forms/main/vorn_form.h"
 
+#include <QClipboard>
+#include <QDBusConnection>
+#include <QDBusMessage>
 #include <QDesktopServices>
+#include <QFile>
+#include <QFileDialog>
+#include <QGuiApplication>
 #include <QItemSelectionModel>
+#include <QMenu>
+#include <QMimeData>
 #include <QScrollBar>
 #include <QTableView>
 #include <QUrl>
@@ -15,6 +23,9 @@
 #include <string>
 #include <vector>
 
+#include "components/display_text.h"
+#include "core/os/file_replacement.h"
+#include "core/report/report_format.h"
 #include "forms/main/file_list_model.h"
 
 namespace {
@@ -104,6 +115,42 @@ void TVornForm::MenuCheckAllClick() {
     CheckAll();
 }
 
+void TVornForm::MenuCheckPicturesClick() {
+    CheckPictures();
+}
+
+void TVornForm::SaveReport(const std::string& path) {
+    const bool json = path.size() >= 5 && path.compare(path.size() - 5, 5, ".json") == 0;
+    std::string text;
+    for (int row = 0; row < m_fileList->Count(); ++row) {
+        const std::string& caption = m_fileList->Caption(row);
+        const TItemState state = m_fileList->State(row);
+        if (state == isUnchecked) {
+            text += vorn::cli::UncheckedReportLine(caption, json);
+            continue;
+        }
+        const vorn::FileResult* const result = m_fileList->Result(row);
+        if (!result) {
+            text += vorn::cli::ReportLine(vorn::MarkerVerdict::Normal, caption, {}, json);
+            continue;
+        }
+        text += vorn::cli::ReportLine(result->verdict, caption, result->detail, json,
+                                      result->deep ? &*result->deep : nullptr);
+    }
+    vorn::ReplaceFileContents(path, text);
+}
+
+void TVornForm::MenuSaveReportClick() {
+    const QString name = QFileDialog::getSaveFileName(
+        this, QStringLiteral("Save Report"), QString(),
+        QStringLiteral("Report (*.tsv *.txt);;JSON lines (*.json);;All files (*)"));
+    if (name.isEmpty()) {
+        return;
+    }
+    const QByteArray bytes = QFile::encodeName(name);
+    SaveReport(std::string(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+}
+
 void TVornForm::MenuDeleteAllClick() {
     // One step, which also empties the index of listed paths. The status bar keeps its counts
     // until the next addition refreshes them.
@@ -125,6 +172,55 @@ void TVornForm::MenuOpenItemClick() {
     }
     // Handed to the desktop's default program; whether that succeeds is not reported.
     QDesktopServices::openUrl(FileUrl(m_fileList->Caption(row)));
+}
+
+void TVornForm::FileListViewContextPopup(const QPoint& position) {
+    QTableView* const list = FileListView();
+    const QModelIndex index = list->indexAt(position);
+    if (!index.isValid()) {
+        return;
+    }
+    list->selectionModel()->select(index,
+                                   QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    list->selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+    QMenu menu(this);
+    menu.addAction(QStringLiteral("&Open"), this, &TVornForm::MenuOpenItemClick);
+    menu.addAction(QStringLiteral("Open Containing &Folder"), this,
+                   &TVornForm::OpenContainingFolderClick);
+    menu.addAction(QStringLiteral("&Copy Path"), this, &TVornForm::CopyPathClick);
+    menu.exec(list->viewport()->mapToGlobal(position));
+}
+
+void TVornForm::OpenContainingFolderClick() {
+    const int row = SelectedRow(FileListView());
+    if (row < 0) {
+        return;
+    }
+    const QUrl file = FileUrl(m_fileList->Caption(row));
+    // The desktop's file manager, with the file selected; where none answers on the session
+    // bus, the folder is opened with the desktop's default program for folders.
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.FileManager1"),
+        QStringLiteral("/org/freedesktop/FileManager1"),
+        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
+    call << QStringList{QString::fromLatin1(file.toEncoded())} << QString();
+    const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::Block, 3000);
+    if (reply.type() != QDBusMessage::ReplyMessage) {
+        QDesktopServices::openUrl(file.adjusted(QUrl::RemoveFilename));
+    }
+}
+
+void TVornForm::CopyPathClick() {
+    const int row = SelectedRow(FileListView());
+    if (row < 0) {
+        return;
+    }
+    const std::string& path = m_fileList->Caption(row);
+    auto* const mime = new QMimeData;
+    mime->setText(DisplayText(path));
+    // The URI list carries the real bytes, so the file manager pastes the very file.
+    mime->setData(QStringLiteral("text/uri-list"), FileUrl(path).toEncoded() + "\r\n");
+    QGuiApplication::clipboard()->setMimeData(mime);
 }
 
 void TVornForm::FileListViewDblClick() {

@@ -145,8 +145,10 @@ void MainWindowTest::menuCaptionsAndShortcuts() {
         const char* text;
         const char* shortcut; // as the menu shows it; "" for a separator
     };
-    const Item file[] = {{"MenuExit", "E&xit", "Esc"}};
+    const Item file[] = {{"MenuExit", "E&xit", "Esc"},
+                         {"MenuSaveReport", "&Save Report...", "Ctrl+S"}};
     const Item item[] = {{"MenuCheckAll", "&Check All", "Space"},
+                         {"MenuCheckPictures", "Check &Pictures", "Shift+Space"},
                          {"N1", "", ""},
                          {"MenuDeleteAll", "&Delete All", "Ctrl+Del"},
                          {"N2", "", ""},

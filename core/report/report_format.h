@@ -45,10 +45,9 @@ std::string ReportLine(vorn::MarkerVerdict verdict, std::string_view path,
                        const vorn::DeepCheckResult* deep = nullptr,
                        const StateNote* state = nullptr, std::string_view movedTo = {});
 
-// Whether a file counts as sound in --errors, --summary and the exit status: with the picture
-// check, when the picture is sound (data after its end marker does not count against it);
-// otherwise when both markers are in place.
-bool CountsAsSound(vorn::MarkerVerdict verdict, const vorn::DeepCheckResult* deep);
+// The line of a file listed and not checked yet (the window's report of a row never checked):
+// "Unchecked\tPATH\n", or a JSON object of type "file" with the verdict "Unchecked".
+std::string UncheckedReportLine(std::string_view path, bool json);
 
 // The last line of --summary; as JSON, an object of type "summary".
 std::string SummaryLine(std::size_t files, std::size_t sound, std::size_t failed, bool json);

@@ -1,4 +1,4 @@
-#include "cli/report_format.h"
+#include "core/report/report_format.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -202,9 +202,11 @@ std::string ReportLine(vorn::MarkerVerdict verdict, std::string_view path,
     return line;
 }
 
-bool CountsAsSound(vorn::MarkerVerdict verdict, const vorn::DeepCheckResult* deep) {
-    return deep ? deep->verdict == vorn::DeepVerdict::Sound
-                : verdict == vorn::MarkerVerdict::Normal;
+std::string UncheckedReportLine(std::string_view path, bool json) {
+    if (json) {
+        return "{\"type\":\"file\",\"verdict\":\"Unchecked\",\"path\":" + JsonString(path) + "}\n";
+    }
+    return "Unchecked\t" + EscapeForReport(path) + "\n";
 }
 
 std::string SummaryLine(std::size_t files, std::size_t sound, std::size_t failed, bool json) {

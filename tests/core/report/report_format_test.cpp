@@ -1,4 +1,4 @@
-#include "cli/report_format.h"
+#include "core/report/report_format.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,188 @@
+// Check Pictures: the rows take the picture rule's states and reasons, the run is the check
+// dialog's, and Check All afterwards gives the marker texts back.
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QMimeData>
+#include <QProcess>
+#include <QPushButton>
+#include <QTableView>
+#include <QTest>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "core/check/marker_check.h"
+#include "tests/forms/run_fixture.h"
+
+namespace {
+
+std::string Suite(const char* name) {
+    return std::string(VORN_DAMAGE_SUITE) + "/" + name;
+}
+
+} // namespace
+
+class PicturesTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void checkPictures();
+    void anotherRunTakesOver();
+    void saveReport_data();
+    void saveReport();
+    void copyPath();
+};
+
+void PicturesTest::checkPictures() {
+    struct Row {
+        std::string path;
+        TItemState state;
+        QString reasonStart;
+    };
+    const std::vector<Row> rows = {
+        {Suite("baseline-zeroed-tail.jpg"), isError, "zeros from byte "},
+        {Suite("baseline-huffman-counts.jpg"), isError, "bad Huffman table at byte "},
+        {Suite("baseline-trailer-video.jpg"), isNormal, "followed by "},
+        {Suite("baseline-trailer-padding.jpg"), isNormal, "followed by "},
+        {Suite("hostile-huge-declared.jpg"), isError, "too large to verify: "},
+        {std::string(VORN_INTACT_JPEGS) + "/baseline.jpg", isNormal, ""},
+        {Suite("no-such-file.jpg"), isError, "File open error"},
+    };
+    Forms forms;
+    TempTree tree;
+    std::vector<std::string> paths;
+    for (const Row& row : rows) {
+        // The missing file is listed and then removed, as a file deleted after listing.
+        paths.push_back(row.path == Suite("no-such-file.jpg") ? tree.Write("gone.jpg") : row.path);
+    }
+    forms.form->AddFiles(paths);
+    QCOMPARE(forms.list().Count(), int(rows.size()));
+    QVERIFY(std::remove(tree.Path("gone.jpg").c_str()) == 0);
+
+    forms.form->MenuCheckPicturesClick();
+
+    QVERIFY(forms.check->isVisible());
+    QCOMPARE(forms.check->CheckedNumLabel()->text(), QString::number(rows.size()));
+    QCOMPARE(forms.check->NormalNumLabel()->text(), QString("3"));
+    QCOMPARE(forms.check->ErrorNumLabel()->text(), QString("4"));
+    QCOMPARE(forms.form->StatusPanelText(2), QString("C: 3"));
+    QCOMPARE(forms.form->StatusPanelText(3), QString("E: 4"));
+    for (int i = 0; i < int(rows.size()); ++i) {
+        QCOMPARE(forms.list().State(i), rows[std::size_t(i)].state);
+        const QString text = QString::fromStdString(forms.list().ErrorText(i));
+        QVERIFY2(text.startsWith(rows[std::size_t(i)].reasonStart) &&
+                     (rows[std::size_t(i)].reasonStart.isEmpty() == text.isEmpty()),
+                 qPrintable(text));
+    }
+
+    // Each row's reason is its tooltip and what a screen reader reads.
+    const auto reason = [&](int row, Qt::ItemDataRole role) {
+        return forms.list().data(forms.list().index(row, 1), role).toString();
+    };
+    QVERIFY(reason(0, Qt::ToolTipRole).startsWith("The picture is damaged: zeros from byte "));
+    QCOMPARE(reason(0, Qt::AccessibleDescriptionRole), reason(0, Qt::ToolTipRole));
+    QVERIFY(reason(6, Qt::ToolTipRole).endsWith("it no longer exists."));
+
+    forms.check->OkButton()->click();
+    forms.form->MenuCheckAllClick();
+    QVERIFY2(
+        reason(0, Qt::ToolTipRole).startsWith("The file does not end with the end marker FF D9: "),
+        qPrintable(reason(0, Qt::ToolTipRole)));
+    for (int i = 0; i < int(rows.size()); ++i) {
+        const vorn::MarkerVerdict verdict = vorn::CheckMarkers(forms.list().Caption(i));
+        QCOMPARE(forms.list().ErrorText(i), std::string(vorn::VerdictErrorText(verdict)));
+        QCOMPARE(forms.list().State(i),
+                 verdict == vorn::MarkerVerdict::Normal ? isNormal : isError);
+    }
+}
+
+// The user closes the dialog in the middle of a Check Pictures run and starts Check All: the
+// later run owns the rows and the figures, and the first one stops.
+void PicturesTest::anotherRunTakesOver() {
+    Forms forms;
+    std::vector<std::string> paths;
+    for (const char* name : {"baseline-zeroed-tail.jpg", "grey-zeroed-tail.jpg",
+                             "cmyk-zeroed-tail.jpg", "restart-zeroed-tail.jpg"}) {
+        paths.push_back(Suite(name));
+    }
+    forms.form->AddFiles(paths);
+    RunProbe probe([&] {
+        if (forms.check->CheckedNumLabel()->text() != "2") {
+            return true;
+        }
+        forms.check->OkButton()->click();
+        forms.form->MenuCheckAllClick();
+        return false;
+    });
+
+    forms.form->MenuCheckPicturesClick();
+
+    QCOMPARE(forms.check->CheckedNumLabel()->text(), QString("4"));
+    for (int i = 0; i < 4; ++i) {
+        QCOMPARE(forms.list().ErrorText(i), std::string("EOI"));
+    }
+}
+
+// Save Report writes what vorn-check prints for the same list and check: the damage suite's
+// folder, walked by both.
+void PicturesTest::saveReport_data() {
+    QTest::addColumn<bool>("pictures");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QStringList>("options");
+    QTest::newRow("check all, tab-separated") << false << "report.txt" << QStringList{"--explain"};
+    QTest::newRow("check pictures, tab-separated") << true << "report.txt" << QStringList{"--deep"};
+    QTest::newRow("check pictures, JSON lines")
+        << true << "report.json" << QStringList{"--deep", "--json"};
+}
+
+void PicturesTest::saveReport() {
+    QFETCH(bool, pictures);
+    QFETCH(QString, name);
+    QFETCH(QStringList, options);
+    Forms forms;
+    TempTree tree;
+    forms.form->AddFiles({VORN_DAMAGE_SUITE});
+    QVERIFY(forms.list().Count() > 50);
+    if (pictures) {
+        forms.form->CheckPictures();
+    } else {
+        forms.form->CheckAll();
+    }
+    const std::string report = tree.Path(name.toStdString());
+    tree.Write(name.toStdString(), "an older report\n");
+
+    forms.form->SaveReport(report);
+
+    QProcess check;
+    check.start(VORN_CHECK_PROGRAM, options << VORN_DAMAGE_SUITE);
+    QVERIFY(check.waitForFinished(60000));
+    const QByteArray expected = check.readAllStandardOutput();
+    std::ifstream file(report, std::ios::binary);
+    std::stringstream written;
+    written << file.rdbuf();
+    QCOMPARE(QByteArray::fromStdString(written.str()), expected);
+}
+
+// Copy Path: the name as text, and as a file URI that keeps bytes that are not UTF-8.
+void PicturesTest::copyPath() {
+    Forms forms;
+    TempTree tree;
+    const std::string path = tree.Write("caf\xE9 photo.jpg");
+    forms.form->AddFiles({path});
+    forms.form->FileListView()->selectRow(0);
+
+    forms.form->CopyPathClick();
+
+    const QMimeData* const data = QGuiApplication::clipboard()->mimeData();
+    QVERIFY(data != nullptr);
+    const QByteArray encoded = QByteArray::fromStdString(path).toPercentEncoding("/");
+    QCOMPARE(data->data("text/uri-list"), "file://" + encoded + "\r\n");
+    QVERIFY(data->text().endsWith(" photo.jpg"));
+}
+
+QTEST_MAIN(PicturesTest)
+#include "pictures_test.moc"
