@@ -15,6 +15,7 @@
 #include "core/file_system.h"
 #include "core/marker_check.h"
 #include "core/window_bounds.h"
+#include "forms/event_pacer.h"
 
 class QLabel;
 class QTableView;
@@ -141,4 +142,6 @@ private:
     std::vector<vorn::FolderIdentity> m_foldersBeingWalked;
     // Checking: how many check runs have started; a run that sees a later one stops.
     std::uint64_t m_checkRuns = 0;
+    // The pace of event processing in every run, adding and checking alike.
+    vorn::EventPacer m_eventPacer{this};
 };

@@ -21,6 +21,7 @@
 
 #include "core/check_ahead.h"
 #include "core/marker_check.h"
+#include "core/scope_exit.h"
 #include "forms/check/check_form.h"
 #include "forms/main/file_list_model.h"
 #include "forms/paint_throttle.h"
@@ -71,6 +72,8 @@ void TVornForm::CheckAll() {
         });
         int added = 0;
         vorn::PaintThrottle throttle(dialog);
+        m_eventPacer.BeginRun();
+        const vorn::ScopeExit endRun([this] { m_eventPacer.EndRun(); });
         for (int i = 0; i < count; ++i) {
             if (m_fileList->Generation() != generation || i >= m_fileList->Count() ||
                 m_checkRuns != run || (windowWasOpen && !isVisible())) {
@@ -84,7 +87,7 @@ void TVornForm::CheckAll() {
             // The labels' captions are the counters.
             QLabel* const counter = ShowVerdict(i, ahead.Next().verdict) ? normalLabel : errorLabel;
             counter->setText(QString::number(counter->text().toLongLong() + 1));
-            throttle.ProcessEvents();
+            m_eventPacer.ProcessEvents(throttle);
         }
     }
     UpdateStatusBar();
