@@ -313,7 +313,7 @@ void MemoryRow(const Tree& large, const Tree& small) {
 // Many small folders: the window's cost per folder (a lock, an unlock, a status bar refresh for
 // every folder's call) against vorn-check on the same tree, as processor time and wall time of
 // the whole process, medians of `runs`, taking turns.
-void FoldersRow(const Tree& tree, int runs) {
+void FoldersRow(const Tree& tree, int folders, int runs) {
     std::vector<double> windowCpu, windowWall, checkCpu, checkWall;
     for (int run = 0; run < runs; ++run) {
         const ChildRun window = RunChild({VORN_BENCH_EXE, "--single", "--tree", tree.root}, true);
@@ -327,8 +327,8 @@ void FoldersRow(const Tree& tree, int runs) {
         checkWall.push_back(check.seconds);
     }
     const double cpuRatio = Median(windowCpu) / Median(checkCpu);
-    std::printf("\nfolders: %zu folders of one file, median of %d runs; load average %s\n",
-                tree.counts.files, runs, LoadAverage().c_str());
+    std::printf("\nfolders: %d folders of one file, median of %d runs; load average %s\n", folders,
+                runs, LoadAverage().c_str());
     std::printf("  vorn-check: %.3f s CPU (%.3f s wall); window (whole process): %.3f s CPU "
                 "(%.3f s wall)\n",
                 Median(checkCpu), Median(checkWall), Median(windowCpu), Median(windowWall));
@@ -414,7 +414,8 @@ int Main(int argc, char** argv) {
 #ifdef VORN_BENCH_EXE
     if (settings.rows.count("folders") != 0) {
         const std::string root = options.tree + "/folders";
-        FoldersRow(Tree{root, MakeBenchTree(root, options.folders * 200, 1)}, options.runs);
+        const int folders = options.folders * 200;
+        FoldersRow(Tree{root, MakeBenchTree(root, folders, 1)}, folders, options.runs);
     }
 #endif
     if (settings.rows.count("cold") != 0) {
