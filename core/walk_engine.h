@@ -27,7 +27,6 @@
 
 #include <cstddef>
 #include <functional>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -38,13 +37,6 @@
 namespace vorn {
 
 class PathCollator;
-
-// What the check of one file found.
-struct FileResult {
-    MarkerVerdict verdict = MarkerVerdict::OpenError;
-    std::string detail; // what the check adds to the verdict (an explanation), or empty
-    std::optional<DeepCheckResult> deep; // the picture check, when the caller's check makes it
-};
 
 // Checks the regular file at `path` and fills `result`. Runs on an I/O thread, for several
 // files at once: it must be safe to call concurrently. What it throws is thrown again on the

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "core/file_system.h"
-#include "core/marker_check.h"
-#include "core/window_bounds.h"
+#include "core/check/marker_check.h"
+#include "core/os/file_system.h"
+#include "core/settings/window_bounds.h"
 #include "forms/event_pacer.h"
 
 class QLabel;

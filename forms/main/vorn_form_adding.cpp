@@ -37,11 +37,11 @@
 #include <utility>
 
 #include "components/display_text.h"
-#include "core/command_line.h"
-#include "core/path_order.h"
-#include "core/path_rules.h"
-#include "core/scope_exit.h"
-#include "core/walk_engine.h"
+#include "core/base/scope_exit.h"
+#include "core/paths/path_order.h"
+#include "core/paths/path_rules.h"
+#include "core/program/window_command_line.h"
+#include "core/walk/walk_engine.h"
 #include "forms/main/file_list_model.h"
 #include "forms/paint_throttle.h"
 #include "forms/progress/progress_form.h"

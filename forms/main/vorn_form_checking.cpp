@@ -19,9 +19,9 @@
 
 #include <algorithm>
 
-#include "core/check_ahead.h"
-#include "core/marker_check.h"
-#include "core/scope_exit.h"
+#include "core/base/scope_exit.h"
+#include "core/check/marker_check.h"
+#include "core/walk/check_ahead.h"
 #include "forms/check/check_form.h"
 #include "forms/main/file_list_model.h"
 #include "forms/paint_throttle.h"

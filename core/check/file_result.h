@@ -1,0 +1,24 @@
+#pragma once
+// What the check of one file found: the marker verdict, and the picture's when it was checked.
+
+#include <optional>
+#include <string>
+
+#include "core/check/check_state.h"
+#include "core/check/deep_check.h"
+#include "core/check/marker_check.h"
+
+namespace vorn {
+
+struct FileResult {
+    MarkerVerdict verdict = MarkerVerdict::OpenError;
+    std::string detail; // what the check adds to the verdict (an explanation), or empty
+    std::optional<DeepCheckResult> deep; // the picture check, when the caller's check makes it
+    // With a state of earlier runs: what the state is to keep of this check, and whether it
+    // was taken from the state instead of reading the file.
+    std::optional<CheckRecord> record;
+    bool remembered = false;
+    int openError = 0; // OpenError: why, as MarkerCheckOptions::openError gives it; 0 unknown
+};
+
+} // namespace vorn
