@@ -11,7 +11,9 @@
 // (the same, the page cache dropped before every measurement; needs root), latency (5 folders of
 // 1,000 files behind vorn_latency_fs, a fresh mount for every measurement so that nothing is
 // cached; needs /dev/fuse), memory (peak memory of the window and of vorn-check) and start (the
-// CPU time of vorn-check on one file). A row that cannot run here says so and is skipped.
+// CPU time of vorn-check on one file) and folders (--folders x 200 folders of one file each,
+// 20,000 by default: the window against vorn-check). A row that cannot run here says so and is
+// skipped.
 // Contenders: the raw loop; vorn-check with its defaults and with each --jobs of LIST (default
 // 1,8,32); the window (vorn_bench --single: AddFiles then CheckAll on the offscreen platform);
 // and the floor, a plain check of the listed files on --floor-threads threads (default 64).
@@ -45,7 +47,7 @@ struct Settings {
     std::vector<int> jobs{1, 8, 32};
     int floorThreads = 64;
     LatencySettings latency;
-    std::set<std::string> rows{"warm", "cold", "latency", "memory", "start"};
+    std::set<std::string> rows{"warm", "folders", "cold", "latency", "memory", "start"};
 };
 
 struct Tree {
@@ -307,6 +309,34 @@ void MemoryRow(const Tree& large, const Tree& small) {
                 many.files, double(many.peakKiB) / 1024, flat ? "met" : "MISSED");
 }
 
+#ifdef VORN_BENCH_EXE
+// Many small folders: the window's cost per folder (a lock, an unlock, a status bar refresh for
+// every folder's call) against vorn-check on the same tree, as processor time and wall time of
+// the whole process, medians of `runs`, taking turns.
+void FoldersRow(const Tree& tree, int folders, int runs) {
+    std::vector<double> windowCpu, windowWall, checkCpu, checkWall;
+    for (int run = 0; run < runs; ++run) {
+        const ChildRun window = RunChild({VORN_BENCH_EXE, "--single", "--tree", tree.root}, true);
+        if (window.status != 0) {
+            throw std::runtime_error("vorn_bench --single failed: " + window.output);
+        }
+        windowCpu.push_back(window.cpuSeconds);
+        windowWall.push_back(window.seconds);
+        const ChildRun check = RunChild({VORN_CHECK_EXE, tree.root}, true);
+        checkCpu.push_back(check.cpuSeconds);
+        checkWall.push_back(check.seconds);
+    }
+    const double cpuRatio = Median(windowCpu) / Median(checkCpu);
+    std::printf("\nfolders: %d folders of one file, median of %d runs; load average %s\n", folders,
+                runs, LoadAverage().c_str());
+    std::printf("  vorn-check: %.3f s CPU (%.3f s wall); window (whole process): %.3f s CPU "
+                "(%.3f s wall)\n",
+                Median(checkCpu), Median(checkWall), Median(windowCpu), Median(windowWall));
+    std::printf("  window / vorn-check: %.2f x CPU, %.2f x wall   goal <= 2 x CPU: %s\n", cpuRatio,
+                Median(windowWall) / Median(checkWall), cpuRatio <= 2 ? "met" : "MISSED");
+}
+#endif
+
 void StartRow(const Tree& small, int runs) {
     const std::vector<std::string> files = ListJpegFiles(small.root);
     std::vector<double> cpu;
@@ -381,6 +411,13 @@ int Main(int argc, char** argv) {
     if (settings.rows.count("start") != 0) {
         StartRow(small, options.runs);
     }
+#ifdef VORN_BENCH_EXE
+    if (settings.rows.count("folders") != 0) {
+        const std::string root = options.tree + "/folders";
+        const int folders = options.folders * 200;
+        FoldersRow(Tree{root, MakeBenchTree(root, folders, 1)}, folders, options.runs);
+    }
+#endif
     if (settings.rows.count("cold") != 0) {
         if (const std::string reason = DropCaches(); !reason.empty()) {
             std::printf("\ncold: skipped, the page cache cannot be dropped here (%s)\n",
@@ -429,6 +466,6 @@ int main(int argc, char** argv) {
     return BenchMain("vorn_storage_bench",
                      "vorn_storage_bench [--tree DIR] [--folders N] [--files N] [--runs N] "
                      "[--jobs LIST] [--floor-threads N] [--delay-us N] [--fs-threads N] "
-                     "[--rows warm,cold,latency,memory,start]",
+                     "[--rows warm,folders,cold,latency,memory,start]",
                      [&] { return Main(argc, argv); });
 }

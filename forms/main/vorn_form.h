@@ -16,6 +16,7 @@
 #include "core/os/file_system.h"
 #include "core/settings/window_bounds.h"
 #include "core/walk/walk_engine.h"
+#include "forms/event_pacer.h"
 
 class QLabel;
 class QTableView;
@@ -161,4 +162,6 @@ private:
     std::vector<vorn::FolderIdentity> m_foldersBeingWalked;
     // Checking: how many check runs have started; a run that sees a later one stops.
     std::uint64_t m_checkRuns = 0;
+    // The pace of event processing in every run, adding and checking alike.
+    vorn::EventPacer m_eventPacer{this};
 };

@@ -162,7 +162,7 @@ void TVornForm::AddFilesStep(AddingCall& call, const std::string& path) {
     }
     ++call.handled;
     bar->setValue(static_cast<int>(std::min<std::size_t>(call.handled, INT_MAX)));
-    call.throttle->ProcessEvents();
+    m_eventPacer.ProcessEvents(*call.throttle);
 }
 
 void TVornForm::AddFilesEnd(AddingCall& call) {
@@ -218,6 +218,7 @@ void TVornForm::SuspendListRedraw() {
         QTableView* const list = FileListView();
         list->setUpdatesEnabled(false);
         new ItemLayoutHold(list);
+        m_eventPacer.BeginRun();
     }
 }
 
@@ -227,6 +228,8 @@ void TVornForm::ResumeListRedraw() {
         delete list->findChild<QObject*>(QString::fromLatin1(ItemLayoutHold::kName),
                                          Qt::FindDirectChildrenOnly);
         list->setUpdatesEnabled(true);
+        // Paints the whole window, the list with it.
+        m_eventPacer.EndRun();
         list->repaint();
     }
 }

@@ -152,6 +152,8 @@ void TVornForm::CheckEveryRow(TCheckKind kind) {
         vorn::CheckAhead ahead(RowCheck(kind, turns));
         int added = 0;
         vorn::PaintThrottle throttle(dialog);
+        m_eventPacer.BeginRun();
+        const vorn::ScopeExit endRun([this] { m_eventPacer.EndRun(); });
         for (int i = 0; i < count; ++i) {
             if (m_fileList->Generation() != generation || i >= m_fileList->Count() ||
                 m_checkRuns != run || (windowWasOpen && !isVisible())) {
@@ -165,7 +167,7 @@ void TVornForm::CheckEveryRow(TCheckKind kind) {
             // The labels' captions are the counters.
             QLabel* const counter = ShowVerdict(i, ahead.Next()) ? normalLabel : errorLabel;
             counter->setText(QString::number(counter->text().toLongLong() + 1));
-            throttle.ProcessEvents();
+            m_eventPacer.ProcessEvents(throttle);
         }
     }
     UpdateStatusBar();
