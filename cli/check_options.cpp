@@ -75,6 +75,16 @@ std::string SetFlag(CheckOptions& options, std::string_view) {
     return {};
 }
 
+// Options whose value is a size in bytes: `field` takes it, or the usage error is `error`.
+std::string SetByteCount(std::uint64_t& field, std::string_view value, const char* error) {
+    const std::optional<std::uint64_t> count = ParseByteCount(value);
+    if (!count) {
+        return error;
+    }
+    field = *count;
+    return {};
+}
+
 struct OptionRow {
     std::string_view name;      // "--jobs"; a value may follow after "=" or as the next argument
     std::string_view shortName; // "-j", or ""; its value is the next argument
@@ -97,21 +107,12 @@ constexpr OptionRow kOptionRows[] = {
     {"--deep", "", false, "", SetFlag<&CheckOptions::deep>},
     {"--explain-limit", "", true, "--explain-limit needs a size",
      [](CheckOptions& o, std::string_view value) {
-         const std::optional<std::uint64_t> limit = ParseByteCount(value);
-         if (!limit) {
-             return std::string("--explain-limit takes a size in bytes, such as 4096 or 64M");
-         }
-         o.explainLimit = *limit;
-         return std::string();
+         return SetByteCount(o.explainLimit, value,
+                             "--explain-limit takes a size in bytes, such as 4096 or 64M");
      }},
     {"--memory", "", true, "--memory needs a size",
      [](CheckOptions& o, std::string_view value) {
-         const std::optional<std::uint64_t> memory = ParseByteCount(value);
-         if (!memory) {
-             return std::string("--memory takes a size in bytes, such as 512M or 4G");
-         }
-         o.memory = *memory;
-         return std::string();
+         return SetByteCount(o.memory, value, "--memory takes a size in bytes, such as 512M or 4G");
      }},
     {"--null", "-0", false, "", SetFlag<&CheckOptions::nullSeparated>},
     {"--files-from", "", true, "--files-from needs a file",
