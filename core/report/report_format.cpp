@@ -7,7 +7,7 @@
 
 #include <unicode/utf8.h>
 
-namespace vorn::cli {
+namespace vorn {
 
 namespace {
 
@@ -219,4 +219,4 @@ std::string SummaryLine(std::size_t files, std::size_t sound, std::size_t failed
            "\tE: " + std::to_string(failed) + "\n";
 }
 
-} // namespace vorn::cli
+} // namespace vorn

@@ -9,7 +9,7 @@
 #include "core/check/deep_check.h"
 #include "core/check/marker_check.h"
 
-namespace vorn::cli {
+namespace vorn {
 
 // A JSON string literal for bytes: valid UTF-8 as it stands (control characters, quote and
 // backslash escaped), every other byte 0xXY as \udcXY, so the exact bytes can be recovered.
@@ -52,4 +52,4 @@ std::string UncheckedReportLine(std::string_view path, bool json);
 // The last line of --summary; as JSON, an object of type "summary".
 std::string SummaryLine(std::size_t files, std::size_t sound, std::size_t failed, bool json);
 
-} // namespace vorn::cli
+} // namespace vorn

@@ -126,16 +126,16 @@ void TVornForm::SaveReport(const std::string& path) {
         const std::string& caption = m_fileList->Caption(row);
         const TItemState state = m_fileList->State(row);
         if (state == isUnchecked) {
-            text += vorn::cli::UncheckedReportLine(caption, json);
+            text += vorn::UncheckedReportLine(caption, json);
             continue;
         }
         const vorn::FileResult* const result = m_fileList->Result(row);
         if (!result) {
-            text += vorn::cli::ReportLine(vorn::MarkerVerdict::Normal, caption, {}, json);
+            text += vorn::ReportLine(vorn::MarkerVerdict::Normal, caption, {}, json);
             continue;
         }
-        text += vorn::cli::ReportLine(result->verdict, caption, result->detail, json,
-                                      result->deep ? &*result->deep : nullptr);
+        text += vorn::ReportLine(result->verdict, caption, result->detail, json,
+                                 result->deep ? &*result->deep : nullptr);
     }
     vorn::ReplaceFileContents(path, text);
 }

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-namespace vorn::cli {
+namespace vorn {
 namespace {
 
 TEST(JsonString, EscapesWhatJsonNeedsAndKeepsEveryByteRecoverable) {
@@ -105,4 +105,4 @@ TEST(SummaryLine, CountsLikeTheStatusBar) {
 }
 
 } // namespace
-} // namespace vorn::cli
+} // namespace vorn
