@@ -56,8 +56,13 @@ void PlaceDialogAndLock(QWidget* dialog, QWidget* mainForm) {
     const vorn::WindowBounds own = OuterBounds(dialog);
     const vorn::WindowPosition position =
         vorn::CentredOver(OuterBounds(mainForm->window()), own.width, own.height);
-    // move() places the outer frame of a window.
-    dialog->move(position.left, position.top);
+    // move() places the outer frame of a window. A dialog shown again where it already stands
+    // (a walk shows it once per folder) is not moved: the move costs a geometry change of the
+    // native window even when the place stays the same.
+    const QPoint place(position.left, position.top);
+    if (dialog->frameGeometry().topLeft() != place || !dialog->testAttribute(Qt::WA_Moved)) {
+        dialog->move(place);
+    }
     SetMainFormEnabled(mainForm, false);
 }
 
