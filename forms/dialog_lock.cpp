@@ -4,8 +4,39 @@
 
 #include <QDialog>
 #include <QEvent>
+#include <QMenu>
 #include <QWidget>
 #include <QWindow>
+
+namespace {
+
+// A menu follows its own enabled state into its menu action, and a menu bar lays out every
+// title again (measuring each one's text) whenever one of its actions changes: locking and
+// unlocking the main window once per folder of a walk spent most of the walk's time there. A
+// disabled menu bar draws every title disabled and takes no input whatever its actions say, so
+// while the main window's enabled state changes, its menus keep their actions as they are:
+// the menus themselves are disabled and enabled with the window all the same.
+class MenuActionsHold : public QObject {
+public:
+    explicit MenuActionsHold(QWidget* window) {
+        for (QMenu* const menu : window->findChildren<QMenu*>()) {
+            menu->installEventFilter(this);
+        }
+    }
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        return event->type() == QEvent::EnabledChange;
+    }
+};
+
+void SetMainFormEnabled(QWidget* mainForm, bool enabled) {
+    // The filters leave with the hold.
+    const MenuActionsHold hold(mainForm);
+    mainForm->setEnabled(enabled);
+}
+
+} // namespace
 
 vorn::WindowBounds OuterBounds(const QWidget* window) {
     const QRect frame = window->frameGeometry();
@@ -25,16 +56,21 @@ void PlaceDialogAndLock(QWidget* dialog, QWidget* mainForm) {
     const vorn::WindowBounds own = OuterBounds(dialog);
     const vorn::WindowPosition position =
         vorn::CentredOver(OuterBounds(mainForm->window()), own.width, own.height);
-    // move() places the outer frame of a window.
-    dialog->move(position.left, position.top);
-    mainForm->setEnabled(false);
+    // move() places the outer frame of a window. A dialog shown again where it already stands
+    // (a walk shows it once per folder) is not moved: the move costs a geometry change of the
+    // native window even when the place stays the same.
+    const QPoint place(position.left, position.top);
+    if (dialog->frameGeometry().topLeft() != place || !dialog->testAttribute(Qt::WA_Moved)) {
+        dialog->move(place);
+    }
+    SetMainFormEnabled(mainForm, false);
 }
 
 void UnlockMainForm(QWidget* mainForm) {
     if (mainForm == nullptr) {
         return;
     }
-    mainForm->setEnabled(true);
+    SetMainFormEnabled(mainForm, true);
     if (mainForm->isVisible()) {
         mainForm->activateWindow();
     }

@@ -6,6 +6,8 @@
 #include <QDialog>
 #include <QFrame>
 #include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -67,6 +69,7 @@ private slots:
     void bothDialogsCentreOverTheMainWindow();
 
     void eitherDialogsCloseEnablesTheMainWindow();
+    void theLockLeavesTheMenuBarsTitlesAlone();
     void checkDialogClosesByOkEnterEscAndCloseBox_data();
     void checkDialogClosesByOkEnterEscAndCloseBox();
     void checkDialogResetsItsCountersOnEveryShow();
@@ -278,6 +281,46 @@ void DialogsTest::eitherDialogsCloseEnablesTheMainWindow() {
     }
     // With no window manager to do it, the main window is made active again.
     QTRY_COMPARE(QApplication::activeWindow(), windows.form.get());
+}
+
+// Counts the changes of a menu bar's actions, each of which lays the bar out again.
+class ActionChanges : public QObject {
+public:
+    explicit ActionChanges(QWidget* bar) { bar->installEventFilter(this); }
+    int count = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        count += event->type() == QEvent::ActionChanged ? 1 : 0;
+        return false;
+    }
+};
+
+void DialogsTest::theLockLeavesTheMenuBarsTitlesAlone() {
+    Windows windows;
+    QVERIFY(QTest::qWaitForWindowExposed(windows.form.get()));
+    QMenuBar* const bar = windows.form->menuBar();
+    const QList<QMenu*> menus = bar->findChildren<QMenu*>();
+    QVERIFY(!menus.isEmpty());
+    // A menu the program itself disabled stays so through a lock and an unlock.
+    QMenu* const disabled = menus.back();
+    disabled->setEnabled(false);
+    const ActionChanges changes(bar);
+    for (QDialog* dialog : {static_cast<QDialog*>(windows.progress.get()),
+                            static_cast<QDialog*>(windows.check.get())}) {
+        dialog->show();
+        QVERIFY(!bar->isEnabled());
+        for (QMenu* menu : menus) {
+            QVERIFY(!menu->isEnabled());
+        }
+        dialog->close();
+        QVERIFY(bar->isEnabled());
+        for (QMenu* menu : menus) {
+            QCOMPARE(menu->isEnabled(), menu != disabled);
+            QCOMPARE(menu->menuAction()->isEnabled(), menu != disabled);
+        }
+    }
+    QCOMPARE(changes.count, 0);
 }
 
 void DialogsTest::checkDialogClosesByOkEnterEscAndCloseBox_data() {
