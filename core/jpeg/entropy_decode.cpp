@@ -91,7 +91,16 @@ bool IsBeyondDecoder(int code) {
     }
 }
 
-std::string Lowered(const char* text) {
+std::string Amount(std::size_t bytes) {
+    if (bytes % (1u << 20) == 0) {
+        return std::to_string(bytes >> 20) + " MB";
+    }
+    return std::to_string(bytes >> 10) + " KB";
+}
+
+} // namespace
+
+std::string DecoderReason(const char* text) {
     std::string reason = text;
     constexpr std::string_view kPrefix = "Corrupt JPEG data: ";
     if (reason.starts_with(kPrefix)) {
@@ -103,15 +112,6 @@ std::string Lowered(const char* text) {
     }
     return reason;
 }
-
-std::string Amount(std::size_t bytes) {
-    if (bytes % (1u << 20) == 0) {
-        return std::to_string(bytes >> 20) + " MB";
-    }
-    return std::to_string(bytes >> 10) + " KB";
-}
-
-} // namespace
 
 std::optional<JpegFault> DecodeJpeg(std::span<const std::uint8_t> bytes,
                                     const DeepCheckLimits& limits) {
@@ -173,13 +173,13 @@ std::optional<JpegFault> DecodeJpeg(std::span<const std::uint8_t> bytes,
                          std::nullopt};
     }
     if (IsBeyondDecoder(session.code)) {
-        return JpegFault{Kind::Unverifiable, "cannot verify: " + Lowered(session.text),
+        return JpegFault{Kind::Unverifiable, "cannot verify: " + DecoderReason(session.text),
                          std::nullopt};
     }
     // Warnings are about the coded data; errors stop at something in the headers that the walk
     // let pass.
     const std::string where = session.warning ? "image data: " : "refused by the decoder: ";
-    return JpegFault{Kind::Damaged, where + Lowered(session.text), session.offset};
+    return JpegFault{Kind::Damaged, where + DecoderReason(session.text), session.offset};
 }
 
 } // namespace vorn

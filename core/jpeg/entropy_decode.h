@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 
 #include "core/jpeg/decode_limits.h"
 #include "core/jpeg/fault.h"
@@ -17,5 +18,9 @@ namespace vorn {
 // The memory ceiling and the scan ceiling hold while decoding, whatever the headers said.
 std::optional<JpegFault> DecodeJpeg(std::span<const std::uint8_t> bytes,
                                     const DeepCheckLimits& limits);
+
+// A message of the library as a reason: "Corrupt JPEG data: " dropped, the first letter in
+// lower case unless the word is an abbreviation.
+std::string DecoderReason(const char* text);
 
 } // namespace vorn

@@ -6,6 +6,7 @@
 #include <QAction>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QScreen>
 #include <QShowEvent>
@@ -24,6 +25,7 @@
 #include "forms/design_font.h"
 #include "forms/main/file_list_model.h"
 #include "forms/main/state_images.h"
+#include "forms/picture/picture_form.h"
 #include "ui_vorn_form.h"
 
 namespace {
@@ -54,7 +56,7 @@ TVornForm::TVornForm(QWidget* parent)
     // desktop shows the menu bar.
     addActions({m_ui->MenuExit, m_ui->MenuCheckAll, m_ui->MenuDeleteAll, m_ui->MenuPrevError,
                 m_ui->MenuNextError, m_ui->MenuOpenItem, m_ui->MenuCheckPictures,
-                m_ui->MenuSaveReport});
+                m_ui->MenuSaveReport, m_ui->MenuShowPicture});
     connect(m_ui->MenuExit, &QAction::triggered, this, &TVornForm::MenuExitClick);
     connect(m_ui->MenuCheckAll, &QAction::triggered, this, &TVornForm::MenuCheckAllClick);
     connect(m_ui->MenuDeleteAll, &QAction::triggered, this, &TVornForm::MenuDeleteAllClick);
@@ -63,6 +65,7 @@ TVornForm::TVornForm(QWidget* parent)
     connect(m_ui->MenuOpenItem, &QAction::triggered, this, &TVornForm::MenuOpenItemClick);
     connect(m_ui->MenuSaveReport, &QAction::triggered, this, &TVornForm::MenuSaveReportClick);
     connect(m_ui->MenuCheckPictures, &QAction::triggered, this, &TVornForm::MenuCheckPicturesClick);
+    connect(m_ui->MenuShowPicture, &QAction::triggered, this, &TVornForm::MenuShowPictureClick);
 
     // The list: a flat model, rows of one fixed height (a list of 100,000 rows then costs no
     // per-row measuring), columns the user can resize to nothing, and a header whose clicks do
@@ -85,6 +88,9 @@ TVornForm::TVornForm(QWidget* parent)
     connect(columns, &QHeaderView::sectionResized, this,
             [this](int column, int, int width) { RecordUserColumnWidth(column, width); });
     connect(list, &QAbstractItemView::doubleClicked, this, [this] { FileListViewDblClick(); });
+    connect(list->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            [this] { ShowSelectedPicture(); });
+    connect(m_fileList, &QAbstractItemModel::modelReset, this, [this] { ShowSelectedPicture(); });
     list->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(list, &QWidget::customContextMenuRequested, this, &TVornForm::FileListViewContextPopup);
 

@@ -23,6 +23,7 @@ class QTableView;
 class TCheckForm;
 class TDropDst;
 class TFileListModel;
+class TPictureForm;
 class TProgressForm;
 namespace vorn {
 class PaintThrottle;
@@ -88,7 +89,10 @@ public:
     void MenuOpenItemClick();
     void MenuCheckPicturesClick();
     void MenuSaveReportClick();
-    // The list's context menu on the selected row: Open, Open Containing Folder, Copy Path.
+    // Opens the picture window on the selected row; while it is open it follows the selection.
+    void MenuShowPictureClick();
+    // The list's context menu on the selected row: Open, Show Picture, Open Containing Folder,
+    // Copy Path.
     void FileListViewContextPopup(const QPoint& position);
     void OpenContainingFolderClick();
     void CopyPathClick();
@@ -101,6 +105,8 @@ public:
     TFileListModel* FileList() const { return m_fileList; }
     TDropDst* DropDst() const { return m_dropDst; }
     QString StatusPanelText(int panel) const;
+    // The picture window; null until Show Picture first opens it.
+    TPictureForm* PictureForm() const { return m_pictureForm.get(); }
 
 protected:
     bool event(QEvent* event) override;
@@ -137,7 +143,11 @@ private:
     void SuspendListRedraw();
     void ResumeListRedraw();
 
+    // The picture window follows the list's selection while it is open.
+    void ShowSelectedPicture();
+
     std::unique_ptr<Ui::TVornForm> m_ui;
+    std::unique_ptr<TPictureForm> m_pictureForm;
     TFileListModel* m_fileList = nullptr;
     TDropDst* m_dropDst = nullptr;
     TCheckForm* m_checkForm = nullptr;

@@ -27,6 +27,7 @@
 #include "core/os/file_replacement.h"
 #include "core/report/report_format.h"
 #include "forms/main/file_list_model.h"
+#include "forms/picture/picture_form.h"
 
 namespace {
 
@@ -174,6 +175,31 @@ void TVornForm::MenuOpenItemClick() {
     QDesktopServices::openUrl(FileUrl(m_fileList->Caption(row)));
 }
 
+void TVornForm::MenuShowPictureClick() {
+    const int row = SelectedRow(FileListView());
+    if (row < 0) {
+        return;
+    }
+    if (!m_pictureForm) {
+        m_pictureForm = std::make_unique<TPictureForm>();
+    }
+    m_pictureForm->show();
+    m_pictureForm->raise();
+    m_pictureForm->activateWindow();
+    m_pictureForm->ShowFile(m_fileList->Caption(row));
+}
+
+void TVornForm::ShowSelectedPicture() {
+    if (!m_pictureForm || !m_pictureForm->isVisible()) {
+        return;
+    }
+    const int row = SelectedRow(FileListView());
+    const std::string path = row < 0 ? std::string() : m_fileList->Caption(row);
+    if (path != m_pictureForm->FilePath()) {
+        m_pictureForm->ShowFile(path);
+    }
+}
+
 void TVornForm::FileListViewContextPopup(const QPoint& position) {
     QTableView* const list = FileListView();
     const QModelIndex index = list->indexAt(position);
@@ -185,6 +211,7 @@ void TVornForm::FileListViewContextPopup(const QPoint& position) {
     list->selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
     QMenu menu(this);
     menu.addAction(QStringLiteral("&Open"), this, &TVornForm::MenuOpenItemClick);
+    menu.addAction(QStringLiteral("&Show Picture"), this, &TVornForm::MenuShowPictureClick);
     menu.addAction(QStringLiteral("Open Containing &Folder"), this,
                    &TVornForm::OpenContainingFolderClick);
     menu.addAction(QStringLiteral("&Copy Path"), this, &TVornForm::CopyPathClick);

@@ -155,7 +155,8 @@ void MainWindowTest::menuCaptionsAndShortcuts() {
                          {"MenuPrevError", "&Prev Error", "Ctrl+Up"},
                          {"MenuNextError", "&Next Error", "Ctrl+Down"},
                          {"N3", "", ""},
-                         {"MenuOpenItem", "&Open", "Enter"}};
+                         {"MenuOpenItem", "&Open", "Enter"},
+                         {"MenuShowPicture", "&Show Picture", "Ctrl+I"}};
     const auto compareMenu = [](QMenu* menu, const Item* items, qsizetype count) {
         const QList<QAction*> actions = menu->actions();
         QCOMPARE(actions.size(), count);

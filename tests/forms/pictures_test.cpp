@@ -1,12 +1,14 @@
 // Check Pictures: the rows take the picture rule's states and reasons, the run is the check
 // dialog's, and Check All afterwards gives the marker texts back.
 
+#include <QAction>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMimeData>
 #include <QProcess>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTableView>
 #include <QTest>
 
@@ -16,6 +18,7 @@
 #include <vector>
 
 #include "core/check/marker_check.h"
+#include "forms/picture/picture_form.h"
 #include "tests/forms/run_fixture.h"
 
 namespace {
@@ -35,6 +38,9 @@ private slots:
     void saveReport_data();
     void saveReport();
     void copyPath();
+    void showPicture_data();
+    void showPicture();
+    void showPictureFollowsTheSelection();
 };
 
 void PicturesTest::checkPictures() {
@@ -182,6 +188,86 @@ void PicturesTest::copyPath() {
     const QByteArray encoded = QByteArray::fromStdString(path).toPercentEncoding("/");
     QCOMPARE(data->data("text/uri-list"), "file://" + encoded + "\r\n");
     QVERIFY(data->text().endsWith(" photo.jpg"));
+}
+
+namespace {
+
+// Waits for the picture window to show the decode of the file it was given.
+bool WaitForPicture(TPictureForm* picture) {
+    return QTest::qWaitFor([picture] { return !picture->Decoding(); }, 10000);
+}
+
+} // namespace
+
+void PicturesTest::showPicture_data() {
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<bool>("picture");
+    QTest::addColumn<bool>("marked");
+    QTest::addColumn<QString>("reasonStart");
+    QTest::newRow("intact") << QString(VORN_INTACT_JPEGS "/baseline.jpg") << true << false
+                            << "no fault found";
+    QTest::newRow("zeroed") << QString(VORN_DAMAGE_SUITE "/baseline-zeroed-tail.jpg") << true
+                            << true << "zeros from byte ";
+    QTest::newRow("cut short") << QString(VORN_DAMAGE_SUITE "/progressive-truncated.jpg") << true
+                               << true << "cut short at byte ";
+    QTest::newRow("hostile") << QString(VORN_DAMAGE_SUITE "/hostile-huge-declared.jpg") << false
+                             << false << "too large to verify: 64250 × 64250 declared";
+}
+
+// Show Picture from the menu: the picture, the mark over its damaged rows (and none
+// over the rows above them), the name, size and reason in the label; Esc closes the window.
+void PicturesTest::showPicture() {
+    QFETCH(QString, file);
+    QFETCH(bool, picture);
+    QFETCH(bool, marked);
+    QFETCH(QString, reasonStart);
+    Forms forms;
+    forms.form->AddFiles({file.toStdString()});
+    forms.form->FileListView()->selectRow(0);
+    forms.form->findChild<QAction*>("MenuShowPicture")->trigger();
+
+    TPictureForm* const window = forms.form->PictureForm();
+    QVERIFY(window != nullptr);
+    QVERIFY(window->isVisible());
+    QVERIFY(WaitForPicture(window));
+    QCOMPARE(!window->Picture().isNull(), picture);
+    QCOMPARE(window->FirstDamagedRow().has_value(), marked);
+    const QStringList lines = window->InfoLabel()->text().split('\n');
+    QCOMPARE(lines.size(), 2);
+    QVERIFY2(lines[0].startsWith(file.section('/', -1)), qPrintable(lines[0]));
+    QVERIFY2(lines[1].startsWith(reasonStart), qPrintable(lines[1]));
+    if (marked) {
+        const QImage& image = window->Picture();
+        const int row = *window->FirstDamagedRow();
+        QVERIFY(row > 0 && row < image.height());
+        // The mark is red over what is below it; the first row is as decoded.
+        const QColor below = image.pixelColor(image.width() / 2, image.height() - 1);
+        QVERIFY2(below.red() > below.green() + 40, qPrintable(below.name()));
+    }
+
+    window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window));
+    QTest::keyClick(window, Qt::Key_Escape);
+    QVERIFY(!window->isVisible());
+}
+
+// While open, the window shows the selected row's picture; a decode that is overtaken by
+// another selection never shows.
+void PicturesTest::showPictureFollowsTheSelection() {
+    Forms forms;
+    forms.form->AddFiles(
+        {VORN_DAMAGE_SUITE "/baseline-zeroed-tail.jpg", VORN_INTACT_JPEGS "/grey.jpg"});
+    forms.form->FileListView()->selectRow(0);
+    forms.form->MenuShowPictureClick();
+    TPictureForm* const window = forms.form->PictureForm();
+    QSignalSpy shown(window, &TPictureForm::PictureShown);
+    forms.form->FileListView()->selectRow(1);
+    QCOMPARE(window->FilePath(), std::string(VORN_INTACT_JPEGS "/grey.jpg"));
+    QVERIFY(WaitForPicture(window));
+    QTest::qWait(50);
+    QCOMPARE(shown.count(), 1);
+    QVERIFY(window->InfoLabel()->text().startsWith("grey.jpg"));
+    QVERIFY(!window->FirstDamagedRow());
 }
 
 QTEST_MAIN(PicturesTest)
