@@ -36,9 +36,15 @@ if [ -z "$build" ]; then
 fi
 [ -n "$version" ] || version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 arch=$(dpkg --print-architecture)
-# The maintainer as Debian's tools take it; the tree's own git identity otherwise.
-name=${DEBFULLNAME:-$(git config user.name || echo "The Vorn developers")}
-email=${DEBEMAIL:-$(git config user.email || echo "vorn@$(hostname -f)")}
+# The maintainer as Debian's tools take it; otherwise the author of the tree's last commit, which
+# every checkout has, so the package does not depend on who builds it (a user without a git
+# identity would otherwise give a made-up address, which lintian refuses).
+name=${DEBFULLNAME:-$(git log -1 --format=%an 2>/dev/null || true)}
+email=${DEBEMAIL:-$(git log -1 --format=%ae 2>/dev/null || true)}
+if [ -z "$name" ] || [ -z "$email" ]; then
+    echo "package.sh: no maintainer: set DEBFULLNAME and DEBEMAIL outside a git checkout" >&2
+    exit 2
+fi
 # The date of the last commit, so that one tree gives one package.
 date=$(date -R -d "@$(git log -1 --format=%ct 2>/dev/null || date +%s)")
 
