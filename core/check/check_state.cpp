@@ -146,6 +146,10 @@ std::optional<FileIdentity> IdentityOf(const std::string& path) noexcept {
     if (::stat(path.c_str(), &info) != 0) {
         return std::nullopt;
     }
+    return IdentityOf(info);
+}
+
+FileIdentity IdentityOf(const struct stat& info) noexcept {
     return FileIdentity{static_cast<std::uint64_t>(info.st_dev),
                         static_cast<std::uint64_t>(info.st_ino),
                         static_cast<std::uint64_t>(info.st_size),

@@ -17,6 +17,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 #include "core/check/deep_check.h"
@@ -44,6 +45,8 @@ struct FileIdentity {
 
 // The identity of what `path` names (links followed), or nothing when it cannot be examined.
 std::optional<FileIdentity> IdentityOf(const std::string& path) noexcept;
+// The identity a status (of an open file) gives.
+FileIdentity IdentityOf(const struct stat& info) noexcept;
 
 using ContentHash = std::array<std::uint8_t, 16>;
 
