@@ -48,7 +48,9 @@ extern "C" void Interrupt(int) {
 void CheckWithState(const vorn::CheckState& state, const CheckOptions& options, std::int64_t now,
                     const std::string& path, vorn::FileResult& result,
                     const vorn::FileCheck& check) {
-    std::optional<vorn::CheckRecord> remembered = state.Find(path);
+    // A run checks each path once: what it records, it does not look up again.
+    std::optional<vorn::CheckRecord> remembered =
+        state.HeldNothingAtOpen() ? std::nullopt : state.Find(path);
     if (remembered) {
         const std::optional<vorn::FileIdentity> identity = vorn::IdentityOf(path);
         if (identity &&
@@ -197,7 +199,7 @@ public:
         ListFrame frame = std::move(m_lists.back());
         m_lists.pop_back();
         // Only a folder walked to its end tells which of its entries are gone.
-        if (m_state && !frame.folder.empty() && !g_interrupted) {
+        if (m_state && !m_state->HeldNothingAtOpen() && !frame.folder.empty() && !g_interrupted) {
             std::sort(frame.names.begin(), frame.names.end());
             m_state->ForgetGone(frame.folder, frame.names);
         }
