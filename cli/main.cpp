@@ -3,6 +3,7 @@
 // per file in list order.
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -12,11 +13,13 @@
 #include <memory>
 #include <semaphore>
 #include <string>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
 
 #include "cli/check_options.h"
+#include "cli/progress_line.h"
 #include "cli/top_level_paths.h"
 #include "core/base/scope_exit.h"
 #include "core/check/check_state.h"
@@ -40,15 +43,17 @@ extern "C" void Interrupt(int) {
 }
 
 // With a state: the remembered result of `path` when it may stand for a new check; otherwise the
-// check, and what the state is to keep of it. Runs on the I/O threads.
+// check, and what the state is to keep of it. Runs on the I/O threads. A file the state does not
+// hold is not examined before the check: its identity comes from the check's own open file.
 void CheckWithState(const vorn::CheckState& state, const CheckOptions& options, std::int64_t now,
                     const std::string& path, vorn::FileResult& result,
                     const vorn::FileCheck& check) {
-    const std::optional<vorn::FileIdentity> identity = vorn::IdentityOf(path);
-    std::optional<vorn::CheckRecord> remembered;
-    if (identity) {
-        remembered = state.Find(path);
-        if (remembered &&
+    // A run checks each path once: what it records, it does not look up again.
+    std::optional<vorn::CheckRecord> remembered =
+        state.HeldNothingAtOpen() ? std::nullopt : state.Find(path);
+    if (remembered) {
+        const std::optional<vorn::FileIdentity> identity = vorn::IdentityOf(path);
+        if (identity &&
             vorn::MayReuse(*remembered, *identity, options.deep, now, options.recheckAfter)) {
             result.verdict = remembered->marker;
             if (options.deep) {
@@ -60,13 +65,13 @@ void CheckWithState(const vorn::CheckState& state, const CheckOptions& options, 
         }
     }
     check(path, result);
-    // A file written while it was read is checked again next time, and is no sign of rot.
-    if (!identity || result.verdict == vorn::MarkerVerdict::OpenError ||
-        vorn::IdentityOf(path) != identity) {
+    // A file written while it was read has no identity: it is checked again next time, and is
+    // no sign of rot.
+    if (!result.identity || result.verdict == vorn::MarkerVerdict::OpenError) {
         return;
     }
     vorn::CheckRecord record;
-    record.identity = *identity;
+    record.identity = *result.identity;
     record.marker = result.verdict;
     if (result.deep) {
         record.deep = result.deep;
@@ -90,10 +95,16 @@ public:
         : m_shown(shown) {}
     ~Progress() { Erase(); }
 
-    void Count(bool failed, bool remembered) {
-        ++m_checked;
-        m_failed += failed ? 1 : 0;
-        m_remembered += remembered ? 1 : 0;
+    bool Shown() const { return m_shown; }
+
+    // The files the run reports, once known: from another thread.
+    void SetTotal(std::size_t total) { m_total.store(total, std::memory_order_relaxed); }
+
+    void Count(bool failed, bool remembered, std::uint64_t bytesRead) {
+        ++m_counts.checked;
+        m_counts.failed += failed ? 1 : 0;
+        m_counts.remembered += remembered ? 1 : 0;
+        m_counts.bytesRead += bytesRead;
         if (!m_shown) {
             return;
         }
@@ -102,10 +113,12 @@ public:
             return;
         }
         m_drawn = now;
-        const double seconds = std::chrono::duration<double>(now - m_start).count();
-        std::fprintf(stderr, "\r\x1b[Kchecked %zu, failed %zu, remembered %zu, %.0f files/s",
-                     m_checked, m_failed, m_remembered,
-                     seconds > 0 ? static_cast<double>(m_checked) / seconds : 0.0);
+        if (const std::size_t total = m_total.load(std::memory_order_relaxed); total != kUnknown) {
+            m_counts.total = total;
+        }
+        const std::string text =
+            ProgressText(m_counts, std::chrono::duration<double>(now - m_start).count());
+        std::fprintf(stderr, "\r\x1b[K%s", text.c_str());
         m_drawnOnce = true;
     }
 
@@ -118,13 +131,13 @@ public:
 
 private:
     using Clock = std::chrono::steady_clock;
+    static constexpr std::size_t kUnknown = static_cast<std::size_t>(-1);
     const bool m_shown;
     const Clock::time_point m_start = Clock::now();
     Clock::time_point m_drawn = m_start;
     bool m_drawnOnce = false;
-    std::size_t m_checked = 0;
-    std::size_t m_failed = 0;
-    std::size_t m_remembered = 0;
+    ProgressCounts m_counts;
+    std::atomic<std::size_t> m_total{kUnknown};
 };
 
 // Prints each file's line as the engine hands it over, in list order; memory stays flat
@@ -162,7 +175,7 @@ public:
         const bool sound =
             vorn::CountsAsSound(result.verdict, deep) && !(note && note->changedSince);
         ++(sound ? m_sound : m_failed);
-        m_progress.Count(!sound, result.remembered);
+        m_progress.Count(!sound, result.remembered, result.bytesRead);
         if (!sound || !m_options.errorsOnly) {
             const std::string target = !sound ? QuarantineTarget(path, result) : std::string();
             Write(ReportLine(result.verdict, path, result.detail, m_options.json, deep,
@@ -186,7 +199,7 @@ public:
         ListFrame frame = std::move(m_lists.back());
         m_lists.pop_back();
         // Only a folder walked to its end tells which of its entries are gone.
-        if (m_state && !frame.folder.empty() && !g_interrupted) {
+        if (m_state && !m_state->HeldNothingAtOpen() && !frame.folder.empty() && !g_interrupted) {
             std::sort(frame.names.begin(), frame.names.end());
             m_state->ForgetGone(frame.folder, frame.names);
         }
@@ -251,6 +264,8 @@ public:
         m_progress.Erase();
         std::fprintf(stderr, "vorn-check: %s: %s\n", EscapeForReport(path).c_str(), what.c_str());
     }
+
+    Progress& ProgressLine() { return m_progress; }
 
     // Ends the report; returns the exit status.
     int Finish() {
@@ -343,24 +358,40 @@ int Main(int argc, char** argv) {
     std::counting_semaphore<1024> cores(processors);
     // The pictures checked at once share one amount of memory, however many cores there are.
     vorn::MemoryBudget budget(options.memory != 0 ? options.memory : vorn::DefaultMemoryBudget());
-    engineOptions.check = [explain, explainLimit, deep, &cores, &budget](const std::string& path,
-                                                                         vorn::FileResult& result) {
+    // The state and the quarantine need to know that a file is still the one that was read.
+    const bool identity = !options.state.empty() || !options.quarantine.empty();
+    engineOptions.check = [explain, explainLimit, deep, identity, &cores,
+                           &budget](const std::string& path, vorn::FileResult& result) {
         vorn::EndMarkerExplanation explanation;
         vorn::MarkerCheckOptions checkOptions;
         checkOptions.explanation = explain ? &explanation : nullptr;
         checkOptions.explanationDataLimit = explainLimit;
         checkOptions.knownRegularFile = true; // the engine checks only what it saw as one
         if (deep) {
-            // The picture is checked on the file the marker check has open; a file it cannot
-            // open is unreadable to both.
+            // A file the marker check cannot open is unreadable to the picture check too.
             result.deep = vorn::DeepCheckResult{};
-            checkOptions.onOpenFile = [&](int fd, const struct stat& info) {
+        }
+        // The picture is checked on the file the marker check has open.
+        checkOptions.onOpenFile = [&](int fd, const struct stat& info) {
+            // The two marker pairs; the picture check reads the file's bytes.
+            result.bytesRead = std::min<std::uint64_t>(static_cast<std::uint64_t>(info.st_size), 4);
+            if (deep) {
                 cores.acquire();
                 const vorn::ScopeExit release([&] { cores.release(); });
                 result.deep = vorn::DeepCheckOpenFile(fd, static_cast<std::uint64_t>(info.st_size),
                                                       {}, budget);
-            };
-        }
+                if (result.deep->contentHash) {
+                    result.bytesRead = static_cast<std::uint64_t>(info.st_size);
+                }
+            }
+            // A write while the file was read changes its time or size; the status at the open
+            // is then not that of the bytes read.
+            struct stat after {};
+            if (identity && ::fstat(fd, &after) == 0 &&
+                vorn::IdentityOf(after) == vorn::IdentityOf(info)) {
+                result.identity = vorn::IdentityOf(info);
+            }
+        };
         result.verdict = vorn::CheckMarkers(path, checkOptions);
         if (explain && result.verdict == vorn::MarkerVerdict::Eoi) {
             result.detail = vorn::Describe(explanation);
@@ -379,18 +410,38 @@ int Main(int argc, char** argv) {
         // A failed file is moved only while it is the file that was checked.
         engineOptions.check = [check = std::move(engineOptions.check)](const std::string& path,
                                                                        vorn::FileResult& result) {
-            const std::optional<vorn::FileIdentity> identity = vorn::IdentityOf(path);
             check(path, result);
-            if (identity && vorn::IdentityOf(path) == identity) {
+            if (result.identity) {
                 result.record.emplace();
-                result.record->identity = *identity;
+                result.record->identity = *result.identity;
             }
         };
     }
     std::signal(SIGINT, Interrupt);
     std::signal(SIGTERM, Interrupt);
     Run run(options, state.get());
-    vorn::WalkEngine(std::move(engineOptions)).Walk(paths, run);
+    // With no folder among the named paths the files to report are known before the walk: they
+    // are counted beside it, since on a slow share the look-ups take a while (the walk finds
+    // them in the system's cache then).
+    std::atomic<bool> walked{false};
+    std::thread counter;
+    if (run.ProgressLine().Shown()) {
+        counter = std::thread([&] {
+            if (const std::optional<std::size_t> total =
+                    FilesNamed(paths, [&] { return walked.load() || g_interrupted != 0; })) {
+                run.ProgressLine().SetTotal(*total);
+            }
+        });
+    }
+    {
+        const vorn::ScopeExit join([&] {
+            walked = true;
+            if (counter.joinable()) {
+                counter.join();
+            }
+        });
+        vorn::WalkEngine(std::move(engineOptions)).Walk(paths, run);
+    }
     return run.Finish();
 }
 

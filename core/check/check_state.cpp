@@ -146,6 +146,10 @@ std::optional<FileIdentity> IdentityOf(const std::string& path) noexcept {
     if (::stat(path.c_str(), &info) != 0) {
         return std::nullopt;
     }
+    return IdentityOf(info);
+}
+
+FileIdentity IdentityOf(const struct stat& info) noexcept {
     return FileIdentity{static_cast<std::uint64_t>(info.st_dev),
                         static_cast<std::uint64_t>(info.st_ino),
                         static_cast<std::uint64_t>(info.st_size),
@@ -234,6 +238,8 @@ CheckState::CheckState(const std::string& path)
         // the file: what was synced at the last checkpoint stays.
         Exec(path, m_db, "PRAGMA synchronous=NORMAL");
         Exec(path, m_db, kWriterCache);
+        m_heldNothingAtOpen =
+            made || QueryText(path, m_db, "SELECT EXISTS(SELECT 1 FROM files)") == "0";
         m_insert = Prepare(path, m_db,
                            std::string("INSERT OR REPLACE INTO files(path, ") + kColumns +
                                ") VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13)");

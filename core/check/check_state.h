@@ -17,6 +17,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 #include "core/check/deep_check.h"
@@ -44,6 +45,8 @@ struct FileIdentity {
 
 // The identity of what `path` names (links followed), or nothing when it cannot be examined.
 std::optional<FileIdentity> IdentityOf(const std::string& path) noexcept;
+// The identity a status (of an open file) gives.
+FileIdentity IdentityOf(const struct stat& info) noexcept;
 
 using ContentHash = std::array<std::uint8_t, 16>;
 
@@ -83,6 +86,10 @@ public:
     // never wait for each other or for the batch being written.
     std::optional<CheckRecord> Find(const std::string& path) const;
 
+    // True when the state held no record when it was opened: a run that checks each path once
+    // then has nothing to look up, and nothing it records is gone from a folder it walks.
+    bool HeldNothingAtOpen() const { return m_heldNothingAtOpen; }
+
     // Records a file's check. Called from one thread; committed with the batch.
     void Record(const std::string& path, const CheckRecord& record);
 
@@ -107,6 +114,7 @@ private:
     sqlite3_stmt* m_insert = nullptr;
     std::size_t m_pending = 0;
     bool m_inTransaction = false;
+    bool m_heldNothingAtOpen = false;
     mutable std::mutex m_readersMutex;
     mutable std::vector<std::unique_ptr<Reader>> m_readers;
 };

@@ -1,6 +1,7 @@
 #pragma once
 // What the check of one file found: the marker verdict, and the picture's when it was checked.
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -19,6 +20,10 @@ struct FileResult {
     std::optional<CheckRecord> record;
     bool remembered = false;
     int openError = 0; // OpenError: why, as MarkerCheckOptions::openError gives it; 0 unknown
+    // When the caller's check asks for it: the identity of the file that was read, taken from
+    // its status at the open, when it had not changed once the reading was done.
+    std::optional<FileIdentity> identity;
+    std::uint64_t bytesRead = 0; // what the check read of the file
 };
 
 } // namespace vorn

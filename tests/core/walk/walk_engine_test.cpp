@@ -138,7 +138,9 @@ private:
 
     void Take(const std::string& path, MarkerVerdict verdict) {
         if (HasJpegExtension(path)) {
-            m_out.Take(path, FileResult{verdict, {}, {}, {}, false});
+            FileResult result;
+            result.verdict = verdict;
+            m_out.Take(path, std::move(result));
         }
     }
 
