@@ -89,7 +89,9 @@ void UnlockMainForm(QWidget* mainForm) {
         return;
     }
     SetMainFormEnabled(mainForm, true);
-    if (mainForm->isVisible()) {
+    // Asking for the activation of the window that is active already would still be a request
+    // to the window system (at every folder of a walk).
+    if (mainForm->isVisible() && !mainForm->isActiveWindow()) {
         mainForm->activateWindow();
     }
 }
