@@ -18,22 +18,40 @@ namespace {
 // the menus themselves are disabled and enabled with the window all the same.
 class MenuActionsHold : public QObject {
 public:
-    explicit MenuActionsHold(QWidget* window) {
+    static constexpr const char* kName = "MenuActionsHold";
+
+    // The hold of a window, made at its first lock: it watches the menus the window has then.
+    static MenuActionsHold& Of(QWidget* window) {
+        auto* hold = window->findChild<MenuActionsHold*>(QString::fromLatin1(kName),
+                                                         Qt::FindDirectChildrenOnly);
+        return hold ? *hold : *new MenuActionsHold(window);
+    }
+
+    void SetEnabled(QWidget* window, bool enabled) {
+        m_holding = true;
+        window->setEnabled(enabled);
+        m_holding = false;
+    }
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        return m_holding && event->type() == QEvent::EnabledChange;
+    }
+
+private:
+    explicit MenuActionsHold(QWidget* window)
+        : QObject(window) {
+        setObjectName(QString::fromLatin1(kName));
         for (QMenu* const menu : window->findChildren<QMenu*>()) {
             menu->installEventFilter(this);
         }
     }
 
-protected:
-    bool eventFilter(QObject*, QEvent* event) override {
-        return event->type() == QEvent::EnabledChange;
-    }
+    bool m_holding = false;
 };
 
 void SetMainFormEnabled(QWidget* mainForm, bool enabled) {
-    // The filters leave with the hold.
-    const MenuActionsHold hold(mainForm);
-    mainForm->setEnabled(enabled);
+    MenuActionsHold::Of(mainForm).SetEnabled(mainForm, enabled);
 }
 
 } // namespace
@@ -71,7 +89,9 @@ void UnlockMainForm(QWidget* mainForm) {
         return;
     }
     SetMainFormEnabled(mainForm, true);
-    if (mainForm->isVisible()) {
+    // Asking for the activation of the window that is active already would still be a request
+    // to the window system (at every folder of a walk).
+    if (mainForm->isVisible() && !mainForm->isActiveWindow()) {
         mainForm->activateWindow();
     }
 }

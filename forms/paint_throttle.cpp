@@ -5,6 +5,8 @@
 #include <QEvent>
 #include <QWindow>
 
+#include <utility>
+
 namespace vorn {
 
 namespace {
@@ -25,9 +27,18 @@ SharedClock& Clock() {
 // asks for that paint only when the first change after a paint is marked, and a request handled
 // while updates were off is used up: without a request of its own the window would stay as it was
 // until something else asks.
-void ResumeUpdates(QWidget* window) {
+void ResumeUpdates(QWidget* window, bool exposedWhileHeld) {
     window->setUpdatesEnabled(true);
+    if (exposedWhileHeld) {
+        // Qt dropped that expose: the whole window is painted anew.
+        window->update();
+    }
     QCoreApplication::postEvent(window, new QEvent(QEvent::UpdateRequest), Qt::LowEventPriority);
+}
+
+bool PaintIsDue() {
+    const QElapsedTimer& sincePaint = Clock().sinceLastPaint;
+    return !sincePaint.isValid() || sincePaint.elapsed() >= PaintThrottle::kInterval.count();
 }
 
 } // namespace
@@ -58,15 +69,24 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
         if (watched == m_handle && event->type() == QEvent::Expose && m_window &&
             !m_window->updatesEnabled()) {
-            m_window->setUpdatesEnabled(true);
-            Clock().sinceLastPaint.start();
+            if (PaintIsDue()) {
+                m_window->setUpdatesEnabled(true);
+                Clock().sinceLastPaint.start();
+            } else {
+                m_exposedWhileHeld = true;
+            }
         }
         return false;
     }
 
+public:
+    // Whether an expose was left unpainted; asking clears it.
+    bool TakeExposedWhileHeld() { return std::exchange(m_exposedWhileHeld, false); }
+
 private:
     QPointer<QWidget> m_window;
     QPointer<QWindow> m_handle;
+    bool m_exposedWhileHeld = false;
 };
 
 PaintThrottle::PaintThrottle(QWidget* window)
@@ -80,21 +100,20 @@ PaintThrottle::PaintThrottle(QWidget* window)
 PaintThrottle::~PaintThrottle() {
     --Clock().throttles;
     if (m_window && !m_window->updatesEnabled()) {
-        ResumeUpdates(m_window);
+        ResumeUpdates(m_window, m_exposeWatch->TakeExposedWhileHeld());
     }
 }
 
 void PaintThrottle::ProcessEvents() {
     if (m_window) {
         m_exposeWatch->Watch();
-        QElapsedTimer& sincePaint = Clock().sinceLastPaint;
-        if (!sincePaint.isValid() || sincePaint.elapsed() >= kInterval.count()) {
+        if (PaintIsDue()) {
             // The paint, in the event processing below, shows the whole window in its current
             // state; changes made while updates were on have asked for their own.
             if (!m_window->updatesEnabled()) {
-                ResumeUpdates(m_window);
+                ResumeUpdates(m_window, m_exposeWatch->TakeExposedWhileHeld());
             }
-            sincePaint.start();
+            Clock().sinceLastPaint.start();
         } else if (m_window->updatesEnabled()) {
             m_window->setUpdatesEnabled(false);
         }

@@ -10,10 +10,14 @@
 // step all the same, so input is served at once.
 //
 // The window system's requests to paint are never lost: an expose that arrives while updates
-// are held (the window just mapped, or uncovered) turns them back on before it is handled, so
-// the window paints what was exposed at once; that paint counts as the interval's paint. (Qt
-// drops an expose of a window whose updates are off, and turning them back on later does not
-// paint a window that was already marked for repainting: such a window would stay blank.)
+// are held (the window just mapped, or uncovered) turns them back on before it is handled when
+// the interval's paint is due, so the window paints what was exposed at once; otherwise it is
+// kept, and the next paint the throttle lets through (at most an interval later, or when the
+// throttle ends) paints the whole window anew. (Qt drops an expose of a window whose updates
+// are off, and turning them back on later does not paint a window that was already marked for
+// repainting: such a window would stay blank.) A walk of many small folders shows the progress
+// dialog again for every folder; painting it whole at each of those exposes was a large part
+// of such a walk's time.
 //
 // The throttles alive at one time share one clock, so nested runs (a folder walked inside a
 // walk, a check run started from a menu in the middle of one) together paint at most once per

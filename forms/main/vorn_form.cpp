@@ -102,8 +102,10 @@ TVornForm::TVornForm(QWidget* parent)
         label->setObjectName(QStringLiteral("StatusPanel%1").arg(panel));
         label->setTextFormat(Qt::PlainText);
         label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-        label->setFixedWidth(kStatusPanelWidths[panel]);
         label->setIndent(2);
+        // A panel of fixed width and height takes a new text without asking the status bar to lay
+        // itself out again, which measured every panel's text at each of a walk's folders.
+        label->setFixedSize(kStatusPanelWidths[panel], label->sizeHint().height());
         m_ui->StatusBar->addWidget(label);
         m_statusPanels.push_back(label);
     }

@@ -23,6 +23,10 @@ TProgressForm::TProgressForm(QWidget* mainForm)
     m_ui->FileNameLabel->setFixedSize(m_ui->FileNameLabel->size());
     // Only the main window's closing ends the program.
     setAttribute(Qt::WA_QuitOnClose, false);
+    // The dialog takes no input (no buttons, Esc does nothing), so it leaves the main window
+    // active: a walk shows it again for every folder, and moving the activation to it and back
+    // each time made every widget of both windows follow the change, twice per folder.
+    setAttribute(Qt::WA_ShowWithoutActivating);
     new DialogEvents(
         this, [this] { FormShow(); }, [this] { FormClose(); }, true);
 }
