@@ -9,9 +9,11 @@
 // (TryGrow does not wait). So every hold ends, and a waiting request is served once enough
 // holds have ended, also on the thread that takes the results in order.
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 
 namespace vorn {
 
@@ -51,6 +53,13 @@ public:
     // be served: the caller says so instead of asking (asked, it waits until nothing else is
     // held and holds Total()).
     Hold Acquire(std::uint64_t bytes);
+    // The same for a waiter that may be called off: nothing, holding nothing, once `cancel` is
+    // set and WakeWaiters is called or memory is given back.
+    std::optional<Hold> Acquire(std::uint64_t bytes, const std::atomic<bool>& cancel);
+    // Holds `bytes` when they are free now; never waits.
+    std::optional<Hold> TryAcquire(std::uint64_t bytes);
+    // Has every waiter look at its cancel flag again: for the one who set it.
+    void WakeWaiters();
 
 private:
     bool TakeLocked(std::uint64_t bytes);
