@@ -1,7 +1,8 @@
 #pragma once
-// One amount of memory shared by the picture checks that run at once on the I/O threads, in
-// place of a ceiling per file per thread: a check holds what its picture needs while it runs,
-// so a large picture is checked when memory allows and waits its turn when it does not.
+// One amount of memory shared by the picture checks that run at once on the I/O threads (and
+// the picture window's decode, which keeps the same rules), in place of a ceiling per file per
+// thread: a check holds what its picture needs while it runs, so a large picture is checked
+// when memory allows and waits its turn when it does not.
 //
 // Waiting never deadlocks, whatever the number of threads or the order results are taken in:
 // memory is held only while a check runs and is given back when it ends (a result waiting to be
