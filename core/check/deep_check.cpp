@@ -151,25 +151,9 @@ std::optional<TrailerKind> ClassifyTrailerInFile(int fd, std::uint64_t offset,
     return TrailerKind::Padding;
 }
 
-// What the decoder allocates for the picture: the coefficients of a picture coded in several
-// scans, which it holds whole, and rows of samples for any picture (at most four components,
-// up to 32 rows each for sampling and its context, a few buffers).
-std::uint64_t DecoderBytes(const JpegStructure& structure) {
-    constexpr std::uint64_t kCoefficientBytes = 64 * 2;
-    const std::uint64_t coefficients =
-        structure.scans > 1 ? structure.frameBlocks * kCoefficientBytes : 0;
-    const std::uint64_t rows = (std::uint64_t{structure.width} + 64) * 4 * 32 * 3;
-    return coefficients + rows + (std::uint64_t{1} << 20);
-}
-
 // In MB, rounded up for a need and down for what is there, so that the two never read the same.
 std::string Megabytes(std::uint64_t bytes, bool up) {
     return std::to_string((bytes + (up ? (1u << 20) - 1 : 0)) >> 20) + " MB";
-}
-
-DeepCheckResult OverBudget(std::uint64_t need, const MemoryBudget& budget) {
-    return Unverified("too large to verify: needs " + Megabytes(need, true) +
-                      " of memory, more than the budget of " + Megabytes(budget.Total(), false));
 }
 
 // The picture's structure walked and its data decoded, the trailer not yet looked at.
@@ -259,7 +243,7 @@ DeepCheckResult DeepCheckOpenFile(int fd, std::uint64_t size, const DeepCheckLim
         for (;;) {
             const std::uint64_t need = extent.bytes + decoder;
             if (need > budget.Total()) {
-                return OverBudget(need, budget);
+                return Unverified(OverBudgetReason(need, budget.Total()));
             }
             MemoryBudget::Hold hold = budget.Acquire(need);
             const auto bytes = std::make_unique_for_overwrite<std::uint8_t[]>(extent.bytes);
@@ -271,7 +255,7 @@ DeepCheckResult DeepCheckOpenFile(int fd, std::uint64_t size, const DeepCheckLim
             const JpegStructure structure = WalkJpegStructure(picture, limits);
             if (!structure.fault) {
                 const std::uint64_t wanted =
-                    std::min<std::uint64_t>(DecoderBytes(structure), limits.maxMemory);
+                    std::min<std::uint64_t>(DecoderMemory(structure), limits.maxMemory);
                 if (wanted > decoder && !hold.TryGrow(wanted - decoder)) {
                     decoder = wanted;
                     continue;
@@ -299,6 +283,21 @@ DeepCheckResult DeepCheckOpenFile(int fd, std::uint64_t size, const DeepCheckLim
     } catch (const std::bad_alloc&) {
         return Unverified("too large to verify: out of memory");
     }
+}
+
+// The rows: at most four components, up to 32 rows each for sampling and its context, a few
+// buffers.
+std::uint64_t DecoderMemory(const JpegStructure& structure) {
+    constexpr std::uint64_t kCoefficientBytes = 64 * 2;
+    const std::uint64_t coefficients =
+        structure.scans > 1 ? structure.frameBlocks * kCoefficientBytes : 0;
+    const std::uint64_t rows = (std::uint64_t{structure.width} + 64) * 4 * 32 * 3;
+    return coefficients + rows + (std::uint64_t{1} << 20);
+}
+
+std::string OverBudgetReason(std::uint64_t need, std::uint64_t total) {
+    return "too large to verify: needs " + Megabytes(need, true) +
+           " of memory, more than the budget of " + Megabytes(total, false);
 }
 
 std::string_view DeepVerdictWord(DeepVerdict verdict) {

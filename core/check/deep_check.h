@@ -12,6 +12,7 @@
 
 #include "core/check/memory_budget.h"
 #include "core/jpeg/decode_limits.h"
+#include "core/jpeg/structure.h"
 #include "core/jpeg/trailer.h"
 
 namespace vorn {
@@ -57,6 +58,15 @@ DeepCheckResult DeepCheckFile(const std::string& path, const DeepCheckLimits& li
 // whole budget is unverified.
 DeepCheckResult DeepCheckOpenFile(int fd, std::uint64_t size, const DeepCheckLimits& limits = {},
                                   MemoryBudget& budget = MachineMemoryBudget());
+
+// What the decoder allocates for a picture of this structure, at most: the coefficients of a
+// picture coded in several scans, which it holds whole at full size whatever the output's scale,
+// and rows of samples.
+std::uint64_t DecoderMemory(const JpegStructure& structure);
+
+// Why a picture whose check needs `need` bytes of memory is not checked within a budget of
+// `total`: "too large to verify: needs 600 MB of memory, more than the budget of 512 MB".
+std::string OverBudgetReason(std::uint64_t need, std::uint64_t total);
 
 // "sound", "damaged", "unverified", "unreadable": the words the reports print.
 std::string_view DeepVerdictWord(DeepVerdict verdict);

@@ -84,6 +84,39 @@ MemoryBudget::Hold MemoryBudget::Acquire(std::uint64_t bytes) {
     return hold;
 }
 
+std::optional<MemoryBudget::Hold> MemoryBudget::Acquire(std::uint64_t bytes,
+                                                        const std::atomic<bool>& cancel) {
+    Hold hold;
+    hold.m_budget = this;
+    bytes = std::min(bytes, m_total);
+    if (bytes == 0) {
+        return hold;
+    }
+    std::unique_lock lock(m_mutex);
+    bool taken = false;
+    m_freed.wait(lock, [&] { return cancel.load() || (taken = TakeLocked(bytes)); });
+    if (!taken) {
+        return std::nullopt;
+    }
+    hold.m_bytes = bytes;
+    return hold;
+}
+
+std::optional<MemoryBudget::Hold> MemoryBudget::TryAcquire(std::uint64_t bytes) {
+    Hold hold;
+    hold.m_budget = this;
+    if (!hold.TryGrow(bytes)) {
+        return std::nullopt;
+    }
+    return hold;
+}
+
+void MemoryBudget::WakeWaiters() {
+    // Under the lock, so that a waiter that has just found its flag clear is waiting already.
+    const std::lock_guard lock(m_mutex);
+    m_freed.notify_all();
+}
+
 std::uint64_t DefaultMemoryBudget() {
     const long pages = ::sysconf(_SC_PHYS_PAGES);
     const long pageSize = ::sysconf(_SC_PAGESIZE);

@@ -1,7 +1,8 @@
 #pragma once
-// One amount of memory shared by the picture checks that run at once on the I/O threads, in
-// place of a ceiling per file per thread: a check holds what its picture needs while it runs,
-// so a large picture is checked when memory allows and waits its turn when it does not.
+// One amount of memory shared by the picture checks that run at once on the I/O threads (and
+// the picture window's decode, which keeps the same rules), in place of a ceiling per file per
+// thread: a check holds what its picture needs while it runs, so a large picture is checked
+// when memory allows and waits its turn when it does not.
 //
 // Waiting never deadlocks, whatever the number of threads or the order results are taken in:
 // memory is held only while a check runs and is given back when it ends (a result waiting to be
@@ -9,9 +10,11 @@
 // (TryGrow does not wait). So every hold ends, and a waiting request is served once enough
 // holds have ended, also on the thread that takes the results in order.
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 
 namespace vorn {
 
@@ -51,6 +54,13 @@ public:
     // be served: the caller says so instead of asking (asked, it waits until nothing else is
     // held and holds Total()).
     Hold Acquire(std::uint64_t bytes);
+    // The same for a waiter that may be called off: nothing, holding nothing, once `cancel` is
+    // set and WakeWaiters is called or memory is given back.
+    std::optional<Hold> Acquire(std::uint64_t bytes, const std::atomic<bool>& cancel);
+    // Holds `bytes` when they are free now; never waits.
+    std::optional<Hold> TryAcquire(std::uint64_t bytes);
+    // Has every waiter look at its cancel flag again: for the one who set it.
+    void WakeWaiters();
 
 private:
     bool TakeLocked(std::uint64_t bytes);

@@ -168,17 +168,6 @@ void OnMessage(j_common_ptr cinfo, int level) {
     MarkDamage(session);
 }
 
-// The scale in eighths that keeps the picture at least as large as its fit into the box.
-unsigned ScaleInEighths(std::uint32_t width, std::uint32_t height, std::uint32_t fitWidth,
-                        std::uint32_t fitHeight) {
-    if (fitWidth == 0 || fitHeight == 0 || width == 0 || height == 0) {
-        return 8;
-    }
-    const double fit =
-        std::min(static_cast<double>(fitWidth) / width, static_cast<double>(fitHeight) / height);
-    return static_cast<unsigned>(std::clamp(static_cast<int>(fit * 8 + 0.999), 1, 8));
-}
-
 // Adobe's CMYK, stored inverted, as RGB.
 void CmykToRgb(const std::uint8_t* cmyk, std::uint8_t* rgb, std::uint32_t width) {
     for (std::uint32_t x = 0; x < width; ++x, cmyk += 4, rgb += 3) {
@@ -191,11 +180,31 @@ void CmykToRgb(const std::uint8_t* cmyk, std::uint8_t* rgb, std::uint32_t width)
 
 } // namespace
 
+unsigned DecodeScale(std::uint32_t width, std::uint32_t height, std::uint32_t fitWidth,
+                     std::uint32_t fitHeight) {
+    if (fitWidth == 0 || fitHeight == 0 || width == 0 || height == 0) {
+        return 8;
+    }
+    const double fit =
+        std::min(static_cast<double>(fitWidth) / width, static_cast<double>(fitHeight) / height);
+    return static_cast<unsigned>(std::clamp(static_cast<int>(fit * 8 + 0.999), 1, 8));
+}
+
+std::uint32_t ScaledLength(std::uint32_t length, unsigned eighths) {
+    return static_cast<std::uint32_t>((std::uint64_t{length} * eighths + 7) / 8);
+}
+
 DecodedPicture DecodePicture(std::span<const std::uint8_t> bytes, const DeepCheckLimits& limits,
                              std::uint32_t fitWidth, std::uint32_t fitHeight,
                              const std::atomic<bool>* cancel) {
+    return DecodePicture(bytes, WalkJpegStructure(bytes, limits), limits, fitWidth, fitHeight,
+                         cancel);
+}
+
+DecodedPicture DecodePicture(std::span<const std::uint8_t> bytes, const JpegStructure& structure,
+                             const DeepCheckLimits& limits, std::uint32_t fitWidth,
+                             std::uint32_t fitHeight, const std::atomic<bool>* cancel) {
     DecodedPicture picture;
-    const JpegStructure structure = WalkJpegStructure(bytes, limits);
     picture.declaredWidth = structure.width;
     picture.declaredHeight = structure.height;
     picture.fault = structure.fault;
@@ -233,8 +242,8 @@ DecodedPicture DecodePicture(std::span<const std::uint8_t> bytes, const DeepChec
         cinfo.src = &session.source;
         cinfo.progress = &session.progress;
         jpeg_read_header(&cinfo, TRUE);
-        cinfo.scale_num =
-            ScaleInEighths(cinfo.image_width, cinfo.image_height, fitWidth, fitHeight);
+        picture.scale = DecodeScale(cinfo.image_width, cinfo.image_height, fitWidth, fitHeight);
+        cinfo.scale_num = picture.scale;
         cinfo.scale_denom = 8;
         const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
         cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_RGB;
@@ -286,6 +295,7 @@ DecodedPicture DecodePicture(std::span<const std::uint8_t> bytes, const DeepChec
     }
     if (picture.width == 0 || picture.height == 0) {
         picture.width = picture.height = 0;
+        picture.scale = 0;
         picture.rgb.clear();
         session.damagedRow.reset();
     } else if (session.damagedRow && *session.damagedRow >= picture.height) {

@@ -3,19 +3,14 @@
 #include <QAction>
 #include <QEvent>
 #include <QPainter>
+#include <QTimer>
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <vector>
+#include <cmath>
 
 #include "components/display_text.h"
-#include "core/jpeg/decode_limits.h"
+#include "core/check/memory_budget.h"
+#include "core/check/picture_file.h"
 #include "core/jpeg/picture_decode.h"
-#include "core/os/file_system.h"
-#include "core/os/retry_on_interrupt.h"
-#include "core/os/unique_fd.h"
 #include "forms/design_font.h"
 #include "ui_picture_form.h"
 
@@ -24,56 +19,19 @@ namespace {
 // The mark over what could not be decoded correctly.
 const QColor kDamageMark(255, 0, 0, 110);
 
-struct ReadFile {
-    std::vector<std::uint8_t> bytes;
-    std::string reason; // why nothing was read, in the picture check's words
-};
-
-// The whole file, within the picture check's ceiling on its size; only a regular file is read,
-// and the open never blocks.
-ReadFile ReadWholeFile(const std::string& path, const vorn::DeepCheckLimits& limits) {
-    ReadFile read;
-    const vorn::UniqueFd file(vorn::OpenForCheck(path));
-    struct stat info {};
-    if (!file.Valid()) {
-        read.reason = "cannot be opened";
-        return read;
-    }
-    if (::fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode)) {
-        read.reason = "not a regular file";
-        return read;
-    }
-    const auto size = static_cast<std::uint64_t>(info.st_size);
-    if (size > limits.maxFileBytes) {
-        read.reason = "too large to verify: a file of " + std::to_string(size) + " bytes";
-        return read;
-    }
-    read.bytes.resize(size);
-    std::size_t got = 0;
-    while (got < size) {
-        const ssize_t n = vorn::RetryOnInterrupt([&] {
-            return ::pread(file.Get(), read.bytes.data() + got, size - got,
-                           static_cast<off_t>(got));
-        });
-        if (n < 0) {
-            read.bytes.clear();
-            read.reason = "read error";
-            return read;
-        }
-        if (n == 0) {
-            break; // the file shrank meanwhile
-        }
-        got += static_cast<std::size_t>(n);
-    }
-    read.bytes.resize(got);
-    return read;
-}
-
 } // namespace
 
 TPictureForm::TPictureForm()
-    : m_ui(std::make_unique<Ui::TPictureForm>()) {
+    : TPictureForm(vorn::MachineMemoryBudget()) {}
+
+TPictureForm::TPictureForm(vorn::MemoryBudget& budget)
+    : m_ui(std::make_unique<Ui::TPictureForm>())
+    , m_budget(budget)
+    , m_redecodeTimer(new QTimer(this)) {
     m_ui->setupUi(this);
+    m_redecodeTimer->setSingleShot(true);
+    m_redecodeTimer->setInterval(kRedecodeDelayMs);
+    connect(m_redecodeTimer, &QTimer::timeout, this, &TPictureForm::DecodeBetterIfNeeded);
     SetDesignFont(this);
     // Leaving is the main window's: an open picture window does not keep the program running.
     setAttribute(Qt::WA_QuitOnClose, false);
@@ -95,6 +53,7 @@ QLabel* TPictureForm::InfoLabel() const {
 void TPictureForm::StopWorker() {
     if (m_cancel) {
         m_cancel->store(true);
+        m_budget.WakeWaiters();
     }
     if (m_worker.joinable()) {
         m_worker.join();
@@ -104,8 +63,11 @@ void TPictureForm::StopWorker() {
 
 void TPictureForm::ShowFile(const std::string& path) {
     StopWorker();
-    const std::uint64_t request = ++m_request;
+    m_redecodeTimer->stop();
+    ++m_request;
     m_path = path;
+    m_declaredSize = QSize();
+    m_scale = 0;
     if (path.empty()) {
         m_decoding = false;
         m_picture = QImage();
@@ -116,38 +78,63 @@ void TPictureForm::ShowFile(const std::string& path) {
         emit PictureShown();
         return;
     }
-    m_decoding = true;
     const QString name = DisplayText(path.substr(path.rfind('/') + 1));
     setWindowTitle(name);
     m_ui->InfoLabel->setText(name + QStringLiteral("\ndecoding..."));
-    // Decoded at about the size it is shown at; a larger window shows it a little soft.
+    StartDecode(false);
+}
+
+QSize TPictureForm::FitBox() const {
     const qreal ratio = devicePixelRatioF();
-    const auto fitWidth = static_cast<std::uint32_t>(m_ui->PictureBox->width() * ratio);
-    const auto fitHeight = static_cast<std::uint32_t>(m_ui->PictureBox->height() * ratio);
+    return QSize(static_cast<int>(std::lround(m_ui->PictureBox->width() * ratio)),
+                 static_cast<int>(std::lround(m_ui->PictureBox->height() * ratio)));
+}
+
+void TPictureForm::StartDecode(bool redecode) {
+    StopWorker();
+    // A re-decode is a request of its own too: a result of the one it replaces may be posted
+    // already.
+    const std::uint64_t request = ++m_request;
+    m_decoding = true;
+    const QSize box = FitBox();
+    const auto fitWidth = static_cast<std::uint32_t>(std::max(box.width(), 0));
+    const auto fitHeight = static_cast<std::uint32_t>(std::max(box.height(), 0));
+    m_requestScale = redecode
+                         ? vorn::DecodeScale(static_cast<std::uint32_t>(m_declaredSize.width()),
+                                             static_cast<std::uint32_t>(m_declaredSize.height()),
+                                             fitWidth, fitHeight)
+                         : 0;
     m_cancel = std::make_shared<std::atomic<bool>>(false);
-    m_worker = std::thread([this, request, path, fitWidth, fitHeight, cancel = m_cancel] {
-        const vorn::DeepCheckLimits limits;
-        auto picture = std::make_shared<vorn::DecodedPicture>();
-        QString reason;
-        const ReadFile file = ReadWholeFile(path, limits);
-        if (!file.reason.empty()) {
-            reason = DisplayText(file.reason);
-        } else {
-            *picture = vorn::DecodePicture(file.bytes, limits, fitWidth, fitHeight, cancel.get());
-            if (picture->fault) {
-                reason = DisplayText(picture->fault->reason);
+    m_worker = std::thread([this, request, redecode, path = m_path, fitWidth, fitHeight,
+                            cancel = m_cancel, &budget = m_budget] {
+        // The window outlives the worker (it joins it), and a call posted to it is dropped with
+        // the window.
+        const auto waiting = [this, request, redecode] {
+            if (!redecode) {
+                QMetaObject::invokeMethod(
+                    this, [this, request] { ShowWaiting(request); }, Qt::QueuedConnection);
             }
-        }
-        if (cancel->load()) {
+        };
+        vorn::PictureFile file =
+            vorn::DecodePictureFile(path, fitWidth, fitHeight, budget, *cancel, waiting);
+        if (file.cancelled || cancel->load()) {
             return;
         }
-        // The window outlives the worker (it joins it), and the posted call is dropped with
-        // the window.
+        auto picture = std::make_shared<vorn::DecodedPicture>(std::move(file.picture));
         QMetaObject::invokeMethod(
             this,
-            [this, request, path, picture, reason] { ShowResult(request, path, picture, reason); },
+            [this, request, path, picture, reason = DisplayText(file.reason)] {
+                ShowResult(request, path, picture, reason);
+            },
             Qt::QueuedConnection);
     });
+}
+
+void TPictureForm::ShowWaiting(std::uint64_t request) {
+    if (request == m_request && m_decoding) {
+        m_ui->InfoLabel->setText(DisplayText(m_path.substr(m_path.rfind('/') + 1)) +
+                                 QStringLiteral("\nwaiting for memory..."));
+    }
 }
 
 void TPictureForm::ShowResult(std::uint64_t request, const std::string& path,
@@ -160,8 +147,12 @@ void TPictureForm::ShowResult(std::uint64_t request, const std::string& path,
         m_worker.join();
     }
     m_decoding = false;
+    m_requestScale = 0;
     m_firstDamagedRow.reset();
     m_picture = QImage();
+    m_scale = picture->scale;
+    m_declaredSize =
+        QSize(static_cast<int>(picture->declaredWidth), static_cast<int>(picture->declaredHeight));
     if (picture->width > 0) {
         const int width = static_cast<int>(picture->width);
         const int height = static_cast<int>(picture->height);
@@ -184,12 +175,37 @@ void TPictureForm::ShowResult(std::uint64_t request, const std::string& path,
     m_ui->InfoLabel->setText(info);
     m_ui->PictureBox->update();
     emit PictureShown();
+    // The window may have grown while this decode ran.
+    DecodeBetterIfNeeded();
+}
+
+void TPictureForm::DecodeBetterIfNeeded() {
+    if (m_path.empty() || m_scale == 0 || m_picture.isNull()) {
+        return; // nothing shown that a larger decode would improve
+    }
+    const QSize box = FitBox();
+    if (box.isEmpty()) {
+        return; // hidden or minimised: nothing to serve
+    }
+    const unsigned wanted = vorn::DecodeScale(static_cast<std::uint32_t>(m_declaredSize.width()),
+                                              static_cast<std::uint32_t>(m_declaredSize.height()),
+                                              static_cast<std::uint32_t>(box.width()),
+                                              static_cast<std::uint32_t>(box.height()));
+    // A smaller box is served by the larger picture; a decode already under way for a scale at
+    // least as large serves this one too.
+    if (wanted <= (m_decoding ? m_requestScale : m_scale)) {
+        return;
+    }
+    StartDecode(true);
 }
 
 bool TPictureForm::eventFilter(QObject* watched, QEvent* event) {
     if (watched == m_ui->PictureBox && event->type() == QEvent::Paint) {
         PaintPicture();
         return true;
+    }
+    if (watched == m_ui->PictureBox && event->type() == QEvent::Resize && m_scale != 0) {
+        m_redecodeTimer->start();
     }
     return QWidget::eventFilter(watched, event);
 }

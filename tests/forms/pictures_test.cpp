@@ -18,6 +18,8 @@
 #include <vector>
 
 #include "core/check/marker_check.h"
+#include "core/check/memory_budget.h"
+#include "core/jpeg/picture_decode.h"
 #include "forms/picture/picture_form.h"
 #include "tests/forms/run_fixture.h"
 
@@ -41,6 +43,10 @@ private slots:
     void showPicture_data();
     void showPicture();
     void showPictureFollowsTheSelection();
+    void showPictureDecodesAgainWhenTheWindowGrows_data();
+    void showPictureDecodesAgainWhenTheWindowGrows();
+    void showPictureWaitsForMemory_data();
+    void showPictureWaitsForMemory();
 };
 
 void PicturesTest::checkPictures() {
@@ -268,6 +274,103 @@ void PicturesTest::showPictureFollowsTheSelection() {
     QCOMPARE(shown.count(), 1);
     QVERIFY(window->InfoLabel()->text().startsWith("grey.jpg"));
     QVERIFY(!window->FirstDamagedRow());
+}
+
+void PicturesTest::showPictureDecodesAgainWhenTheWindowGrows_data() {
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QSize>("to");
+    QTest::addColumn<bool>("again");
+    const QString intact(VORN_INTACT_JPEGS "/baseline.jpg");
+    QTest::newRow("maximised") << intact << QSize(1200, 900) << true;
+    QTest::newRow("a little larger, the same scale") << intact << QSize(206, 180) << false;
+    QTest::newRow("smaller") << intact << QSize(120, 100) << false;
+    QTest::newRow("damaged, larger")
+        << QString(VORN_DAMAGE_SUITE "/baseline-zeroed-tail.jpg") << QSize(700, 600) << true;
+}
+
+// A window that grows past what its picture's scale serves decodes it again at a larger one,
+// once, a moment after the last resize, showing the smaller picture meanwhile; a window that
+// shrinks, or grows within the scale, keeps the picture it has.
+void PicturesTest::showPictureDecodesAgainWhenTheWindowGrows() {
+    QFETCH(QString, file);
+    QFETCH(QSize, to);
+    QFETCH(bool, again);
+    TPictureForm window;
+    window.resize(200, 180);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    window.ShowFile(file.toStdString());
+    QVERIFY(WaitForPicture(&window));
+    const QImage first = window.Picture();
+    QVERIFY(first.width() > 0 && first.width() < 640);
+    const std::optional<int> firstMark = window.FirstDamagedRow();
+    QSignalSpy shown(&window, &TPictureForm::PictureShown);
+
+    // Resized in steps, as a user drags: one decode after the last of them.
+    for (int step = 1; step <= 4; ++step) {
+        window.resize(QSize(200, 180) + (to - QSize(200, 180)) * step / 4);
+        QCoreApplication::processEvents();
+        QCOMPARE(window.Picture().width(), first.width());
+    }
+    if (!again) {
+        QTest::qWait(TPictureForm::kRedecodeDelayMs * 3);
+        QCOMPARE(shown.count(), 0);
+        QVERIFY(!window.Decoding());
+        QCOMPARE(window.Picture().width(), first.width());
+        return;
+    }
+    QVERIFY(QTest::qWaitFor([&] { return shown.count() > 0; }, 10000));
+    QTest::qWait(TPictureForm::kRedecodeDelayMs * 2);
+    QCOMPARE(shown.count(), 1);
+    const QImage& better = window.Picture();
+    QVERIFY2(better.width() > first.width(), qPrintable(QString::number(better.width())));
+    QCOMPARE(firstMark.has_value(), window.FirstDamagedRow().has_value());
+    if (firstMark) {
+        // The mark is where it was, in the larger picture's rows.
+        QVERIFY(std::abs(*window.FirstDamagedRow() * first.height() -
+                         *firstMark * better.height()) <= 16 * better.height());
+    }
+    QVERIFY(window.InfoLabel()->text().startsWith(file.section('/', -1) + "   640 × 400\n"));
+}
+
+void PicturesTest::showPictureWaitsForMemory_data() {
+    QTest::addColumn<QString>("how");
+    QTest::newRow("memory given back") << "given back";
+    QTest::newRow("another file meanwhile") << "another file";
+    QTest::newRow("closed meanwhile") << "closed";
+}
+
+// The window's decode holds its memory from the budget the picture checks share: it waits for
+// memory other checks hold, and is not left waiting when the user moves on.
+void PicturesTest::showPictureWaitsForMemory() {
+    QFETCH(QString, how);
+    vorn::MemoryBudget budget(64u << 20);
+    vorn::MemoryBudget::Hold others = budget.Acquire(budget.Total() - 1000);
+    auto window = std::make_unique<TPictureForm>(budget);
+    window->show();
+    window->ShowFile(VORN_INTACT_JPEGS "/baseline.jpg");
+    QVERIFY(QTest::qWaitFor(
+        [&] { return window->InfoLabel()->text() == "baseline.jpg\nwaiting for memory..."; },
+        10000));
+    QVERIFY(window->Decoding());
+    if (how == "closed") {
+        window.reset();
+        QCOMPARE(others.Bytes(), budget.Total() - 1000);
+        return;
+    }
+    if (how == "another file") {
+        window->ShowFile(VORN_INTACT_JPEGS "/grey.jpg");
+        QVERIFY(QTest::qWaitFor(
+            [&] { return window->InfoLabel()->text() == "grey.jpg\nwaiting for memory..."; },
+            10000));
+    }
+    others.Release();
+    QVERIFY(WaitForPicture(window.get()));
+    QVERIFY(!window->Picture().isNull());
+    QVERIFY(window->InfoLabel()->text().endsWith("\nno fault found"));
+    QVERIFY(window->InfoLabel()->text().startsWith(how == "another file" ? "grey.jpg"
+                                                                         : "baseline.jpg"));
+    QVERIFY(budget.Peak() <= budget.Total());
 }
 
 QTEST_MAIN(PicturesTest)

@@ -48,6 +48,33 @@ TEST(PictureDecode, IsScaledDownToAboutTheBoxItIsFittedInto) {
     EXPECT_FALSE(small.firstDamagedRow);
 }
 
+// The scale is the smallest in eighths whose picture still covers its fit into the box, and the
+// decoder's output has the size ScaledLength tells.
+TEST(PictureDecode, TheScaleIsTheSmallestThatCoversTheBox) {
+    struct Row {
+        std::uint32_t fitWidth, fitHeight;
+        unsigned scale; // for a 640 × 400 picture
+    };
+    const Row rows[] = {
+        {0, 0, 8},     {640, 0, 8},   {640, 400, 8}, {2000, 2000, 8}, {639, 400, 8},
+        {320, 400, 4}, {321, 900, 5}, {80, 50, 1},   {1, 1, 1},       {400, 150, 3},
+    };
+    const std::vector<std::uint8_t> bytes = Bytes(Intact("baseline"));
+    for (const Row& row : rows) {
+        const unsigned scale = DecodeScale(640, 400, row.fitWidth, row.fitHeight);
+        EXPECT_EQ(scale, row.scale) << row.fitWidth << " x " << row.fitHeight;
+        const DecodedPicture picture = DecodePicture(bytes, {}, row.fitWidth, row.fitHeight);
+        EXPECT_EQ(picture.scale, scale) << row.fitWidth << " x " << row.fitHeight;
+        EXPECT_EQ(picture.width, ScaledLength(640, scale)) << row.fitWidth;
+        EXPECT_EQ(picture.height, ScaledLength(400, scale)) << row.fitHeight;
+        if (row.fitWidth > 0 && row.fitHeight > 0) {
+            EXPECT_TRUE(picture.width >= std::min(row.fitWidth, 640u) ||
+                        picture.height >= std::min(row.fitHeight, 400u))
+                << row.fitWidth << " x " << row.fitHeight;
+        }
+    }
+}
+
 // Damage that leaves the start of the picture intact: the rows from some row on are marked,
 // the rows before it are not, and the reason is the walk's.
 TEST(PictureDecode, DamageIsMarkedFromTheRowItStartsAt) {
