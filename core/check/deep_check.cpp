@@ -14,6 +14,7 @@
 #include "core/jpeg/markers.h"
 #include "core/jpeg/structure.h"
 #include "core/os/file_system.h"
+#include "core/os/read_at.h"
 #include "core/os/retry_on_interrupt.h"
 #include "core/os/unique_fd.h"
 
@@ -42,24 +43,6 @@ DeepCheckResult Unverified(std::string reason) {
     result.verdict = DeepVerdict::Unverified;
     result.reason = std::move(reason);
     return result;
-}
-
-// Reads up to `size` bytes from offset 0 into `bytes`; fewer when the file shrinks meanwhile.
-// Nothing on a read error.
-std::optional<std::size_t> ReadStart(int fd, std::uint64_t size, std::uint8_t* bytes) {
-    std::size_t got = 0;
-    while (got < size) {
-        const ssize_t n = RetryOnInterrupt(
-            [&] { return ::pread(fd, bytes + got, size - got, static_cast<off_t>(got)); });
-        if (n < 0) {
-            return std::nullopt;
-        }
-        if (n == 0) {
-            break;
-        }
-        got += static_cast<std::size_t>(n);
-    }
-    return got;
 }
 
 // The bytes of the file that the picture check holds in memory: from the start to just past the
@@ -223,7 +206,7 @@ DeepCheckResult DeepCheckOpenFile(int fd, std::uint64_t size, const DeepCheckLim
         // large it is.
         std::array<std::uint8_t, 2> start{};
         const std::optional<std::size_t> started =
-            ReadStart(fd, std::min<std::uint64_t>(size, start.size()), start.data());
+            ReadAt(fd, 0, std::min<std::uint64_t>(size, start.size()), start.data());
         if (!started) {
             return Unreadable("read error");
         }
@@ -247,7 +230,7 @@ DeepCheckResult DeepCheckOpenFile(int fd, std::uint64_t size, const DeepCheckLim
             }
             MemoryBudget::Hold hold = budget.Acquire(need);
             const auto bytes = std::make_unique_for_overwrite<std::uint8_t[]>(extent.bytes);
-            const std::optional<std::size_t> got = ReadStart(fd, extent.bytes, bytes.get());
+            const std::optional<std::size_t> got = ReadAt(fd, 0, extent.bytes, bytes.get());
             if (!got) {
                 return Unreadable("read error");
             }

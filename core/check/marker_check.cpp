@@ -3,6 +3,7 @@
 #include "core/check/end_marker_explanation.h"
 #include "core/jpeg/markers.h"
 #include "core/os/file_system.h"
+#include "core/os/read_at.h"
 #include "core/os/retry_on_interrupt.h"
 #include "core/os/unique_fd.h"
 
@@ -41,16 +42,8 @@ bool HeldByAnotherProgram(int fd) {
 // a short read (the file shrank, an I/O error) counts as a mismatch.
 bool BytesAt(int fd, off_t offset, unsigned char first, unsigned char second) {
     unsigned char bytes[2];
-    std::size_t got = 0;
-    while (got < sizeof bytes) {
-        const ssize_t n = RetryOnInterrupt(
-            [&] { return ::pread(fd, bytes + got, sizeof bytes - got, offset + off_t(got)); });
-        if (n <= 0) {
-            return false;
-        }
-        got += std::size_t(n);
-    }
-    return bytes[0] == first && bytes[1] == second;
+    return ReadAt(fd, static_cast<std::uint64_t>(offset), sizeof bytes, bytes) == sizeof bytes &&
+           bytes[0] == first && bytes[1] == second;
 }
 
 // Why a path that is not a regular file cannot be checked, as an errno value.

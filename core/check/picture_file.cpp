@@ -11,7 +11,7 @@
 
 #include "core/check/deep_check.h"
 #include "core/os/file_system.h"
-#include "core/os/retry_on_interrupt.h"
+#include "core/os/read_at.h"
 #include "core/os/unique_fd.h"
 
 namespace vorn {
@@ -19,24 +19,6 @@ namespace vorn {
 namespace {
 
 constexpr std::uint64_t kCoefficientBytes = 64 * 2;
-
-// Up to `size` bytes from the start of the file; fewer when it shrank meanwhile, nothing on a
-// read error.
-std::optional<std::size_t> ReadAll(int fd, std::size_t size, std::uint8_t* into) {
-    std::size_t got = 0;
-    while (got < size) {
-        const ssize_t n = RetryOnInterrupt(
-            [&] { return ::pread(fd, into + got, size - got, static_cast<off_t>(got)); });
-        if (n < 0) {
-            return std::nullopt;
-        }
-        if (n == 0) {
-            break;
-        }
-        got += static_cast<std::size_t>(n);
-    }
-    return got;
-}
 
 PictureFile Failed(std::string reason) {
     PictureFile file;
@@ -108,7 +90,7 @@ PictureFile DecodePictureFile(const std::string& path, std::uint32_t fitWidth,
                 return Cancelled();
             }
             const auto bytes = std::make_unique_for_overwrite<std::uint8_t[]>(size);
-            const std::optional<std::size_t> got = ReadAll(file.Get(), size, bytes.get());
+            const std::optional<std::size_t> got = ReadAt(file.Get(), 0, size, bytes.get());
             if (!got) {
                 return Failed("read error");
             }
