@@ -199,16 +199,16 @@ public:
         ListFrame frame = std::move(m_lists.back());
         m_lists.pop_back();
         // Only a folder walked to its end tells which of its entries are gone.
-        if (m_state && !m_state->HeldNothingAtOpen() && !frame.folder.empty() && !g_interrupted) {
+        if (Prunes() && !frame.folder.empty() && !g_interrupted) {
             std::sort(frame.names.begin(), frame.names.end());
-            m_state->ForgetGone(frame.folder, frame.names);
+            m_state->ForgetGone(std::move(frame.folder), std::move(frame.names));
         }
     }
     void PathHandled(const std::string& path) override {
         if (m_depth == 1) {
             m_done.Add(path);
         }
-        if (ListFrame& frame = m_lists.back(); m_state && !frame.folder.empty()) {
+        if (ListFrame& frame = m_lists.back(); Prunes() && !frame.folder.empty()) {
             frame.names.push_back(path.substr(frame.folder.size()));
         }
     }
@@ -291,6 +291,10 @@ public:
 
 private:
     static void Write(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); }
+
+    // Whether the walked folders' entries are to be compared with the state's: a state that
+    // held nothing has nothing that could be gone.
+    bool Prunes() const { return m_state && !m_state->HeldNothingAtOpen(); }
 
     // A list being walked; for a folder with a state, its entries' names, to find those gone.
     struct ListFrame {
