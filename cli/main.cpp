@@ -79,12 +79,7 @@ void CheckWithState(const vorn::CheckState& state, const CheckOptions& options, 
         record.hash = result.deep->contentHash;
     }
     record.checkedAt = now;
-    if (remembered && remembered->changedSince && remembered->identity == record.identity) {
-        record.changedSince = remembered->changedSince;
-    } else if (remembered && vorn::ChangedOnDisk(*remembered, record)) {
-        record.changedSince = remembered->checkedAt;
-    }
-    result.record = std::move(record);
+    result.record = vorn::RecordToKeep(remembered, std::move(record));
 }
 
 // One line on standard error, redrawn at most ten times a second and erased at the end, so that
@@ -202,6 +197,11 @@ public:
         if (Prunes() && !frame.folder.empty() && !g_interrupted) {
             std::sort(frame.names.begin(), frame.names.end());
             m_state->ForgetGone(std::move(frame.folder), std::move(frame.names));
+        }
+    }
+    void EmptyFolderWalked(const std::string& folder) override {
+        if (Prunes() && !g_interrupted) {
+            m_state->ForgetGone(vorn::WithTrailingDelimiter(folder), {});
         }
     }
     void PathHandled(const std::string& path) override {
@@ -420,6 +420,22 @@ int Main(int argc, char** argv) {
                 result.record->identity = *result.identity;
             }
         };
+    }
+    // The quarantine is never walked, even when it lies inside a walked folder: its files would
+    // be reported again and moved once more.
+    std::vector<vorn::FolderIdentity> leftOut;
+    if (!options.quarantine.empty()) {
+        const vorn::QuarantineFolder quarantine =
+            vorn::PrepareQuarantine(options.quarantine, options.dryRun);
+        if (!quarantine.error.empty()) {
+            std::fprintf(stderr, "vorn-check: %s: %s\n",
+                         EscapeForReport(options.quarantine).c_str(), quarantine.error.c_str());
+            return 2;
+        }
+        if (quarantine.identity) {
+            leftOut.push_back(*quarantine.identity);
+            engineOptions.foldersBeingWalked = &leftOut;
+        }
     }
     std::signal(SIGINT, Interrupt);
     std::signal(SIGTERM, Interrupt);

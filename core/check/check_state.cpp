@@ -175,6 +175,27 @@ bool ChangedOnDisk(const CheckRecord& remembered, const CheckRecord& fresh) {
            *remembered.hash != *fresh.hash;
 }
 
+CheckRecord RecordToKeep(const std::optional<CheckRecord>& remembered, CheckRecord fresh) {
+    if (!remembered || remembered->identity != fresh.identity) {
+        return fresh;
+    }
+    if (remembered->deep && !fresh.deep) {
+        if (fresh.marker == remembered->marker) {
+            return *remembered;
+        }
+        fresh.hash = remembered->hash;
+        fresh.checkedAt = remembered->checkedAt;
+        fresh.changedSince = remembered->changedSince;
+        return fresh;
+    }
+    if (remembered->changedSince) {
+        fresh.changedSince = remembered->changedSince;
+    } else if (ChangedOnDisk(*remembered, fresh)) {
+        fresh.changedSince = remembered->checkedAt;
+    }
+    return fresh;
+}
+
 struct CheckState::Reader {
     sqlite3* db = nullptr;
     sqlite3_stmt* find = nullptr;

@@ -82,6 +82,17 @@ bool MayReuse(const CheckRecord& remembered, const FileIdentity& current, bool d
 // and the bytes are not, which nobody writing the file can do.
 bool ChangedOnDisk(const CheckRecord& remembered, const CheckRecord& fresh);
 
+// What the state is to keep after `fresh`, a new check of a file, when it remembered
+// `remembered` of it. A check never erases what a deeper one found: when a check of the markers
+// alone meets a file whose picture was checked and whose identity is unchanged, the record of
+// the picture check stays as it was if the marker verdict agrees (its check time too, which
+// stays the age of the picture check: a run with --recheck-after reads the file again until a
+// picture check renews it); if the marker verdict differs, the bytes changed without a write,
+// and the new marker verdict is kept without a picture verdict but with the hash and the time
+// of the picture check, so that the next picture check reads the file again and finds the
+// bytes "changed on disk". A file found "changed on disk" stays so until its identity changes.
+CheckRecord RecordToKeep(const std::optional<CheckRecord>& remembered, CheckRecord fresh);
+
 class CheckState {
 public:
     // Opens the state at `path`, making it when it does not exist. Throws CheckStateError.

@@ -108,6 +108,24 @@ std::string CopyChecked(int from, const std::string& to, mode_t mode) {
 
 } // namespace
 
+QuarantineFolder PrepareQuarantine(const std::string& folder, bool dryRun) {
+    struct stat info {};
+    if (::stat(folder.c_str(), &info) != 0) {
+        if (errno != ENOENT || dryRun) {
+            return {std::nullopt, errno == ENOENT ? std::string() : std::strerror(errno)};
+        }
+        if (!MakeParents(folder + "/") || ::stat(folder.c_str(), &info) != 0) {
+            return {std::nullopt, std::strerror(errno)};
+        }
+    }
+    if (!S_ISDIR(info.st_mode)) {
+        return {std::nullopt, "not a folder"};
+    }
+    return {FolderIdentity{static_cast<std::uint64_t>(info.st_dev),
+                           static_cast<std::uint64_t>(info.st_ino)},
+            {}};
+}
+
 QuarantineMove MoveToQuarantine(const std::string& source, const FileIdentity& checked,
                                 const std::string& folder, const std::string& relative,
                                 bool dryRun) {

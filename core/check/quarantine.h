@@ -8,6 +8,7 @@
 #include <string>
 
 #include "core/check/check_state.h"
+#include "core/os/file_system.h"
 
 namespace vorn {
 
@@ -15,6 +16,16 @@ struct QuarantineMove {
     std::string target; // where the file went (or would go); empty when it is not moved
     std::string error;  // why it is not moved, or ""
 };
+
+// The quarantine folder made ready before a run: made when missing (but not in a dry run), with
+// the identity a walk compares its folders with so that it never enters the quarantine, however
+// the folder is named. `error` says why it cannot serve (a file of that name, no right to make
+// it), and the run is then not started.
+struct QuarantineFolder {
+    std::optional<FolderIdentity> identity; // none in a dry run before it exists
+    std::string error;
+};
+QuarantineFolder PrepareQuarantine(const std::string& folder, bool dryRun);
 
 // Moves the regular file `source`, whose identity at its check was `checked`, to `relative`
 // below `folder` (made when missing). A link, anything but a regular file, or a file whose

@@ -71,6 +71,52 @@ TEST(CheckState, ChangedOnDiskNeedsTheSameIdentityAndOtherBytes) {
     EXPECT_FALSE(ChangedOnDisk(unhashed, Deep({1, 2, 3, 4}, 20, 0xbb)));
 }
 
+TEST(CheckState, AShallowerCheckKeepsWhatADeeperOneFound) {
+    const FileIdentity same{1, 2, 3, 4};
+    const CheckRecord deep = Deep(same, 1000, 0xaa);
+    const auto markers = [](FileIdentity identity, MarkerVerdict verdict) {
+        CheckRecord record;
+        record.identity = identity;
+        record.marker = verdict;
+        record.checkedAt = 2000;
+        return record;
+    };
+    CheckRecord changed = deep;
+    changed.changedSince = 500;
+    const struct {
+        const char* what;
+        std::optional<CheckRecord> remembered;
+        CheckRecord fresh;
+        bool deepKept;          // the picture verdict is still there
+        std::int64_t checkedAt; // the kept record's check time
+        bool hashKept;
+        std::optional<std::int64_t> changedSince;
+    } cases[] = {
+        {"nothing remembered", std::nullopt, markers(same, MarkerVerdict::Eoi), false, 2000, false,
+         std::nullopt},
+        {"markers agree", deep, markers(same, MarkerVerdict::Eoi), true, 1000, true, std::nullopt},
+        {"markers differ", deep, markers(same, MarkerVerdict::Soi), false, 1000, true,
+         std::nullopt},
+        {"file written since", deep, markers({1, 2, 3, 5}, MarkerVerdict::Eoi), false, 2000, false,
+         std::nullopt},
+        {"changed on disk stays", changed, markers(same, MarkerVerdict::Soi), false, 1000, true,
+         500},
+        {"a deep check renews", deep, Deep(same, 2000, 0xaa), true, 2000, true, std::nullopt},
+        {"a deep check finds other bytes", deep, Deep(same, 2000, 0xbb), true, 2000, true, 1000},
+    };
+    for (const auto& c : cases) {
+        const CheckRecord kept = RecordToKeep(c.remembered, c.fresh);
+        EXPECT_EQ(kept.identity, c.fresh.identity) << c.what;
+        EXPECT_EQ(kept.marker, c.fresh.marker) << c.what;
+        EXPECT_EQ(kept.deep.has_value(), c.deepKept) << c.what;
+        EXPECT_EQ(kept.checkedAt, c.checkedAt) << c.what;
+        EXPECT_EQ(kept.hash.has_value(), c.hashKept) << c.what;
+        EXPECT_EQ(kept.changedSince, c.changedSince) << c.what;
+        // Whatever was kept, a later picture check reads the file again unless it was kept.
+        EXPECT_EQ(MayReuse(kept, c.fresh.identity, true, 2001, std::nullopt), c.deepKept) << c.what;
+    }
+}
+
 TEST(CheckState, KeepsRecordsAcrossOpensInAPrivateFile) {
     const TempTree tree;
     const std::string file = tree.Path("state.db");
