@@ -440,6 +440,10 @@ int Main(int argc, char** argv) {
     std::signal(SIGINT, Interrupt);
     std::signal(SIGTERM, Interrupt);
     Run run(options, state.get());
+    // With a folder among them the total is not known until the end: the walk lists a folder
+    // only a window of requests (a few hundred files) and a few folders ahead of the report, so
+    // that memory stays flat, and so knows the whole tree only for its last moments; counting
+    // the tree beforehand would read every folder twice, on a slow share as long as the walk.
     // With no folder among the named paths the files to report are known before the walk: they
     // are counted beside it, since on a slow share the look-ups take a while (the walk finds
     // them in the system's cache then).

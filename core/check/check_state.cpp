@@ -49,7 +49,7 @@ CREATE TABLE files(
 // The records a caller may hand over before it waits for the writing thread; it is woken once
 // this many are waiting, so that it takes them in runs rather than one by one.
 constexpr std::size_t kQueueCapacity = 4096;
-constexpr std::size_t kWakeAt = 256;
+constexpr std::size_t kWakeAt = 1024;
 
 constexpr const char* kColumns = "device, inode, size, mtime_ns, marker, deep, deep_reason, "
                                  "deep_offset, trailer, hash, checked_at, changed_since";
@@ -216,7 +216,9 @@ CheckState::CheckState(const std::string& path)
         made = m_lockFd >= 0;
     }
     if (m_lockFd < 0) {
-        Fail(path, std::strerror(errno));
+        // A link could lead the run to write over a file its owner never meant for this.
+        Fail(path, errno == ELOOP ? "a link, not a state file: name the file itself"
+                                  : std::strerror(errno));
     }
     try {
         struct stat info {};

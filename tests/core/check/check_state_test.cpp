@@ -5,6 +5,7 @@
 #include <fstream>
 #include <iterator>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "tests/support/temp_tree.h"
 
@@ -205,6 +206,23 @@ TEST(CheckState, RefusesWhatItCannotUseAndLeavesItUntouched) {
         }
         EXPECT_EQ(Bytes(path), c.bytes) << c.name;
     }
+
+    // What is not a plain file is refused before it is opened for writing or read from: a link
+    // (whatever it leads to), a named pipe.
+    const std::string link = tree.Path("link.db");
+    ASSERT_EQ(::symlink(sound.c_str(), link.c_str()), 0);
+    const std::string pipe = tree.Path("pipe.db");
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    const std::string before = Bytes(sound);
+    for (const auto& [path, says] : {std::pair{link, "a link"}, std::pair{pipe, "not a state"}}) {
+        try {
+            CheckState state(path);
+            ADD_FAILURE() << path << " was taken";
+        } catch (const CheckStateError& error) {
+            EXPECT_NE(std::string(error.what()).find(says), std::string::npos) << error.what();
+        }
+    }
+    EXPECT_EQ(Bytes(sound), before);
 
     const CheckState first(sound);
     try {
