@@ -28,8 +28,9 @@ struct QuarantineFolder {
 QuarantineFolder PrepareQuarantine(const std::string& folder, bool dryRun);
 
 // Moves the regular file `source`, whose identity at its check was `checked`, to `relative`
-// below `folder` (made when missing). A link, anything but a regular file, or a file whose
-// identity is no longer `checked` is not moved. With `dryRun` only the target is chosen.
+// below `folder` (made when missing). A link, anything but a regular file, a file whose
+// identity is no longer `checked`, or one already inside `folder` is not moved. With `dryRun` only
+// the target is chosen.
 QuarantineMove MoveToQuarantine(const std::string& source, const FileIdentity& checked,
                                 const std::string& folder, const std::string& relative,
                                 bool dryRun);
