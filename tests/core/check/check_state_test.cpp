@@ -4,9 +4,11 @@
 
 #include <fstream>
 #include <iterator>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "core/base/scope_exit.h"
 #include "tests/support/temp_tree.h"
 
 namespace vorn {
@@ -231,6 +233,29 @@ TEST(CheckState, RefusesWhatItCannotUseAndLeavesItUntouched) {
     } catch (const CheckStateError& error) {
         EXPECT_NE(std::string(error.what()).find("in use"), std::string::npos) << error.what();
     }
+}
+
+// A write the file system refuses (a full disk) on the thread that writes is told to the caller:
+// by the next record handed over, or by the commit, never passed over.
+TEST(CheckState, AFailedWriteReachesTheCaller) {
+    const TempTree tree;
+    const std::string folder = tree.Folder("small");
+    if (::geteuid() != 0 || ::mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=96k") != 0) {
+        GTEST_SKIP() << "a tmpfs can be mounted only by root with the right to mount";
+    }
+    const ScopeExit unmount([&] { ::umount2(folder.c_str(), MNT_DETACH); });
+    bool told = false;
+    try {
+        CheckState state(folder + "/state.db");
+        for (int i = 0; i < 20000; ++i) {
+            state.Record("/photos/" + std::string(100, 'x') + std::to_string(i) + ".jpg",
+                         Deep({}, 1, 0));
+        }
+        state.Commit();
+    } catch (const CheckStateError&) {
+        told = true;
+    }
+    EXPECT_TRUE(told) << "a state that could not be written passed for a kept one";
 }
 
 } // namespace
