@@ -397,6 +397,18 @@ void CheckState::WriteLoop() {
     Clock::time_point batchStarted;
     bool failed = false;
     for (bool closing = false; !closing;) {
+        try {
+            // A transaction stays open between batches: while this connection holds the file,
+            // the look-ups' connections in this process share its lock instead of taking and
+            // dropping one of their own with a system call each time.
+            if (!failed) {
+                Begin();
+            }
+        } catch (...) {
+            failed = true;
+            const std::lock_guard lock(m_queueMutex);
+            m_failure = std::current_exception();
+        }
         std::uint64_t flush = 0;
         {
             std::unique_lock lock(m_queueMutex);
@@ -404,7 +416,7 @@ void CheckState::WriteLoop() {
                 return m_queue.size() >= kWakeAt || m_flushAsked != m_flushDone || m_closing;
             };
             m_writerWaits = true;
-            if (m_inTransaction) {
+            if (m_pending > 0) {
                 m_work.wait_until(lock, batchStarted + commitEvery, ready);
             } else {
                 m_work.wait(lock, ready);
@@ -418,13 +430,14 @@ void CheckState::WriteLoop() {
         if (!failed) {
             try {
                 for (const Job& job : jobs) {
-                    if (!m_inTransaction) {
+                    const std::size_t before = m_pending;
+                    Write(job);
+                    if (before == 0 && m_pending > 0) {
                         batchStarted = Clock::now();
                     }
-                    Write(job);
                 }
-                if (m_inTransaction && (flush != m_flushDone || closing ||
-                                        Clock::now() - batchStarted >= commitEvery)) {
+                if (closing || (m_pending > 0 && (flush != m_flushDone ||
+                                                  Clock::now() - batchStarted >= commitEvery))) {
                     CommitBatch();
                 }
             } catch (...) {
@@ -525,6 +538,7 @@ void CheckState::WriteForget(const std::string& folder, const std::vector<std::s
     if (code != SQLITE_DONE) {
         FailWith(m_path, m_db, code);
     }
+    m_pending += gone.size();
     for (const std::string& path : gone) {
         sqlite3_bind_blob(m_forget, 1, path.data(), static_cast<int>(path.size()), SQLITE_STATIC);
         code = sqlite3_step(m_forget);
