@@ -79,12 +79,7 @@ void CheckWithState(const vorn::CheckState& state, const CheckOptions& options, 
         record.hash = result.deep->contentHash;
     }
     record.checkedAt = now;
-    if (remembered && remembered->changedSince && remembered->identity == record.identity) {
-        record.changedSince = remembered->changedSince;
-    } else if (remembered && vorn::ChangedOnDisk(*remembered, record)) {
-        record.changedSince = remembered->checkedAt;
-    }
-    result.record = std::move(record);
+    result.record = vorn::RecordToKeep(remembered, std::move(record));
 }
 
 // One line on standard error, redrawn at most ten times a second and erased at the end, so that
@@ -199,16 +194,21 @@ public:
         ListFrame frame = std::move(m_lists.back());
         m_lists.pop_back();
         // Only a folder walked to its end tells which of its entries are gone.
-        if (m_state && !m_state->HeldNothingAtOpen() && !frame.folder.empty() && !g_interrupted) {
+        if (Prunes() && !frame.folder.empty() && !g_interrupted) {
             std::sort(frame.names.begin(), frame.names.end());
-            m_state->ForgetGone(frame.folder, frame.names);
+            m_state->ForgetGone(std::move(frame.folder), std::move(frame.names));
+        }
+    }
+    void EmptyFolderWalked(const std::string& folder) override {
+        if (Prunes() && !g_interrupted) {
+            m_state->ForgetGone(vorn::WithTrailingDelimiter(folder), {});
         }
     }
     void PathHandled(const std::string& path) override {
         if (m_depth == 1) {
             m_done.Add(path);
         }
-        if (ListFrame& frame = m_lists.back(); m_state && !frame.folder.empty()) {
+        if (ListFrame& frame = m_lists.back(); Prunes() && !frame.folder.empty()) {
             frame.names.push_back(path.substr(frame.folder.size()));
         }
     }
@@ -291,6 +291,10 @@ public:
 
 private:
     static void Write(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); }
+
+    // Whether the walked folders' entries are to be compared with the state's: a state that
+    // held nothing has nothing that could be gone.
+    bool Prunes() const { return m_state && !m_state->HeldNothingAtOpen(); }
 
     // A list being walked; for a folder with a state, its entries' names, to find those gone.
     struct ListFrame {
@@ -417,9 +421,29 @@ int Main(int argc, char** argv) {
             }
         };
     }
+    // The quarantine is never walked, even when it lies inside a walked folder: its files would
+    // be reported again and moved once more.
+    std::vector<vorn::FolderIdentity> leftOut;
+    if (!options.quarantine.empty()) {
+        const vorn::QuarantineFolder quarantine =
+            vorn::PrepareQuarantine(options.quarantine, options.dryRun);
+        if (!quarantine.error.empty()) {
+            std::fprintf(stderr, "vorn-check: %s: %s\n",
+                         EscapeForReport(options.quarantine).c_str(), quarantine.error.c_str());
+            return 2;
+        }
+        if (quarantine.identity) {
+            leftOut.push_back(*quarantine.identity);
+            engineOptions.foldersBeingWalked = &leftOut;
+        }
+    }
     std::signal(SIGINT, Interrupt);
     std::signal(SIGTERM, Interrupt);
     Run run(options, state.get());
+    // With a folder among them the total is not known until the end: the walk lists a folder
+    // only a window of requests (a few hundred files) and a few folders ahead of the report, so
+    // that memory stays flat, and so knows the whole tree only for its last moments; counting
+    // the tree beforehand would read every folder twice, on a slow share as long as the walk.
     // With no folder among the named paths the files to report are known before the walk: they
     // are counted beside it, since on a slow share the look-ups take a while (the walk finds
     // them in the system's cache then).

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <fcntl.h>
 #include <sqlite3.h>
@@ -44,6 +45,11 @@ CREATE TABLE files(
     changed_since INTEGER
 ) WITHOUT ROWID;
 )";
+
+// The records a caller may hand over before it waits for the writing thread; it is woken once
+// this many are waiting, so that it takes them in runs rather than one by one.
+constexpr std::size_t kQueueCapacity = 4096;
+constexpr std::size_t kWakeAt = 1024;
 
 constexpr const char* kColumns = "device, inode, size, mtime_ns, marker, deep, deep_reason, "
                                  "deep_offset, trailer, hash, checked_at, changed_since";
@@ -169,6 +175,27 @@ bool ChangedOnDisk(const CheckRecord& remembered, const CheckRecord& fresh) {
            *remembered.hash != *fresh.hash;
 }
 
+CheckRecord RecordToKeep(const std::optional<CheckRecord>& remembered, CheckRecord fresh) {
+    if (!remembered || remembered->identity != fresh.identity) {
+        return fresh;
+    }
+    if (remembered->deep && !fresh.deep) {
+        if (fresh.marker == remembered->marker) {
+            return *remembered;
+        }
+        fresh.hash = remembered->hash;
+        fresh.checkedAt = remembered->checkedAt;
+        fresh.changedSince = remembered->changedSince;
+        return fresh;
+    }
+    if (remembered->changedSince) {
+        fresh.changedSince = remembered->changedSince;
+    } else if (ChangedOnDisk(*remembered, fresh)) {
+        fresh.changedSince = remembered->checkedAt;
+    }
+    return fresh;
+}
+
 struct CheckState::Reader {
     sqlite3* db = nullptr;
     sqlite3_stmt* find = nullptr;
@@ -189,7 +216,9 @@ CheckState::CheckState(const std::string& path)
         made = m_lockFd >= 0;
     }
     if (m_lockFd < 0) {
-        Fail(path, std::strerror(errno));
+        // A link could lead the run to write over a file its owner never meant for this.
+        Fail(path, errno == ELOOP ? "a link, not a state file: name the file itself"
+                                  : std::strerror(errno));
     }
     try {
         struct stat info {};
@@ -205,7 +234,13 @@ CheckState::CheckState(const std::string& path)
         if (!made && !HasSqliteHeader(m_lockFd)) {
             Fail(path, "not a state file of vorn-check");
         }
-        if (const int code = sqlite3_open_v2(path.c_str(), &m_db, SQLITE_OPEN_READWRITE, nullptr);
+        // The allocator's statistics take a global lock on every allocation, and nothing reads
+        // them. The setting holds only before the library's first use, and is then refused.
+        static const int memoryStatus = sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+        (void)memoryStatus;
+        // The writing connection is used by one thread at a time: it needs no lock of its own.
+        if (const int code = sqlite3_open_v2(path.c_str(), &m_db,
+                                             SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
             code != SQLITE_OK) {
             FailWith(path, m_db, code);
         }
@@ -243,7 +278,13 @@ CheckState::CheckState(const std::string& path)
         m_insert = Prepare(path, m_db,
                            std::string("INSERT OR REPLACE INTO files(path, ") + kColumns +
                                ") VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13)");
+        m_below = Prepare(path, m_db, "SELECT path FROM files WHERE path >= ?1 AND path < ?2");
+        m_forget = Prepare(path, m_db, "DELETE FROM files WHERE path = ?1");
+        m_queue.reserve(kQueueCapacity);
+        m_writer = std::thread([this] { WriteLoop(); });
     } catch (...) {
+        sqlite3_finalize(m_forget);
+        sqlite3_finalize(m_below);
         sqlite3_finalize(m_insert);
         sqlite3_close(m_db);
         ::close(m_lockFd);
@@ -252,12 +293,17 @@ CheckState::CheckState(const std::string& path)
 }
 
 CheckState::~CheckState() {
-    try {
-        Commit();
-    } catch (const CheckStateError&) {
-        // The batch is lost; what was committed before stays.
+    // The writing thread commits what it was handed before it ends; a batch it cannot commit
+    // is lost, and what was committed before stays.
+    {
+        const std::lock_guard lock(m_queueMutex);
+        m_closing = true;
     }
+    m_work.notify_one();
+    m_writer.join();
     m_readers.clear();
+    sqlite3_finalize(m_forget);
+    sqlite3_finalize(m_below);
     sqlite3_finalize(m_insert);
     sqlite3_close(m_db);
     ::close(m_lockFd);
@@ -308,6 +354,115 @@ std::optional<CheckRecord> CheckState::Find(const std::string& path) const {
     return record;
 }
 
+void CheckState::Record(std::string path, CheckRecord record) {
+    Hand(Job{std::move(path), std::move(record), false, {}});
+}
+
+void CheckState::ForgetGone(std::string folder, std::vector<std::string> names) {
+    if (!folder.empty()) {
+        Hand(Job{std::move(folder), {}, true, std::move(names)});
+    }
+}
+
+void CheckState::Hand(Job job) {
+    std::unique_lock lock(m_queueMutex);
+    m_room.wait(lock, [&] { return m_queue.size() < kQueueCapacity || m_failure; });
+    if (m_failure) {
+        std::rethrow_exception(m_failure);
+    }
+    m_queue.push_back(std::move(job));
+    const bool wake = m_writerWaits && m_queue.size() >= kWakeAt;
+    lock.unlock();
+    if (wake) {
+        m_work.notify_one();
+    }
+}
+
+void CheckState::Commit() {
+    std::unique_lock lock(m_queueMutex);
+    const std::uint64_t ticket = ++m_flushAsked;
+    m_work.notify_one();
+    m_room.wait(lock, [&] { return m_flushDone >= ticket; });
+    if (m_failure) {
+        std::rethrow_exception(m_failure);
+    }
+}
+
+void CheckState::WriteLoop() {
+    using Clock = std::chrono::steady_clock;
+    const auto commitEvery =
+        std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(kCommitSeconds));
+    std::vector<Job> jobs;
+    jobs.reserve(kQueueCapacity);
+    Clock::time_point batchStarted;
+    bool failed = false;
+    for (bool closing = false; !closing;) {
+        try {
+            // A transaction stays open between batches: while this connection holds the file,
+            // the look-ups' connections in this process share its lock instead of taking and
+            // dropping one of their own with a system call each time.
+            if (!failed) {
+                Begin();
+            }
+        } catch (...) {
+            failed = true;
+            const std::lock_guard lock(m_queueMutex);
+            m_failure = std::current_exception();
+        }
+        std::uint64_t flush = 0;
+        {
+            std::unique_lock lock(m_queueMutex);
+            const auto ready = [&] {
+                return m_queue.size() >= kWakeAt || m_flushAsked != m_flushDone || m_closing;
+            };
+            m_writerWaits = true;
+            if (m_pending > 0) {
+                m_work.wait_until(lock, batchStarted + commitEvery, ready);
+            } else {
+                m_work.wait(lock, ready);
+            }
+            m_writerWaits = false;
+            jobs.swap(m_queue);
+            flush = m_flushAsked;
+            closing = m_closing;
+        }
+        m_room.notify_all();
+        if (!failed) {
+            try {
+                for (const Job& job : jobs) {
+                    const std::size_t before = m_pending;
+                    Write(job);
+                    if (before == 0 && m_pending > 0) {
+                        batchStarted = Clock::now();
+                    }
+                }
+                if (closing || (m_pending > 0 && (flush != m_flushDone ||
+                                                  Clock::now() - batchStarted >= commitEvery))) {
+                    CommitBatch();
+                }
+            } catch (...) {
+                failed = true;
+                const std::lock_guard lock(m_queueMutex);
+                m_failure = std::current_exception();
+            }
+        }
+        jobs.clear();
+        {
+            const std::lock_guard lock(m_queueMutex);
+            m_flushDone = flush;
+        }
+        m_room.notify_all();
+    }
+}
+
+void CheckState::Write(const Job& job) {
+    if (job.forget) {
+        WriteForget(job.path, job.names);
+    } else {
+        WriteRecord(job.path, job.record);
+    }
+}
+
 void CheckState::Begin() {
     if (!m_inTransaction) {
         Exec(m_path, m_db, "BEGIN IMMEDIATE");
@@ -315,7 +470,7 @@ void CheckState::Begin() {
     }
 }
 
-void CheckState::Record(const std::string& path, const CheckRecord& record) {
+void CheckState::WriteRecord(const std::string& path, const CheckRecord& record) {
     Begin();
     sqlite3_stmt* const s = m_insert;
     const auto int64 = [&](int column, auto value) {
@@ -353,21 +508,17 @@ void CheckState::Record(const std::string& path, const CheckRecord& record) {
         FailWith(m_path, m_db, code);
     }
     if (++m_pending >= kBatch) {
-        Commit();
+        CommitBatch();
     }
 }
 
-void CheckState::ForgetGone(const std::string& folder, const std::vector<std::string>& names) {
-    if (folder.empty()) {
-        return;
-    }
+void CheckState::WriteForget(const std::string& folder, const std::vector<std::string>& names) {
     // Every path below the folder sorts between the folder's text with its delimiter and the
     // same text with the byte after the delimiter.
     std::string end = folder;
     ++end.back();
     Begin();
-    sqlite3_stmt* const below =
-        Prepare(m_path, m_db, "SELECT path FROM files WHERE path >= ?1 AND path < ?2");
+    sqlite3_stmt* const below = m_below;
     sqlite3_bind_blob(below, 1, folder.data(), static_cast<int>(folder.size()), SQLITE_STATIC);
     sqlite3_bind_blob(below, 2, end.data(), static_cast<int>(end.size()), SQLITE_STATIC);
     std::vector<std::string> gone;
@@ -382,24 +533,23 @@ void CheckState::ForgetGone(const std::string& folder, const std::vector<std::st
             gone.push_back(path);
         }
     }
-    sqlite3_finalize(below);
+    sqlite3_reset(below);
+    sqlite3_clear_bindings(below);
     if (code != SQLITE_DONE) {
         FailWith(m_path, m_db, code);
     }
-    sqlite3_stmt* const forget = Prepare(m_path, m_db, "DELETE FROM files WHERE path = ?1");
+    m_pending += gone.size();
     for (const std::string& path : gone) {
-        sqlite3_bind_blob(forget, 1, path.data(), static_cast<int>(path.size()), SQLITE_STATIC);
-        code = sqlite3_step(forget);
-        sqlite3_reset(forget);
+        sqlite3_bind_blob(m_forget, 1, path.data(), static_cast<int>(path.size()), SQLITE_STATIC);
+        code = sqlite3_step(m_forget);
+        sqlite3_reset(m_forget);
         if (code != SQLITE_DONE) {
-            sqlite3_finalize(forget);
             FailWith(m_path, m_db, code);
         }
     }
-    sqlite3_finalize(forget);
 }
 
-void CheckState::Commit() {
+void CheckState::CommitBatch() {
     if (m_inTransaction) {
         m_inTransaction = false;
         m_pending = 0;

@@ -6,18 +6,27 @@
 // when it was checked.
 //
 // The file is opened in write-ahead-log mode and results are committed in batches, so a run cut
-// short (a signal, a power cut) keeps what it had committed. One run at a time: another run on
-// the same file is told that it is in use. A file that is not a state file, or a damaged one, is
-// refused before anything is written to it. A new state file is readable by its owner alone.
+// short keeps what it had committed. The records are written on a thread of the state's own,
+// fed through a bounded queue, so that the thread that reports does not wait on the database;
+// that thread commits at least every kBatch records and every kCommitSeconds, and whatever was
+// handed to it once Commit is called or the state is closed (Ctrl+C, SIGTERM). A process killed
+// outright keeps every batch committed before; a power cut may lose the batches committed since
+// the last checkpoint (commits are not synced one by one), never the file itself. One run at a
+// time: another run on the same file is told that it is in use. A file that is not a state file, or
+// a damaged one, is refused before anything is written to it. A new state file is readable by its
+// owner alone.
 
 #include <array>
+#include <condition_variable>
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <sys/stat.h>
+#include <thread>
 #include <vector>
 
 #include "core/check/deep_check.h"
@@ -73,6 +82,17 @@ bool MayReuse(const CheckRecord& remembered, const FileIdentity& current, bool d
 // and the bytes are not, which nobody writing the file can do.
 bool ChangedOnDisk(const CheckRecord& remembered, const CheckRecord& fresh);
 
+// What the state is to keep after `fresh`, a new check of a file, when it remembered
+// `remembered` of it. A check never erases what a deeper one found: when a check of the markers
+// alone meets a file whose picture was checked and whose identity is unchanged, the record of
+// the picture check stays as it was if the marker verdict agrees (its check time too, which
+// stays the age of the picture check: a run with --recheck-after reads the file again until a
+// picture check renews it); if the marker verdict differs, the bytes changed without a write,
+// and the new marker verdict is kept without a picture verdict but with the hash and the time
+// of the picture check, so that the next picture check reads the file again and finds the
+// bytes "changed on disk". A file found "changed on disk" stays so until its identity changes.
+CheckRecord RecordToKeep(const std::optional<CheckRecord>& remembered, CheckRecord fresh);
+
 class CheckState {
 public:
     // Opens the state at `path`, making it when it does not exist. Throws CheckStateError.
@@ -90,33 +110,65 @@ public:
     // then has nothing to look up, and nothing it records is gone from a folder it walks.
     bool HeldNothingAtOpen() const { return m_heldNothingAtOpen; }
 
-    // Records a file's check. Called from one thread; committed with the batch.
-    void Record(const std::string& path, const CheckRecord& record);
+    // Records a file's check. Called from one thread; committed with the batch. Throws
+    // CheckStateError when an earlier write failed (the run cannot go on keeping its results).
+    void Record(std::string path, CheckRecord record);
 
     // Drops the records of the entries of `folder` (with its trailing delimiter) whose first
-    // name below it is not in `names` (sorted): files and folders gone since.
-    void ForgetGone(const std::string& folder, const std::vector<std::string>& names);
+    // name below it is not in `names` (sorted): files and folders gone since. In order with the
+    // records, from the same thread.
+    void ForgetGone(std::string folder, std::vector<std::string> names);
 
-    // Commits the batch being written. Also done every kBatch records and at the end.
+    // Returns once everything handed over so far is written and committed; throws
+    // CheckStateError when that failed.
     void Commit();
 
     static constexpr std::size_t kBatch = 1000;
+    static constexpr double kCommitSeconds = 0.5;
 
 private:
     struct Reader;
+    // A record to write, or with `forget` a folder to prune.
+    struct Job {
+        std::string path;
+        CheckRecord record;
+        bool forget = false;
+        std::vector<std::string> names;
+    };
+
     std::unique_ptr<Reader> TakeReader() const;
     void GiveBack(std::unique_ptr<Reader> reader) const;
+    void Hand(Job job);
+    void WriteLoop();
+    void Write(const Job& job);
+    void WriteRecord(const std::string& path, const CheckRecord& record);
+    void WriteForget(const std::string& folder, const std::vector<std::string>& names);
     void Begin();
+    void CommitBatch();
 
     std::string m_path;
     int m_lockFd = -1;
-    sqlite3* m_db = nullptr;
+    sqlite3* m_db = nullptr; // the writing thread's alone once it runs
     sqlite3_stmt* m_insert = nullptr;
+    sqlite3_stmt* m_below = nullptr;
+    sqlite3_stmt* m_forget = nullptr;
     std::size_t m_pending = 0;
     bool m_inTransaction = false;
     bool m_heldNothingAtOpen = false;
     mutable std::mutex m_readersMutex;
     mutable std::vector<std::unique_ptr<Reader>> m_readers;
+
+    // The queue between the callers and the writing thread.
+    std::mutex m_queueMutex;
+    std::condition_variable m_work; // the writing thread waits for jobs, a flush or the end
+    std::condition_variable m_room; // a caller waits for room, or for its flush to be done
+    std::vector<Job> m_queue;
+    std::uint64_t m_flushAsked = 0;
+    std::uint64_t m_flushDone = 0;
+    bool m_closing = false;
+    bool m_writerWaits = false;
+    std::exception_ptr m_failure; // the first write or commit that failed
+    std::thread m_writer;
 };
 
 } // namespace vorn

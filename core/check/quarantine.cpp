@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -35,6 +36,34 @@ std::string Numbered(const std::string& path, int n) {
         dot = path.size();
     }
     return path.substr(0, dot) + " (" + std::to_string(n) + ")" + path.substr(dot);
+}
+
+// Whether the file `path` lies anywhere below the folder `folder`, by the folders' identities:
+// neither the texts' spelling nor links can hide it.
+bool LiesBelow(const std::string& path, const std::string& folder) {
+    struct stat target {};
+    if (::stat(folder.c_str(), &target) != 0) {
+        return false;
+    }
+    const std::size_t slash = path.rfind('/');
+    const std::string parent = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    char* const real = ::realpath(parent.c_str(), nullptr);
+    if (real == nullptr) {
+        return false;
+    }
+    std::string at = real;
+    std::free(real);
+    for (;;) {
+        struct stat info {};
+        if (::stat(at.empty() ? "/" : at.c_str(), &info) == 0 && info.st_dev == target.st_dev &&
+            info.st_ino == target.st_ino) {
+            return true;
+        }
+        if (at.empty()) {
+            return false;
+        }
+        at.erase(at.rfind('/'));
+    }
 }
 
 bool Exists(const std::string& path) {
@@ -108,6 +137,24 @@ std::string CopyChecked(int from, const std::string& to, mode_t mode) {
 
 } // namespace
 
+QuarantineFolder PrepareQuarantine(const std::string& folder, bool dryRun) {
+    struct stat info {};
+    if (::stat(folder.c_str(), &info) != 0) {
+        if (errno != ENOENT || dryRun) {
+            return {std::nullopt, errno == ENOENT ? std::string() : std::strerror(errno)};
+        }
+        if (!MakeParents(folder + "/") || ::stat(folder.c_str(), &info) != 0) {
+            return {std::nullopt, std::strerror(errno)};
+        }
+    }
+    if (!S_ISDIR(info.st_mode)) {
+        return {std::nullopt, "not a folder"};
+    }
+    return {FolderIdentity{static_cast<std::uint64_t>(info.st_dev),
+                           static_cast<std::uint64_t>(info.st_ino)},
+            {}};
+}
+
 QuarantineMove MoveToQuarantine(const std::string& source, const FileIdentity& checked,
                                 const std::string& folder, const std::string& relative,
                                 bool dryRun) {
@@ -120,6 +167,9 @@ QuarantineMove MoveToQuarantine(const std::string& source, const FileIdentity& c
     }
     if (IdentityOf(source) != checked) {
         return {{}, "changed since its check"};
+    }
+    if (LiesBelow(source, folder)) {
+        return {{}, "already in the quarantine"};
     }
     const std::string wanted = folder + (folder.ends_with('/') ? "" : "/") + relative;
     if (!dryRun && !MakeParents(wanted)) {

@@ -325,6 +325,7 @@ private:
         m_inside.push_back(task.identity);
         const ScopeExit leave([this] { m_inside.pop_back(); });
         if (task.entries->empty()) {
+            m_visitor.EmptyFolderWalked(entry.path);
             return;
         }
         const std::shared_ptr<PathList> entries = task.entries;

@@ -61,7 +61,7 @@ public:
         // By default it is taken with the verdict OpenError.
         virtual void Refused(const std::string& path) { Take(path, FileResult{}); }
         // A path list (the caller's, or a folder's sorted entries) starts and ends. A folder
-        // with no entries starts no list.
+        // with no entries starts no list: it is told by EmptyFolderWalked instead.
         virtual void ListStarted(std::size_t count) { (void)count; }
         virtual void ListEnded() {}
         // A folder entered, with its sorted entries about to be handed over as a list of
@@ -70,6 +70,8 @@ public:
             (void)folder;
             ListStarted(count);
         }
+        // A folder entered and listed that holds no entry at all.
+        virtual void EmptyFolderWalked(const std::string& folder) { (void)folder; }
         // A path of the current list has been handled (taken, walked or skipped).
         virtual void PathHandled(const std::string& path) { (void)path; }
         // Asked before each path: true ends the walk (every open list still ends).

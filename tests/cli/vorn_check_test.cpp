@@ -14,6 +14,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "core/check/check_state.h"
 #include "tests/support/temp_tree.h"
 
 namespace fs = std::filesystem;
@@ -507,4 +508,90 @@ TEST_F(VornCheck, QuarantineMovesFailedFilesAndSaysWhere) {
     EXPECT_FALSE(fs::exists(P("p/sub/bad.jpg")));
     EXPECT_TRUE(fs::exists(P("q/sub/bad.jpg")));
     EXPECT_TRUE(fs::exists(P("p/ok.jpg")));
+}
+
+// A run over a folder drops what is gone below it from the state: a file, a folder, and the
+// files of a folder emptied since; what is left, and what lies outside the folder, stays.
+TEST_F(VornCheck, StateForgetsWhatIsGoneFromTheWalkedFolder) {
+    const struct {
+        const char* path;
+        bool removed;
+        bool kept;
+    } rows[] = {
+        {"p/a.jpg", false, true},         {"p/b.jpg", true, false},
+        {"p/emptied/c.jpg", true, false}, {"p/emptied/d.jpg", true, false},
+        {"p/gone/e.jpg", true, false},    {"p/sub/f.jpg", false, true},
+        {"other/g.jpg", false, true},
+    };
+    for (const auto& row : rows) {
+        Write(P(row.path), kSound);
+    }
+    const std::string state = P("state.db");
+    ASSERT_EQ(RunCheck({"--state", state, P("p"), P("other")}).status, 0);
+    for (const auto& row : rows) {
+        if (row.removed) {
+            fs::remove(P(row.path));
+        }
+    }
+    fs::remove(P("p/gone"));
+    ASSERT_TRUE(fs::is_directory(P("p/emptied")));
+    ASSERT_EQ(RunCheck({"--state", state, P("p")}).status, 0);
+    const vorn::CheckState kept(state);
+    for (const auto& row : rows) {
+        EXPECT_EQ(kept.Find(P(row.path)).has_value(), row.kept) << row.path;
+    }
+}
+
+// A marker check asked to recheck leaves a remembered picture check standing when the markers
+// agree; the next picture check then needs to read nothing.
+TEST_F(VornCheck, AShallowerRecheckKeepsThePictureCheck) {
+    Write(P("p/a.jpg"), IntactPicture());
+    const std::string state = P("state.db");
+    ASSERT_EQ(RunCheck({"--deep", "--state", state, P("p")}).status, 0);
+    const Outcome markers = RunCheck({"--json", "--state", state, "--recheck-after", "0d", P("p")});
+    EXPECT_EQ(Count(markers.out, R"("remembered":false)"), 1u) << markers.out;
+    const Outcome deep = RunCheck({"--deep", "--json", "--state", state, P("p")});
+    EXPECT_EQ(Count(deep.out, R"("remembered":true)"), 1u) << deep.out;
+    EXPECT_NE(deep.out.find(R"("deep_verdict":"sound")"), std::string::npos) << deep.out;
+}
+
+// The quarantine is left out of the walk however it is named, also inside the walked folder:
+// its files are neither reported again nor moved once more.
+TEST_F(VornCheck, TheQuarantineIsNotWalked) {
+    const struct {
+        const char* what;
+        std::string quarantine;
+    } rows[] = {
+        {"named as it is", "p/q"},
+        {"named by another text", "p/sub/../q"},
+        {"named through a link", "link"},
+    };
+    for (const auto& row : rows) {
+        fs::remove_all(m_root / "p");
+        fs::remove_all(m_root / "link");
+        Write(P("p/sub/bad.jpg"), kBadEnd);
+        Write(P("p/ok.jpg"), kSound);
+        fs::create_directories(P("p/q"));
+        fs::create_directory_symlink(P("p/q"), P("link"));
+        const std::string quarantine = P(row.quarantine);
+        const Outcome first = RunCheck({"--quarantine", quarantine, P("p")});
+        EXPECT_EQ(first.status, 1) << row.what;
+        EXPECT_TRUE(fs::exists(P("p/q/sub/bad.jpg"))) << row.what;
+        const Outcome second = RunCheck({"--quarantine", quarantine, P("p")});
+        EXPECT_EQ(second.status, 0) << row.what << ": " << second.out;
+        EXPECT_EQ(second.out, "OK\t" + P("p/ok.jpg") + "\n") << row.what;
+        EXPECT_TRUE(fs::exists(P("p/q/sub/bad.jpg"))) << row.what;
+    }
+    // A quarantine made by the run inside the walked folder is left out from the start.
+    fs::remove_all(m_root / "p");
+    Write(P("p/sub/bad.jpg"), kBadEnd);
+    const Outcome made = RunCheck({"--quarantine", P("p/z"), P("p")});
+    EXPECT_EQ(made.out, "EOI\t" + P("p/sub/bad.jpg") + "\t" + P("p/z/sub/bad.jpg") + "\n");
+    // A quarantine that is a file ends the run before anything is checked or moved.
+    Write(P("file"), "not a folder");
+    Write(P("r/bad.jpg"), kBadEnd);
+    const Outcome file = RunCheck({"--quarantine", P("file"), P("r")});
+    EXPECT_EQ(file.status, 2);
+    EXPECT_EQ(file.out, "");
+    EXPECT_TRUE(fs::exists(P("r/bad.jpg")));
 }

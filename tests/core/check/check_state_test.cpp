@@ -4,8 +4,11 @@
 
 #include <fstream>
 #include <iterator>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include "core/base/scope_exit.h"
 #include "tests/support/temp_tree.h"
 
 namespace vorn {
@@ -69,6 +72,52 @@ TEST(CheckState, ChangedOnDiskNeedsTheSameIdentityAndOtherBytes) {
     CheckRecord unhashed = first;
     unhashed.hash.reset();
     EXPECT_FALSE(ChangedOnDisk(unhashed, Deep({1, 2, 3, 4}, 20, 0xbb)));
+}
+
+TEST(CheckState, AShallowerCheckKeepsWhatADeeperOneFound) {
+    const FileIdentity same{1, 2, 3, 4};
+    const CheckRecord deep = Deep(same, 1000, 0xaa);
+    const auto markers = [](FileIdentity identity, MarkerVerdict verdict) {
+        CheckRecord record;
+        record.identity = identity;
+        record.marker = verdict;
+        record.checkedAt = 2000;
+        return record;
+    };
+    CheckRecord changed = deep;
+    changed.changedSince = 500;
+    const struct {
+        const char* what;
+        std::optional<CheckRecord> remembered;
+        CheckRecord fresh;
+        bool deepKept;          // the picture verdict is still there
+        std::int64_t checkedAt; // the kept record's check time
+        bool hashKept;
+        std::optional<std::int64_t> changedSince;
+    } cases[] = {
+        {"nothing remembered", std::nullopt, markers(same, MarkerVerdict::Eoi), false, 2000, false,
+         std::nullopt},
+        {"markers agree", deep, markers(same, MarkerVerdict::Eoi), true, 1000, true, std::nullopt},
+        {"markers differ", deep, markers(same, MarkerVerdict::Soi), false, 1000, true,
+         std::nullopt},
+        {"file written since", deep, markers({1, 2, 3, 5}, MarkerVerdict::Eoi), false, 2000, false,
+         std::nullopt},
+        {"changed on disk stays", changed, markers(same, MarkerVerdict::Soi), false, 1000, true,
+         500},
+        {"a deep check renews", deep, Deep(same, 2000, 0xaa), true, 2000, true, std::nullopt},
+        {"a deep check finds other bytes", deep, Deep(same, 2000, 0xbb), true, 2000, true, 1000},
+    };
+    for (const auto& c : cases) {
+        const CheckRecord kept = RecordToKeep(c.remembered, c.fresh);
+        EXPECT_EQ(kept.identity, c.fresh.identity) << c.what;
+        EXPECT_EQ(kept.marker, c.fresh.marker) << c.what;
+        EXPECT_EQ(kept.deep.has_value(), c.deepKept) << c.what;
+        EXPECT_EQ(kept.checkedAt, c.checkedAt) << c.what;
+        EXPECT_EQ(kept.hash.has_value(), c.hashKept) << c.what;
+        EXPECT_EQ(kept.changedSince, c.changedSince) << c.what;
+        // Whatever was kept, a later picture check reads the file again unless it was kept.
+        EXPECT_EQ(MayReuse(kept, c.fresh.identity, true, 2001, std::nullopt), c.deepKept) << c.what;
+    }
 }
 
 TEST(CheckState, KeepsRecordsAcrossOpensInAPrivateFile) {
@@ -160,6 +209,23 @@ TEST(CheckState, RefusesWhatItCannotUseAndLeavesItUntouched) {
         EXPECT_EQ(Bytes(path), c.bytes) << c.name;
     }
 
+    // What is not a plain file is refused before it is opened for writing or read from: a link
+    // (whatever it leads to), a named pipe.
+    const std::string link = tree.Path("link.db");
+    ASSERT_EQ(::symlink(sound.c_str(), link.c_str()), 0);
+    const std::string pipe = tree.Path("pipe.db");
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    const std::string before = Bytes(sound);
+    for (const auto& [path, says] : {std::pair{link, "a link"}, std::pair{pipe, "not a state"}}) {
+        try {
+            CheckState state(path);
+            ADD_FAILURE() << path << " was taken";
+        } catch (const CheckStateError& error) {
+            EXPECT_NE(std::string(error.what()).find(says), std::string::npos) << error.what();
+        }
+    }
+    EXPECT_EQ(Bytes(sound), before);
+
     const CheckState first(sound);
     try {
         CheckState second(sound);
@@ -167,6 +233,29 @@ TEST(CheckState, RefusesWhatItCannotUseAndLeavesItUntouched) {
     } catch (const CheckStateError& error) {
         EXPECT_NE(std::string(error.what()).find("in use"), std::string::npos) << error.what();
     }
+}
+
+// A write the file system refuses (a full disk) on the thread that writes is told to the caller:
+// by the next record handed over, or by the commit, never passed over.
+TEST(CheckState, AFailedWriteReachesTheCaller) {
+    const TempTree tree;
+    const std::string folder = tree.Folder("small");
+    if (::geteuid() != 0 || ::mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=96k") != 0) {
+        GTEST_SKIP() << "a tmpfs can be mounted only by root with the right to mount";
+    }
+    const ScopeExit unmount([&] { ::umount2(folder.c_str(), MNT_DETACH); });
+    bool told = false;
+    try {
+        CheckState state(folder + "/state.db");
+        for (int i = 0; i < 20000; ++i) {
+            state.Record("/photos/" + std::string(100, 'x') + std::to_string(i) + ".jpg",
+                         Deep({}, 1, 0));
+        }
+        state.Commit();
+    } catch (const CheckStateError&) {
+        told = true;
+    }
+    EXPECT_TRUE(told) << "a state that could not be written passed for a kept one";
 }
 
 } // namespace

@@ -80,6 +80,17 @@ TEST_P(Quarantine, WhatChangedSinceItsCheckOrIsALinkStays) {
     EXPECT_EQ(linked.target, "");
     EXPECT_TRUE(fs::is_symlink(link));
     EXPECT_TRUE(fs::is_empty(m_folder));
+
+    // A file already in the quarantine, however its path is spelled, is not moved again.
+    const std::string inside = m_tree.Write("quarantine/sub/c.jpg", "moved earlier");
+    const std::string spelled = m_tree.Path("photos/../quarantine/sub/./c.jpg");
+    for (const std::string& path : {inside, spelled}) {
+        const QuarantineMove again =
+            MoveToQuarantine(path, *IdentityOf(path), m_folder, "sub/c.jpg", false);
+        EXPECT_EQ(again.target, "") << path;
+        EXPECT_EQ(again.error, "already in the quarantine") << path;
+    }
+    EXPECT_EQ(Bytes(inside), "moved earlier");
 }
 
 INSTANTIATE_TEST_SUITE_P(SameAndOtherFileSystem, Quarantine, ::testing::Bool(),

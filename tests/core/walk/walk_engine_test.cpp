@@ -50,6 +50,9 @@ public:
         lines.push_back("list " + std::to_string(count));
     }
     void ListEnded() override { lines.push_back("end"); }
+    void EmptyFolderWalked(const std::string& folder) override {
+        lines.push_back("empty " + folder);
+    }
     bool Stopped() override { return lines.size() >= stopAfter; }
     void NamedPathMissing(const std::string& path) override { lines.push_back("missing " + path); }
 
@@ -132,6 +135,8 @@ private:
         SortPaths(entries);
         if (!entries.empty()) {
             Walk(entries, false);
+        } else {
+            m_out.EmptyFolderWalked(path);
         }
         m_inside.pop_back();
     }
