@@ -5,10 +5,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
+#include "core/os/read_at.h"
 #include "core/os/retry_on_interrupt.h"
 #include "core/os/unique_fd.h"
 
@@ -84,20 +86,10 @@ bool WriteAll(int fd, const char* bytes, std::size_t size) {
 }
 
 // Reads up to `size` bytes at `offset`; the count read, or -1.
-ssize_t ReadAt(int fd, char* bytes, std::size_t size, off_t offset) {
-    std::size_t got = 0;
-    while (got < size) {
-        const ssize_t n = RetryOnInterrupt(
-            [&] { return ::pread(fd, bytes + got, size - got, offset + off_t(got)); });
-        if (n < 0) {
-            return -1;
-        }
-        if (n == 0) {
-            break;
-        }
-        got += static_cast<std::size_t>(n);
-    }
-    return static_cast<ssize_t>(got);
+ssize_t ReadChunk(int fd, char* bytes, std::size_t size, off_t offset) {
+    const std::optional<std::size_t> got =
+        ReadAt(fd, static_cast<std::uint64_t>(offset), size, bytes);
+    return got ? static_cast<ssize_t>(*got) : -1;
 }
 
 // Copies `from` into the new file `to`, flushes it and compares the two; "" or why not. The
@@ -111,7 +103,8 @@ std::string CopyChecked(int from, const std::string& to, mode_t mode) {
     std::vector<char> again(1 << 20);
     std::string error;
     off_t offset = 0;
-    for (ssize_t n; error.empty() && (n = ReadAt(from, buffer.data(), buffer.size(), offset)) != 0;
+    for (ssize_t n;
+         error.empty() && (n = ReadChunk(from, buffer.data(), buffer.size(), offset)) != 0;
          offset += n) {
         if (n < 0 || !WriteAll(target.Get(), buffer.data(), static_cast<std::size_t>(n))) {
             error = std::strerror(errno);
@@ -122,8 +115,8 @@ std::string CopyChecked(int from, const std::string& to, mode_t mode) {
     }
     const UniqueFd copy(::open(to.c_str(), O_RDONLY | O_CLOEXEC));
     for (off_t at = 0; error.empty() && at < offset;) {
-        const ssize_t a = ReadAt(from, buffer.data(), buffer.size(), at);
-        const ssize_t b = ReadAt(copy.Get(), again.data(), again.size(), at);
+        const ssize_t a = ReadChunk(from, buffer.data(), buffer.size(), at);
+        const ssize_t b = ReadChunk(copy.Get(), again.data(), again.size(), at);
         if (a <= 0 || a != b || std::memcmp(buffer.data(), again.data(), std::size_t(a)) != 0) {
             error = "the copy differs from the file";
         }
