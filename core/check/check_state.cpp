@@ -10,6 +10,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "core/check/sqlite_calls.h"
+#include "core/check/state_rows.h"
 #include "core/os/retry_on_interrupt.h"
 
 namespace vorn {
@@ -18,93 +20,36 @@ namespace {
 
 // "Vorn" in the header's application id: a database of another program is no state file.
 constexpr int kApplicationId = 0x566f726e;
-constexpr int kSchemaVersion = 1;
+// 1: a row per file, the path its key. 2: a row per run of a folder's files (StateRows).
+constexpr int kFileRowsVersion = 1;
+constexpr int kSchemaVersion = 2;
 constexpr int kBusyMilliseconds = 10000;
 // A look-up reads a few pages of the key's path through the tree, which the system's page cache
 // keeps anyway: each read connection holds a small cache of its own, so that memory does not
 // grow with the state, however many connections the I/O threads use. The writing connection
-// walks every row below a folder to find what is gone: its cache is bounded as well.
+// rewrites the rows a batch touches: its cache is bounded as well.
 constexpr const char* kReaderCache = "PRAGMA cache_size=-64";
 constexpr const char* kWriterCache = "PRAGMA cache_size=-256";
 
-// Without a row id the path is the key itself: a row costs the path and its fields only.
+// Without a row id the place is the key itself.
 constexpr const char* kSchema = R"(
-CREATE TABLE files(
-    path BLOB PRIMARY KEY NOT NULL,
-    device INTEGER NOT NULL,
-    inode INTEGER NOT NULL,
-    size INTEGER NOT NULL,
-    mtime_ns INTEGER NOT NULL,
-    marker INTEGER NOT NULL,
-    deep INTEGER,
-    deep_reason TEXT,
-    deep_offset INTEGER,
-    trailer INTEGER,
-    hash BLOB,
-    checked_at INTEGER NOT NULL,
-    changed_since INTEGER
+CREATE TABLE records(
+    place BLOB PRIMARY KEY NOT NULL,
+    packed BLOB NOT NULL
 ) WITHOUT ROWID;
 )";
 
 // The records a caller may hand over before it waits for the writing thread; it is woken once
-// this many are waiting, so that it takes them in runs rather than one by one.
+// this many are waiting, so that it takes them in runs rather than one by one. A folder to
+// prune weighs as much as its names: a run that finds everything remembered hands over nothing
+// else, and its folders' names must not pile up until the end.
 constexpr std::size_t kQueueCapacity = 4096;
 constexpr std::size_t kWakeAt = 1024;
 
-constexpr const char* kColumns = "device, inode, size, mtime_ns, marker, deep, deep_reason, "
-                                 "deep_offset, trailer, hash, checked_at, changed_since";
-
-[[noreturn]] void Fail(const std::string& path, const std::string& what) {
-    throw CheckStateError(path + ": " + what);
-}
-
-// SQLite's word for what went wrong, in the terms of a state file.
-[[noreturn]] void FailWith(const std::string& path, sqlite3* db, int code) {
-    const int primary = code & 0xff;
-    if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED) {
-        Fail(path, "the state is in use by another run");
-    }
-    if (primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB) {
-        Fail(path, "the state file is damaged (" + std::string(sqlite3_errstr(code)) + ")");
-    }
-    Fail(path, db ? sqlite3_errmsg(db) : sqlite3_errstr(code));
-}
-
-void Exec(const std::string& path, sqlite3* db, const char* sql) {
-    if (const int code = sqlite3_exec(db, sql, nullptr, nullptr, nullptr); code != SQLITE_OK) {
-        FailWith(path, db, code);
-    }
-}
-
-// The first column of the first row of `sql`, as text.
-std::string QueryText(const std::string& path, sqlite3* db, const char* sql) {
-    sqlite3_stmt* statement = nullptr;
-    int code = sqlite3_prepare_v2(db, sql, -1, &statement, nullptr);
-    std::string text;
-    if (code == SQLITE_OK) {
-        code = sqlite3_step(statement);
-        if (code == SQLITE_ROW) {
-            if (const unsigned char* value = sqlite3_column_text(statement, 0)) {
-                text = reinterpret_cast<const char*>(value);
-            }
-            code = SQLITE_OK;
-        }
-    }
-    sqlite3_finalize(statement);
-    if (code != SQLITE_OK && code != SQLITE_DONE) {
-        FailWith(path, db, code);
-    }
-    return text;
-}
-
-sqlite3_stmt* Prepare(const std::string& path, sqlite3* db, const std::string& sql) {
-    sqlite3_stmt* statement = nullptr;
-    if (const int code = sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr);
-        code != SQLITE_OK) {
-        FailWith(path, db, code);
-    }
-    return statement;
-}
+// The columns of the earlier layout, in the order ReadFileRow takes them.
+constexpr const char* kFileRowColumns =
+    "path, device, inode, size, mtime_ns, marker, deep, deep_reason, deep_offset, trailer, hash, "
+    "checked_at, changed_since";
 
 bool HasSqliteHeader(int fd) {
     static constexpr char kHeader[] = "SQLite format 3";
@@ -114,53 +59,39 @@ bool HasSqliteHeader(int fd) {
            std::memcmp(bytes, kHeader, sizeof kHeader) == 0;
 }
 
-CheckRecord ReadRecord(sqlite3_stmt* row) {
+// A row of the earlier layout, columns as kFileRowColumns, after the path.
+CheckRecord ReadFileRow(sqlite3_stmt* row) {
     CheckRecord record;
-    record.identity.device = static_cast<std::uint64_t>(sqlite3_column_int64(row, 0));
-    record.identity.inode = static_cast<std::uint64_t>(sqlite3_column_int64(row, 1));
-    record.identity.size = static_cast<std::uint64_t>(sqlite3_column_int64(row, 2));
-    record.identity.modifiedNs = sqlite3_column_int64(row, 3);
-    record.marker = static_cast<MarkerVerdict>(sqlite3_column_int(row, 4));
-    if (sqlite3_column_type(row, 5) != SQLITE_NULL) {
+    record.identity.device = static_cast<std::uint64_t>(sqlite3_column_int64(row, 1));
+    record.identity.inode = static_cast<std::uint64_t>(sqlite3_column_int64(row, 2));
+    record.identity.size = static_cast<std::uint64_t>(sqlite3_column_int64(row, 3));
+    record.identity.modifiedNs = sqlite3_column_int64(row, 4);
+    record.marker = static_cast<MarkerVerdict>(std::clamp(sqlite3_column_int(row, 5), 0, 3));
+    if (sqlite3_column_type(row, 6) != SQLITE_NULL) {
         DeepCheckResult deep;
-        deep.verdict = static_cast<DeepVerdict>(sqlite3_column_int(row, 5));
-        if (const unsigned char* reason = sqlite3_column_text(row, 6)) {
+        deep.verdict = static_cast<DeepVerdict>(std::clamp(sqlite3_column_int(row, 6), 0, 3));
+        if (const unsigned char* reason = sqlite3_column_text(row, 7)) {
             deep.reason = reinterpret_cast<const char*>(reason);
         }
-        if (sqlite3_column_type(row, 7) != SQLITE_NULL) {
-            deep.offset = static_cast<std::uint64_t>(sqlite3_column_int64(row, 7));
+        if (sqlite3_column_type(row, 8) != SQLITE_NULL) {
+            deep.offset = static_cast<std::uint64_t>(sqlite3_column_int64(row, 8));
         }
-        deep.trailer = static_cast<TrailerKind>(sqlite3_column_int(row, 8));
+        deep.trailer = static_cast<TrailerKind>(std::clamp(sqlite3_column_int(row, 9), 0, 4));
         record.deep = std::move(deep);
     }
-    if (sqlite3_column_bytes(row, 9) == static_cast<int>(sizeof(ContentHash))) {
+    if (sqlite3_column_bytes(row, 10) == static_cast<int>(sizeof(ContentHash))) {
         ContentHash hash;
-        std::memcpy(hash.data(), sqlite3_column_blob(row, 9), hash.size());
+        std::memcpy(hash.data(), sqlite3_column_blob(row, 10), hash.size());
         record.hash = hash;
     }
-    record.checkedAt = sqlite3_column_int64(row, 10);
-    if (sqlite3_column_type(row, 11) != SQLITE_NULL) {
-        record.changedSince = sqlite3_column_int64(row, 11);
+    record.checkedAt = sqlite3_column_int64(row, 11);
+    if (sqlite3_column_type(row, 12) != SQLITE_NULL) {
+        record.changedSince = sqlite3_column_int64(row, 12);
     }
     return record;
 }
 
 } // namespace
-
-std::optional<FileIdentity> IdentityOf(const std::string& path) noexcept {
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) {
-        return std::nullopt;
-    }
-    return IdentityOf(info);
-}
-
-FileIdentity IdentityOf(const struct stat& info) noexcept {
-    return FileIdentity{static_cast<std::uint64_t>(info.st_dev),
-                        static_cast<std::uint64_t>(info.st_ino),
-                        static_cast<std::uint64_t>(info.st_size),
-                        std::int64_t{info.st_mtim.tv_sec} * 1'000'000'000 + info.st_mtim.tv_nsec};
-}
 
 bool MayReuse(const CheckRecord& remembered, const FileIdentity& current, bool deepAsked,
               std::int64_t now, std::optional<std::int64_t> recheckAfterSeconds) {
@@ -198,11 +129,17 @@ CheckRecord RecordToKeep(const std::optional<CheckRecord>& remembered, CheckReco
 
 struct CheckState::Reader {
     sqlite3* db = nullptr;
-    sqlite3_stmt* find = nullptr;
+    std::unique_ptr<StateRows> rows;
     ~Reader() {
-        sqlite3_finalize(find);
+        rows.reset();
         sqlite3_close(db);
     }
+};
+
+struct CheckState::ReadRow {
+    std::uint64_t commits = 0;
+    std::string folder;
+    StateRows::Row row;
 };
 
 CheckState::CheckState(const std::string& path)
@@ -217,22 +154,22 @@ CheckState::CheckState(const std::string& path)
     }
     if (m_lockFd < 0) {
         // A link could lead the run to write over a file its owner never meant for this.
-        Fail(path, errno == ELOOP ? "a link, not a state file: name the file itself"
-                                  : std::strerror(errno));
+        FailState(path, errno == ELOOP ? "a link, not a state file: name the file itself"
+                                       : std::strerror(errno));
     }
     try {
         struct stat info {};
         if (::fstat(m_lockFd, &info) != 0 || !S_ISREG(info.st_mode)) {
-            Fail(path, "not a state file");
+            FailState(path, "not a state file");
         }
         if (::flock(m_lockFd, LOCK_EX | LOCK_NB) != 0) {
-            Fail(path, errno == EWOULDBLOCK ? "the state is in use by another run"
-                                            : std::strerror(errno));
+            FailState(path, errno == EWOULDBLOCK ? "the state is in use by another run"
+                                                 : std::strerror(errno));
         }
         // An empty file is one this program made and left before its first commit.
         made = made || info.st_size == 0;
         if (!made && !HasSqliteHeader(m_lockFd)) {
-            Fail(path, "not a state file of vorn-check");
+            FailState(path, "not a state file of vorn-check");
         }
         // The allocator's statistics take a global lock on every allocation, and nothing reads
         // them. The setting holds only before the library's first use, and is then refused.
@@ -242,52 +179,96 @@ CheckState::CheckState(const std::string& path)
         if (const int code = sqlite3_open_v2(path.c_str(), &m_db,
                                              SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
             code != SQLITE_OK) {
-            FailWith(path, m_db, code);
+            FailStateWith(path, m_db, code);
         }
         sqlite3_busy_timeout(m_db, kBusyMilliseconds);
+        // Before the check of a whole file, which would otherwise fill the default cache.
+        ExecState(path, m_db, kWriterCache);
+        bool fileRows = false;
         if (made) {
-            Exec(path, m_db, "PRAGMA journal_mode=WAL");
-            Exec(path, m_db, "BEGIN");
-            Exec(path, m_db, kSchema);
-            Exec(path, m_db,
-                 ("PRAGMA application_id=" + std::to_string(kApplicationId) +
-                  "; PRAGMA user_version=" + std::to_string(kSchemaVersion))
-                     .c_str());
-            Exec(path, m_db, "COMMIT");
+            ExecState(path, m_db, "PRAGMA journal_mode=WAL");
+            ExecState(path, m_db, "BEGIN");
+            ExecState(path, m_db, kSchema);
+            ExecState(path, m_db,
+                      ("PRAGMA application_id=" + std::to_string(kApplicationId) +
+                       "; PRAGMA user_version=" + std::to_string(kSchemaVersion))
+                          .c_str());
+            ExecState(path, m_db, "COMMIT");
         } else {
             // Nothing is written before the file is known to be a sound state of this version.
-            if (QueryText(path, m_db, "PRAGMA application_id") != std::to_string(kApplicationId)) {
-                Fail(path, "not a state file of vorn-check");
+            if (QueryStateText(path, m_db, "PRAGMA application_id") !=
+                std::to_string(kApplicationId)) {
+                FailState(path, "not a state file of vorn-check");
             }
-            if (QueryText(path, m_db, "PRAGMA user_version") != std::to_string(kSchemaVersion)) {
-                Fail(path, "a state file of another version of vorn-check");
+            const std::string version = QueryStateText(path, m_db, "PRAGMA user_version");
+            fileRows = version == std::to_string(kFileRowsVersion);
+            if (!fileRows && version != std::to_string(kSchemaVersion)) {
+                FailState(path, "a state file of another version of vorn-check");
             }
-            if (const std::string check = QueryText(path, m_db, "PRAGMA quick_check");
+            if (const std::string check = QueryStateText(path, m_db, "PRAGMA quick_check");
                 check != "ok") {
                 std::string what = check.substr(0, check.find('\n'));
-                Fail(path, "the state file is damaged (" + what + ")");
+                FailState(path, "the state file is damaged (" + what + ")");
             }
-            Exec(path, m_db, "PRAGMA journal_mode=WAL");
+            ExecState(path, m_db, "PRAGMA journal_mode=WAL");
         }
         // In write-ahead-log mode a commit without a sync can be lost in a power cut, never
         // the file: what was synced at the last checkpoint stays.
-        Exec(path, m_db, "PRAGMA synchronous=NORMAL");
-        Exec(path, m_db, kWriterCache);
+        ExecState(path, m_db, "PRAGMA synchronous=NORMAL");
+        if (fileRows) {
+            MoveFileRows();
+        }
+        m_rows = std::make_unique<StateRows>(path, m_db);
         m_heldNothingAtOpen =
-            made || QueryText(path, m_db, "SELECT EXISTS(SELECT 1 FROM files)") == "0";
-        m_insert = Prepare(path, m_db,
-                           std::string("INSERT OR REPLACE INTO files(path, ") + kColumns +
-                               ") VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13)");
-        m_below = Prepare(path, m_db, "SELECT path FROM files WHERE path >= ?1 AND path < ?2");
-        m_forget = Prepare(path, m_db, "DELETE FROM files WHERE path = ?1");
+            QueryStateText(path, m_db, "SELECT EXISTS(SELECT 1 FROM records)") == "0";
         m_queue.reserve(kQueueCapacity);
         m_writer = std::thread([this] { WriteLoop(); });
     } catch (...) {
-        sqlite3_finalize(m_forget);
-        sqlite3_finalize(m_below);
-        sqlite3_finalize(m_insert);
+        m_rows.reset();
         sqlite3_close(m_db);
         ::close(m_lockFd);
+        throw;
+    }
+}
+
+// A state of the earlier layout gets the new table, the records of its rows and the new version
+// in one transaction: a run cut short meanwhile leaves it as it was.
+void CheckState::MoveFileRows() {
+    ExecState(m_path, m_db, "BEGIN IMMEDIATE");
+    try {
+        ExecState(m_path, m_db, kSchema);
+        m_rows = std::make_unique<StateRows>(m_path, m_db);
+        sqlite3_stmt* const rows =
+            PrepareState(m_path, m_db, std::string("SELECT ") + kFileRowColumns + " FROM files");
+        int code = SQLITE_ROW;
+        std::size_t unwritten = 0;
+        try {
+            while ((code = sqlite3_step(rows)) == SQLITE_ROW) {
+                const auto [folder, name] = StateRows::Split(
+                    std::string(static_cast<const char*>(sqlite3_column_blob(rows, 0)),
+                                static_cast<std::size_t>(sqlite3_column_bytes(rows, 0))));
+                m_unwritten[folder].push_back(NamedRecord{name, ReadFileRow(rows)});
+                if (++unwritten % (kBatch * 16) == 0) {
+                    WriteUnwritten();
+                }
+            }
+        } catch (...) {
+            sqlite3_finalize(rows);
+            throw;
+        }
+        sqlite3_finalize(rows);
+        if (code != SQLITE_DONE) {
+            FailStateWith(m_path, m_db, code);
+        }
+        WriteUnwritten();
+        m_rows.reset();
+        ExecState(m_path, m_db, "DROP TABLE files");
+        ExecState(m_path, m_db, ("PRAGMA user_version=" + std::to_string(kSchemaVersion)).c_str());
+        ExecState(m_path, m_db, "COMMIT");
+    } catch (...) {
+        m_unwritten.clear();
+        m_rows.reset();
+        sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
         throw;
     }
 }
@@ -301,10 +282,9 @@ CheckState::~CheckState() {
     }
     m_work.notify_one();
     m_writer.join();
+    m_readRows.clear();
     m_readers.clear();
-    sqlite3_finalize(m_forget);
-    sqlite3_finalize(m_below);
-    sqlite3_finalize(m_insert);
+    m_rows.reset();
     sqlite3_close(m_db);
     ::close(m_lockFd);
 }
@@ -322,12 +302,11 @@ std::unique_ptr<CheckState::Reader> CheckState::TakeReader() const {
     if (const int code = sqlite3_open_v2(m_path.c_str(), &reader->db,
                                          SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
         code != SQLITE_OK) {
-        FailWith(m_path, reader->db, code);
+        FailStateWith(m_path, reader->db, code);
     }
     sqlite3_busy_timeout(reader->db, kBusyMilliseconds);
-    Exec(m_path, reader->db, kReaderCache);
-    reader->find = Prepare(m_path, reader->db,
-                           std::string("SELECT ") + kColumns + " FROM files WHERE path = ?1");
+    ExecState(m_path, reader->db, kReaderCache);
+    reader->rows = std::make_unique<StateRows>(m_path, reader->db);
     return reader;
 }
 
@@ -337,21 +316,41 @@ void CheckState::GiveBack(std::unique_ptr<Reader> reader) const {
 }
 
 std::optional<CheckRecord> CheckState::Find(const std::string& path) const {
-    std::unique_ptr<Reader> reader = TakeReader();
-    sqlite3_stmt* const find = reader->find;
-    sqlite3_bind_blob(find, 1, path.data(), static_cast<int>(path.size()), SQLITE_STATIC);
-    std::optional<CheckRecord> record;
-    const int code = sqlite3_step(find);
-    if (code == SQLITE_ROW) {
-        record = ReadRecord(find);
+    const auto [folder, name] = StateRows::Split(path);
+    // Read before the row: a commit in between makes the next look-up read the row again.
+    const std::uint64_t commits = m_commits.load(std::memory_order_acquire);
+    std::shared_ptr<const ReadRow> row;
+    {
+        const std::lock_guard lock(m_readRowsMutex);
+        const auto found =
+            std::find_if(m_readRows.begin(), m_readRows.end(), [&](const auto& read) {
+                return read->commits == commits && read->folder == folder &&
+                       read->row.Takes(folder, name);
+            });
+        if (found != m_readRows.end()) {
+            row = *found;
+            std::rotate(m_readRows.begin(), found, found + 1);
+        }
     }
-    sqlite3_reset(find);
-    sqlite3_clear_bindings(find);
-    if (code != SQLITE_ROW && code != SQLITE_DONE) {
-        FailWith(m_path, reader->db, code);
+    if (!row) {
+        std::unique_ptr<Reader> reader = TakeReader();
+        row = std::make_shared<const ReadRow>(
+            ReadRow{commits, folder, reader->rows->RowHolding(folder, name)});
+        GiveBack(std::move(reader));
+        const std::lock_guard lock(m_readRowsMutex);
+        m_readRows.insert(m_readRows.begin(), row);
+        if (m_readRows.size() > kReadRows) {
+            m_readRows.pop_back();
+        }
     }
-    GiveBack(std::move(reader));
-    return record;
+    const std::vector<NamedRecord>& records = row->row.records;
+    const auto found = std::lower_bound(
+        records.begin(), records.end(), name,
+        [](const NamedRecord& record, const std::string& key) { return record.name < key; });
+    if (found != records.end() && found->name == name) {
+        return found->record;
+    }
+    return std::nullopt;
 }
 
 void CheckState::Record(std::string path, CheckRecord record) {
@@ -366,12 +365,13 @@ void CheckState::ForgetGone(std::string folder, std::vector<std::string> names) 
 
 void CheckState::Hand(Job job) {
     std::unique_lock lock(m_queueMutex);
-    m_room.wait(lock, [&] { return m_queue.size() < kQueueCapacity || m_failure; });
+    m_room.wait(lock, [&] { return m_queueWeight < kQueueCapacity || m_failure; });
     if (m_failure) {
         std::rethrow_exception(m_failure);
     }
+    m_queueWeight += 1 + job.names.size();
     m_queue.push_back(std::move(job));
-    const bool wake = m_writerWaits && m_queue.size() >= kWakeAt;
+    const bool wake = m_writerWaits && m_queueWeight >= kWakeAt;
     lock.unlock();
     if (wake) {
         m_work.notify_one();
@@ -413,7 +413,7 @@ void CheckState::WriteLoop() {
         {
             std::unique_lock lock(m_queueMutex);
             const auto ready = [&] {
-                return m_queue.size() >= kWakeAt || m_flushAsked != m_flushDone || m_closing;
+                return m_queueWeight >= kWakeAt || m_flushAsked != m_flushDone || m_closing;
             };
             m_writerWaits = true;
             if (m_pending > 0) {
@@ -423,13 +423,14 @@ void CheckState::WriteLoop() {
             }
             m_writerWaits = false;
             jobs.swap(m_queue);
+            m_queueWeight = 0;
             flush = m_flushAsked;
             closing = m_closing;
         }
         m_room.notify_all();
         if (!failed) {
             try {
-                for (const Job& job : jobs) {
+                for (Job& job : jobs) {
                     const std::size_t before = m_pending;
                     Write(job);
                     if (before == 0 && m_pending > 0) {
@@ -455,105 +456,57 @@ void CheckState::WriteLoop() {
     }
 }
 
-void CheckState::Write(const Job& job) {
+void CheckState::Write(Job& job) {
     if (job.forget) {
         WriteForget(job.path, job.names);
     } else {
-        WriteRecord(job.path, job.record);
+        WriteRecord(job.path, std::move(job.record));
     }
 }
 
 void CheckState::Begin() {
     if (!m_inTransaction) {
-        Exec(m_path, m_db, "BEGIN IMMEDIATE");
+        ExecState(m_path, m_db, "BEGIN IMMEDIATE");
         m_inTransaction = true;
     }
 }
 
-void CheckState::WriteRecord(const std::string& path, const CheckRecord& record) {
+void CheckState::WriteRecord(const std::string& path, CheckRecord&& record) {
     Begin();
-    sqlite3_stmt* const s = m_insert;
-    const auto int64 = [&](int column, auto value) {
-        sqlite3_bind_int64(s, column, static_cast<sqlite3_int64>(value));
-    };
-    sqlite3_bind_blob(s, 1, path.data(), static_cast<int>(path.size()), SQLITE_STATIC);
-    int64(2, record.identity.device);
-    int64(3, record.identity.inode);
-    int64(4, record.identity.size);
-    int64(5, record.identity.modifiedNs);
-    int64(6, static_cast<int>(record.marker));
-    if (record.deep) {
-        int64(7, static_cast<int>(record.deep->verdict));
-        if (!record.deep->reason.empty()) {
-            sqlite3_bind_text(s, 8, record.deep->reason.data(),
-                              static_cast<int>(record.deep->reason.size()), SQLITE_STATIC);
-        }
-        if (record.deep->offset) {
-            int64(9, *record.deep->offset);
-        }
-        int64(10, static_cast<int>(record.deep->trailer));
+    // The folder's text is made once for all its records, not once for each.
+    const std::size_t delimiter = path.rfind('/');
+    const std::size_t cut = delimiter == std::string::npos ? 0 : delimiter + 1;
+    const std::string_view folder = std::string_view(path).substr(0, cut);
+    auto records = m_unwritten.find(folder);
+    if (records == m_unwritten.end()) {
+        records = m_unwritten.emplace(std::string(folder), std::vector<NamedRecord>()).first;
     }
-    if (record.hash) {
-        sqlite3_bind_blob(s, 11, record.hash->data(), static_cast<int>(record.hash->size()),
-                          SQLITE_STATIC);
-    }
-    int64(12, record.checkedAt);
-    if (record.changedSince) {
-        int64(13, *record.changedSince);
-    }
-    const int code = sqlite3_step(s);
-    sqlite3_reset(s);
-    sqlite3_clear_bindings(s);
-    if (code != SQLITE_DONE) {
-        FailWith(m_path, m_db, code);
-    }
+    records->second.push_back(NamedRecord{path.substr(cut), std::move(record)});
     if (++m_pending >= kBatch) {
         CommitBatch();
     }
 }
 
 void CheckState::WriteForget(const std::string& folder, const std::vector<std::string>& names) {
-    // Every path below the folder sorts between the folder's text with its delimiter and the
-    // same text with the byte after the delimiter.
-    std::string end = folder;
-    ++end.back();
     Begin();
-    sqlite3_stmt* const below = m_below;
-    sqlite3_bind_blob(below, 1, folder.data(), static_cast<int>(folder.size()), SQLITE_STATIC);
-    sqlite3_bind_blob(below, 2, end.data(), static_cast<int>(end.size()), SQLITE_STATIC);
-    std::vector<std::string> gone;
-    int code = SQLITE_ROW;
-    while ((code = sqlite3_step(below)) == SQLITE_ROW) {
-        const std::string path(static_cast<const char*>(sqlite3_column_blob(below, 0)),
-                               static_cast<std::size_t>(sqlite3_column_bytes(below, 0)));
-        const std::size_t stop = path.find('/', folder.size());
-        const std::string name =
-            path.substr(folder.size(), stop == std::string::npos ? stop : stop - folder.size());
-        if (!std::binary_search(names.begin(), names.end(), name)) {
-            gone.push_back(path);
-        }
+    WriteUnwritten();
+    m_pending += m_rows->Prune(folder, names);
+}
+
+void CheckState::WriteUnwritten() {
+    for (auto& [folder, records] : m_unwritten) {
+        m_rows->Merge(folder, std::move(records));
     }
-    sqlite3_reset(below);
-    sqlite3_clear_bindings(below);
-    if (code != SQLITE_DONE) {
-        FailWith(m_path, m_db, code);
-    }
-    m_pending += gone.size();
-    for (const std::string& path : gone) {
-        sqlite3_bind_blob(m_forget, 1, path.data(), static_cast<int>(path.size()), SQLITE_STATIC);
-        code = sqlite3_step(m_forget);
-        sqlite3_reset(m_forget);
-        if (code != SQLITE_DONE) {
-            FailWith(m_path, m_db, code);
-        }
-    }
+    m_unwritten.clear();
 }
 
 void CheckState::CommitBatch() {
     if (m_inTransaction) {
+        WriteUnwritten();
         m_inTransaction = false;
         m_pending = 0;
-        Exec(m_path, m_db, "COMMIT");
+        ExecState(m_path, m_db, "COMMIT");
+        m_commits.fetch_add(1, std::memory_order_release);
     }
 }
 

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "core/check/check_state.h"
+#include "core/check/check_record.h"
 #include "core/check/deep_check.h"
 #include "core/check/marker_check.h"
 

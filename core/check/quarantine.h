@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "core/check/check_state.h"
+#include "core/check/check_record.h"
 #include "core/os/file_system.h"
 
 namespace vorn {

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
+#include <sqlite3.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -173,6 +175,102 @@ TEST(CheckState, ForgetsWhatIsGoneFromAWalkedFolderOnly) {
     for (const char* gone : {"/p/b.jpg", "/p/gone/d.jpg"}) {
         EXPECT_FALSE(state.Find(gone)) << gone;
     }
+}
+
+// A folder of more files than a row holds, recorded out of byte order over two batches, some
+// twice: every file is found (the later record of each), a name between or around the rows is
+// not, and a prune keeps exactly the files listed, in every row, and the subfolders' records.
+TEST(CheckState, AFolderOfManyFilesSpreadsOverRows) {
+    const TempTree tree;
+    const std::string file = tree.Path("state.db");
+    constexpr int kFiles = 3 * 256 + 17;
+    const auto name = [](int i) {
+        return "/lib/f" + std::to_string(i) + ".jpg";
+    };
+    const auto checkedAt = [](int i) {
+        return i % 3 == 0 ? 2 : 1;
+    };
+    {
+        CheckState state(file);
+        for (int i = kFiles - 1; i >= 0; --i) {
+            if (i % 2 == 1) {
+                state.Record(name(i), Deep({}, 1, 0));
+            }
+        }
+        state.Record("/lib/sub/s.jpg", Deep({}, 1, 0));
+        state.Commit();
+        for (int i = 0; i < kFiles; ++i) {
+            if (i % 2 == 0 || checkedAt(i) == 2) {
+                state.Record(name(i), Deep({}, checkedAt(i), 0));
+            }
+        }
+    }
+    CheckState state(file);
+    for (int i = 0; i < kFiles; ++i) {
+        const std::optional<CheckRecord> found = state.Find(name(i));
+        ASSERT_TRUE(found) << name(i);
+        EXPECT_EQ(found->checkedAt, checkedAt(i)) << name(i);
+    }
+    for (const char* missing : {"/lib/", "/lib/a.jpg", "/lib/f5.jpgx", "/lib/g.jpg", "/lib/sub",
+                                "/lib/sub/t.jpg", "/li/f1.jpg"}) {
+        EXPECT_FALSE(state.Find(missing)) << missing;
+    }
+    std::vector<std::string> kept = {"sub"};
+    for (int i = 0; i < kFiles; i += 5) {
+        kept.push_back(name(i).substr(5));
+    }
+    std::sort(kept.begin(), kept.end());
+    state.ForgetGone("/lib/", kept);
+    state.Commit();
+    for (int i = 0; i < kFiles; ++i) {
+        EXPECT_EQ(state.Find(name(i)).has_value(), i % 5 == 0) << name(i);
+    }
+    EXPECT_TRUE(state.Find("/lib/sub/s.jpg"));
+}
+
+// A state written by the earlier layout, a row per file, is moved to the present one when it is
+// opened, and keeps every record.
+TEST(CheckState, AStateOfTheEarlierLayoutKeepsItsRecords) {
+    const TempTree tree;
+    const std::string file = tree.Path("old.db");
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, R"(
+        CREATE TABLE files(path BLOB PRIMARY KEY NOT NULL, device INTEGER NOT NULL,
+            inode INTEGER NOT NULL, size INTEGER NOT NULL, mtime_ns INTEGER NOT NULL,
+            marker INTEGER NOT NULL, deep INTEGER, deep_reason TEXT, deep_offset INTEGER,
+            trailer INTEGER, hash BLOB, checked_at INTEGER NOT NULL, changed_since INTEGER
+        ) WITHOUT ROWID;
+        INSERT INTO files VALUES(CAST('/p/a.jpg' AS BLOB), 1, 2, 3, 4, 2, 0,
+            'followed by padding (3 bytes)', 100, 1, zeroblob(16), 10, NULL);
+        INSERT INTO files VALUES(CAST('/p/sub/b.jpg' AS BLOB), 5, 6, 7, 8, 0, NULL, NULL, NULL,
+            NULL, NULL, 11, 9);
+        PRAGMA application_id=1450144366; PRAGMA user_version=1;)",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+    {
+        const CheckState state(file);
+        const std::optional<CheckRecord> deep = state.Find("/p/a.jpg");
+        ASSERT_TRUE(deep && deep->deep && deep->hash);
+        EXPECT_EQ(deep->identity, (FileIdentity{1, 2, 3, 4}));
+        EXPECT_EQ(deep->marker, MarkerVerdict::Eoi);
+        EXPECT_EQ(deep->deep->reason, "followed by padding (3 bytes)");
+        EXPECT_EQ(deep->deep->trailer, TrailerKind::Padding);
+        EXPECT_EQ(*deep->hash, ContentHash{});
+        const std::optional<CheckRecord> markers = state.Find("/p/sub/b.jpg");
+        ASSERT_TRUE(markers);
+        EXPECT_FALSE(markers->deep || markers->hash);
+        EXPECT_EQ(markers->changedSince, 9);
+    }
+    ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+    sqlite3_stmt* version = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(db, "PRAGMA user_version", -1, &version, nullptr), SQLITE_OK);
+    ASSERT_EQ(sqlite3_step(version), SQLITE_ROW);
+    EXPECT_EQ(sqlite3_column_int(version, 0), 2);
+    sqlite3_finalize(version);
+    EXPECT_NE(sqlite3_exec(db, "SELECT 1 FROM files", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
 }
 
 // A file that is not a state, or a damaged one, is refused and left as it was; a second run on

@@ -1,0 +1,205 @@
+#include "core/check/check_record.h"
+
+#include <cstring>
+
+namespace vorn {
+
+namespace {
+
+// Which of a record's optional parts follow its numbers.
+enum RecordPart : std::uint8_t {
+    rpDeep = 1,
+    rpReason = 2,
+    rpOffset = 4,
+    rpHash = 8,
+    rpChangedSince = 16,
+    rpAll = 31,
+};
+
+void PutNumber(std::string& out, std::uint64_t value) {
+    char bytes[10];
+    std::size_t size = 0;
+    for (; value >= 0x80; value >>= 7) {
+        bytes[size++] = static_cast<char>((value & 0x7f) | 0x80);
+    }
+    bytes[size++] = static_cast<char>(value);
+    out.append(bytes, size);
+}
+
+// Times may lie before the epoch: the sign goes into the lowest bit.
+void PutSigned(std::string& out, std::int64_t value) {
+    const auto bits = static_cast<std::uint64_t>(value);
+    PutNumber(out, (bits << 1) ^ (value < 0 ? ~std::uint64_t{0} : 0));
+}
+
+void PutText(std::string& out, std::string_view text) {
+    PutNumber(out, text.size());
+    out.append(text);
+}
+
+// Reads a packing from its start; every read fails, and stays failed, at the first byte that
+// does not fit.
+class Unpacker {
+public:
+    explicit Unpacker(std::string_view bytes)
+        : m_bytes(bytes) {}
+
+    bool AtEnd() const { return m_at == m_bytes.size(); }
+    bool Failed() const { return m_failed; }
+
+    std::uint64_t Number() {
+        std::uint64_t value = 0;
+        for (int shift = 0; shift < 64 && !m_failed; shift += 7) {
+            if (m_at == m_bytes.size()) {
+                break;
+            }
+            const auto byte = static_cast<std::uint8_t>(m_bytes[m_at++]);
+            value |= std::uint64_t{byte & 0x7fu} << shift;
+            if ((byte & 0x80) == 0) {
+                return value;
+            }
+        }
+        m_failed = true;
+        return 0;
+    }
+
+    std::int64_t Signed() {
+        const std::uint64_t bits = Number();
+        return static_cast<std::int64_t>((bits >> 1) ^ (~(bits & 1) + 1));
+    }
+
+    // A number that names one of `count` values.
+    std::uint64_t Choice(std::uint64_t count) {
+        const std::uint64_t value = Number();
+        if (value >= count) {
+            m_failed = true;
+        }
+        return m_failed ? 0 : value;
+    }
+
+    std::string_view Bytes(std::uint64_t size) {
+        if (m_failed || size > m_bytes.size() - m_at) {
+            m_failed = true;
+            return {};
+        }
+        const std::string_view bytes = m_bytes.substr(m_at, size);
+        m_at += size;
+        return bytes;
+    }
+
+    std::string_view Text() { return Bytes(Number()); }
+
+private:
+    std::string_view m_bytes;
+    std::size_t m_at = 0;
+    bool m_failed = false;
+};
+
+constexpr std::uint64_t kMarkerVerdicts = 4;
+constexpr std::uint64_t kDeepVerdicts = 4;
+constexpr std::uint64_t kTrailerKinds = 5;
+
+} // namespace
+
+std::optional<FileIdentity> IdentityOf(const std::string& path) noexcept {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        return std::nullopt;
+    }
+    return IdentityOf(info);
+}
+
+FileIdentity IdentityOf(const struct stat& info) noexcept {
+    return FileIdentity{static_cast<std::uint64_t>(info.st_dev),
+                        static_cast<std::uint64_t>(info.st_ino),
+                        static_cast<std::uint64_t>(info.st_size),
+                        std::int64_t{info.st_mtim.tv_sec} * 1'000'000'000 + info.st_mtim.tv_nsec};
+}
+
+std::string PackRecords(std::span<const NamedRecord> records) {
+    std::string out;
+    out.reserve(records.size() * 48);
+    for (const auto& [name, record] : records) {
+        PutText(out, name);
+        const std::optional<DeepCheckResult>& deep = record.deep;
+        std::uint8_t parts = 0;
+        parts |= deep ? rpDeep : 0;
+        parts |= deep && !deep->reason.empty() ? rpReason : 0;
+        parts |= deep && deep->offset ? rpOffset : 0;
+        parts |= record.hash ? rpHash : 0;
+        parts |= record.changedSince ? rpChangedSince : 0;
+        out.push_back(static_cast<char>(parts));
+        PutNumber(out, record.identity.device);
+        PutNumber(out, record.identity.inode);
+        PutNumber(out, record.identity.size);
+        PutSigned(out, record.identity.modifiedNs);
+        PutNumber(out, static_cast<std::uint64_t>(record.marker));
+        PutSigned(out, record.checkedAt);
+        if (deep) {
+            PutNumber(out, static_cast<std::uint64_t>(deep->verdict));
+            PutNumber(out, static_cast<std::uint64_t>(deep->trailer));
+            if (parts & rpReason) {
+                PutText(out, deep->reason);
+            }
+            if (parts & rpOffset) {
+                PutNumber(out, *deep->offset);
+            }
+        }
+        if (record.hash) {
+            out.append(reinterpret_cast<const char*>(record.hash->data()), record.hash->size());
+        }
+        if (record.changedSince) {
+            PutSigned(out, *record.changedSince);
+        }
+    }
+    return out;
+}
+
+std::optional<std::vector<NamedRecord>> UnpackRecords(std::string_view bytes) {
+    std::vector<NamedRecord> records;
+    Unpacker in(bytes);
+    while (!in.AtEnd() && !in.Failed()) {
+        NamedRecord& named = records.emplace_back();
+        named.name = in.Text();
+        const std::uint64_t parts = in.Choice(rpAll + 1);
+        CheckRecord& record = named.record;
+        record.identity.device = in.Number();
+        record.identity.inode = in.Number();
+        record.identity.size = in.Number();
+        record.identity.modifiedNs = in.Signed();
+        record.marker = static_cast<MarkerVerdict>(in.Choice(kMarkerVerdicts));
+        record.checkedAt = in.Signed();
+        if (parts & rpDeep) {
+            DeepCheckResult& deep = record.deep.emplace();
+            deep.verdict = static_cast<DeepVerdict>(in.Choice(kDeepVerdicts));
+            deep.trailer = static_cast<TrailerKind>(in.Choice(kTrailerKinds));
+            if (parts & rpReason) {
+                deep.reason = in.Text();
+            }
+            if (parts & rpOffset) {
+                deep.offset = in.Number();
+            }
+        } else if (parts & (rpReason | rpOffset)) {
+            return std::nullopt;
+        }
+        if (parts & rpHash) {
+            const std::string_view hash = in.Bytes(sizeof(ContentHash));
+            if (!in.Failed()) {
+                std::memcpy(record.hash.emplace().data(), hash.data(), hash.size());
+            }
+        }
+        if (parts & rpChangedSince) {
+            record.changedSince = in.Signed();
+        }
+        // Names are unique and in order: a look-up searches them by halves.
+        if (records.size() >= 2 && !(records[records.size() - 2].name < named.name)) {
+            return std::nullopt;
+        }
+    }
+    if (in.Failed()) {
+        return std::nullopt;
+    }
+    return records;
+}
+
+} // namespace vorn
