@@ -92,8 +92,11 @@ public:
 
     bool Shown() const { return m_shown; }
 
-    // The files the run reports, once known: from another thread.
-    void SetTotal(std::size_t total) { m_total.store(total, std::memory_order_relaxed); }
+    // The files the run reports, once known or guessed: from another thread.
+    void SetTotal(std::size_t total, bool guessed) {
+        m_guessed.store(guessed, std::memory_order_relaxed);
+        m_total.store(total, std::memory_order_release);
+    }
 
     void Count(bool failed, bool remembered, std::uint64_t bytesRead) {
         ++m_counts.checked;
@@ -108,8 +111,9 @@ public:
             return;
         }
         m_drawn = now;
-        if (const std::size_t total = m_total.load(std::memory_order_relaxed); total != kUnknown) {
+        if (const std::size_t total = m_total.load(std::memory_order_acquire); total != kUnknown) {
             m_counts.total = total;
+            m_counts.totalGuessed = m_guessed.load(std::memory_order_relaxed);
         }
         const std::string text =
             ProgressText(m_counts, std::chrono::duration<double>(now - m_start).count());
@@ -133,6 +137,7 @@ private:
     bool m_drawnOnce = false;
     ProgressCounts m_counts;
     std::atomic<std::size_t> m_total{kUnknown};
+    std::atomic<bool> m_guessed{false};
 };
 
 // Prints each file's line as the engine hands it over, in list order; memory stays flat
@@ -444,6 +449,7 @@ int Main(int argc, char** argv) {
     // only a window of requests (a few hundred files) and a few folders ahead of the report, so
     // that memory stays flat, and so knows the whole tree only for its last moments; counting
     // the tree beforehand would read every folder twice, on a slow share as long as the walk.
+    // A state remembers what the last walk of each folder found, which stands for a guess.
     // With no folder among the named paths the files to report are known before the walk: they
     // are counted beside it, since on a slow share the look-ups take a while (the walk finds
     // them in the system's cache then).
@@ -451,9 +457,20 @@ int Main(int argc, char** argv) {
     std::thread counter;
     if (run.ProgressLine().Shown()) {
         counter = std::thread([&] {
-            if (const std::optional<std::size_t> total =
-                    FilesNamed(paths, [&] { return walked.load() || g_interrupted != 0; })) {
-                run.ProgressLine().SetTotal(*total);
+            std::function<std::size_t(const std::string&)> filesLastTime;
+            if (state) {
+                // A state that cannot be read gives no guess; the walk then says why.
+                filesLastTime = [&](const std::string& folder) -> std::size_t {
+                    try {
+                        return state->FilesBelow(folder);
+                    } catch (const vorn::CheckStateError&) {
+                        return 0;
+                    }
+                };
+            }
+            if (const std::optional<FilesToReport> total = FilesNamed(
+                    paths, [&] { return walked.load() || g_interrupted != 0; }, filesLastTime)) {
+                run.ProgressLine().SetTotal(total->count, total->guessed);
             }
         });
     }

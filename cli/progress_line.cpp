@@ -43,8 +43,11 @@ std::string ProgressText(const ProgressCounts& counts, double seconds) {
     const double elapsed = std::max(seconds, 0.0);
     const double filesRate = elapsed > 0 ? static_cast<double>(counts.checked) / elapsed : 0.0;
     std::string text = "checked " + std::to_string(counts.checked);
-    if (counts.total) {
-        text += " of " + std::to_string(std::max(*counts.total, counts.checked));
+    // A guess the run has outgrown says nothing more.
+    const bool total = counts.total && !(counts.totalGuessed && counts.checked >= *counts.total);
+    const std::string about = counts.totalGuessed ? "about " : "";
+    if (total) {
+        text += " of " + about + std::to_string(std::max(*counts.total, counts.checked));
     }
     char rates[64];
     std::snprintf(rates, sizeof rates, "%.0f files/s", filesRate);
@@ -52,17 +55,19 @@ std::string ProgressText(const ProgressCounts& counts, double seconds) {
             std::to_string(counts.remembered) + ", " + rates + ", " +
             BytesPerSecond(elapsed > 0 ? static_cast<double>(counts.bytesRead) / elapsed : 0.0);
     // The rate so far stands for the rest: a guess, but one that settles as the run goes on.
-    if (counts.total && counts.checked > 0 && filesRate > 0) {
+    if (total && counts.checked > 0 && filesRate > 0) {
         const std::size_t left =
             *counts.total > counts.checked ? *counts.total - counts.checked : 0;
-        text += ", " + Duration(static_cast<double>(left) / filesRate) + " left";
+        text += ", " + about + Duration(static_cast<double>(left) / filesRate) + " left";
     }
     return text;
 }
 
-std::optional<std::size_t> FilesNamed(const std::vector<std::string>& paths,
-                                      const std::function<bool()>& stop) {
-    std::size_t count = 0;
+std::optional<FilesToReport>
+FilesNamed(const std::vector<std::string>& paths, const std::function<bool()>& stop,
+           const std::function<std::size_t(const std::string&)>& filesLastTime) {
+    FilesToReport files;
+    std::size_t& count = files.count;
     for (std::size_t i = 0; i < paths.size(); ++i) {
         if (stop()) {
             return std::nullopt;
@@ -74,8 +79,16 @@ std::optional<std::size_t> FilesNamed(const std::vector<std::string>& paths,
         // The walk reports a named file, link, pipe or device under a JPEG name, and a named
         // path it cannot examine; a folder adds what it holds, unknown before it is walked.
         switch (ExamineEntry(paths[i])) {
-        case EntryKind::Folder:
-            return std::nullopt;
+        case EntryKind::Folder: {
+            const std::size_t below =
+                filesLastTime ? filesLastTime(WithTrailingDelimiter(paths[i])) : 0;
+            if (below == 0) {
+                return std::nullopt;
+            }
+            count += below;
+            files.guessed = true;
+            break;
+        }
         case EntryKind::Missing:
         case EntryKind::Unknown:
             break;
@@ -89,7 +102,7 @@ std::optional<std::size_t> FilesNamed(const std::vector<std::string>& paths,
             break;
         }
     }
-    return count;
+    return files;
 }
 
 } // namespace vorn::cli

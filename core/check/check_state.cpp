@@ -31,10 +31,12 @@ constexpr int kBusyMilliseconds = 10000;
 constexpr const char* kReaderCache = "PRAGMA cache_size=-64";
 constexpr const char* kWriterCache = "PRAGMA cache_size=-256";
 
-// Without a row id the place is the key itself.
+// Without a row id the place is the key itself. A row's count of files comes before its records,
+// so that counting what lies below a folder reads no record.
 constexpr const char* kSchema = R"(
 CREATE TABLE records(
     place BLOB PRIMARY KEY NOT NULL,
+    files INTEGER NOT NULL,
     packed BLOB NOT NULL
 ) WITHOUT ROWID;
 )";
@@ -351,6 +353,13 @@ std::optional<CheckRecord> CheckState::Find(const std::string& path) const {
         return found->record;
     }
     return std::nullopt;
+}
+
+std::size_t CheckState::FilesBelow(const std::string& folder) const {
+    std::unique_ptr<Reader> reader = TakeReader();
+    const std::size_t files = reader->rows->FilesBelow(folder);
+    GiveBack(std::move(reader));
+    return files;
 }
 
 void CheckState::Record(std::string path, CheckRecord record) {

@@ -82,6 +82,11 @@ public:
     // never wait for each other or for the batch being written.
     std::optional<CheckRecord> Find(const std::string& path) const;
 
+    // How many files below `folder` (with its trailing delimiter, subfolders too) the state
+    // remembers: what the last walk of it found, for a guess at how long this one takes. Safe
+    // to call from any thread, as Find.
+    std::size_t FilesBelow(const std::string& folder) const;
+
     // True when the state held no record when it was opened: a run that checks each path once
     // then has nothing to look up, and nothing it records is gone from a folder it walks.
     bool HeldNothingAtOpen() const { return m_heldNothingAtOpen; }

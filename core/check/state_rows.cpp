@@ -54,8 +54,10 @@ StateRows::StateRows(const std::string& path, sqlite3* db)
         m_first = PrepareState(path, db,
                                "SELECT place FROM records WHERE place >= ?1 AND place < ?2 "
                                "ORDER BY place LIMIT 1");
-        m_put =
-            PrepareState(path, db, "INSERT OR REPLACE INTO records(place, packed) VALUES(?1, ?2)");
+        m_put = PrepareState(
+            path, db, "INSERT OR REPLACE INTO records(place, files, packed) VALUES(?1, ?2, ?3)");
+        m_count = PrepareState(path, db,
+                               "SELECT total(files) FROM records WHERE place >= ?1 AND place < ?2");
         m_drop = PrepareState(path, db, "DELETE FROM records WHERE place >= ?1 AND place < ?2");
     } catch (...) {
         Finalize();
@@ -68,7 +70,7 @@ StateRows::~StateRows() {
 }
 
 void StateRows::Finalize() {
-    for (sqlite3_stmt* const statement : {m_at, m_first, m_put, m_drop}) {
+    for (sqlite3_stmt* const statement : {m_at, m_first, m_put, m_drop, m_count}) {
         sqlite3_finalize(statement);
     }
 }
@@ -222,7 +224,8 @@ void StateRows::Put(const std::string& folder, const std::string& place,
         const std::string key = from == 0 ? place : Place(folder, run.front().name);
         const std::string packed = PackRecords(run);
         Bind(m_put, 1, key);
-        Bind(m_put, 2, packed);
+        sqlite3_bind_int64(m_put, 2, static_cast<sqlite3_int64>(run.size()));
+        Bind(m_put, 3, packed);
         Run(m_path, m_db, m_put);
     }
 }
@@ -231,6 +234,23 @@ void StateRows::DropBetween(const std::string& from, const std::string& below) {
     Bind(m_drop, 1, from);
     Bind(m_drop, 2, below);
     Run(m_path, m_db, m_drop);
+}
+
+std::size_t StateRows::FilesBelow(const std::string& folder) {
+    if (folder.empty() || folder.back() != '/') {
+        return 0;
+    }
+    std::string below = folder;
+    ++below.back();
+    Bind(m_count, 1, folder);
+    Bind(m_count, 2, below);
+    const int code = sqlite3_step(m_count);
+    const double files = code == SQLITE_ROW ? sqlite3_column_double(m_count, 0) : 0;
+    sqlite3_reset(m_count);
+    if (code != SQLITE_ROW) {
+        FailStateWith(m_path, m_db, code);
+    }
+    return files > 0 ? static_cast<std::size_t>(files) : 0;
 }
 
 } // namespace vorn

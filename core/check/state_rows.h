@@ -53,6 +53,9 @@ public:
     // every row of a gone subfolder counted as one.
     std::size_t Prune(const std::string& folder, const std::vector<std::string>& names);
 
+    // How many records lie below `folder` (with its trailing delimiter), in its subfolders too.
+    std::size_t FilesBelow(const std::string& folder);
+
 private:
     std::optional<std::string> FirstPlace(const std::string& from, const std::string& below);
     void Put(const std::string& folder, const std::string& place,
@@ -67,6 +70,7 @@ private:
     sqlite3_stmt* m_first = nullptr;
     sqlite3_stmt* m_put = nullptr;
     sqlite3_stmt* m_drop = nullptr;
+    sqlite3_stmt* m_count = nullptr;
 };
 
 } // namespace vorn

@@ -35,13 +35,19 @@ TEST(ProgressLine, TextForCounts) {
         {{12, 0, 0, 0, 10},
          3.0,
          "checked 12 of 12, failed 0, remembered 0, 4 files/s, 0 B/s, 0 s left"},
+        // A total a state remembers is a guess, and says nothing once the run has outgrown it.
+        {{120, 2, 10, 25'000'000, 400, true},
+         2.0,
+         "checked 120 of about 400, failed 2, remembered 10, 60 files/s, 12.5 MB/s, about 5 s "
+         "left"},
+        {{12, 0, 0, 0, 10, true}, 3.0, "checked 12, failed 0, remembered 0, 4 files/s, 0 B/s"},
     };
     for (const Row& row : rows) {
         EXPECT_EQ(ProgressText(row.counts, row.seconds), row.text);
     }
 }
 
-TEST(ProgressLine, FilesNamedIsKnownOnlyWithoutFolders) {
+TEST(ProgressLine, FilesNamedIsKnownWithoutFoldersAndGuessedWithThem) {
     const TempTree tree;
     const std::string a = tree.Write("a.jpg");
     const std::string b = tree.Write("b.JPEG");
@@ -54,11 +60,25 @@ TEST(ProgressLine, FilesNamedIsKnownOnlyWithoutFolders) {
         return false;
     };
 
+    const auto count = [](const std::optional<FilesToReport>& files) -> std::optional<std::size_t> {
+        return files && !files->guessed ? std::optional(files->count) : std::nullopt;
+    };
     // Named twice, a text file and a missing name report nothing; a dangling link is reported.
-    EXPECT_EQ(FilesNamed({a, a, b, dangling, missing, text}, never), 3u);
-    EXPECT_EQ(FilesNamed({}, never), 0u);
+    EXPECT_EQ(count(FilesNamed({a, a, b, dangling, missing, text}, never)), 3u);
+    EXPECT_EQ(count(FilesNamed({}, never)), 0u);
     EXPECT_EQ(FilesNamed({a, folder}, never), std::nullopt);
     EXPECT_EQ(FilesNamed({a, b}, [] { return true; }), std::nullopt);
+
+    // A folder's files are guessed from what was found below it last time; a folder of which
+    // nothing is remembered leaves the total unknown.
+    const auto lastTime = [&](const std::string& below) -> std::size_t {
+        return below == folder + "/" ? 5 : 0;
+    };
+    const std::optional<FilesToReport> guess = FilesNamed({a, folder}, never, lastTime);
+    ASSERT_TRUE(guess);
+    EXPECT_EQ(guess->count, 6u);
+    EXPECT_TRUE(guess->guessed);
+    EXPECT_EQ(FilesNamed({a, tree.Folder("other")}, never, lastTime), std::nullopt);
 }
 
 } // namespace
