@@ -483,8 +483,7 @@ void CheckState::Begin() {
 void CheckState::WriteRecord(const std::string& path, CheckRecord&& record) {
     Begin();
     // The folder's text is made once for all its records, not once for each.
-    const std::size_t delimiter = path.rfind('/');
-    const std::size_t cut = delimiter == std::string::npos ? 0 : delimiter + 1;
+    const std::size_t cut = StateRows::FolderPartSize(path);
     const std::string_view folder = std::string_view(path).substr(0, cut);
     auto records = m_unwritten.find(folder);
     if (records == m_unwritten.end()) {

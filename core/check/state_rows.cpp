@@ -18,6 +18,17 @@ std::string Place(const std::string& folder, std::string_view name) {
     return place;
 }
 
+// Just after every place below `folder` (with its trailing delimiter), its subfolders' too:
+// nothing when the folder has no trailing delimiter, so that no place lies below it.
+std::optional<std::string> BelowEnd(const std::string& folder) {
+    if (folder.empty() || folder.back() != '/') {
+        return std::nullopt;
+    }
+    std::string end = folder;
+    ++end.back();
+    return end;
+}
+
 // Just after every place of the folder's own rows, and before its subfolders' rows.
 std::string OwnEnd(const std::string& folder) {
     return folder + '\1';
@@ -75,9 +86,13 @@ void StateRows::Finalize() {
     }
 }
 
-std::pair<std::string, std::string> StateRows::Split(const std::string& path) {
+std::size_t StateRows::FolderPartSize(std::string_view path) {
     const std::size_t delimiter = path.rfind('/');
-    const std::size_t cut = delimiter == std::string::npos ? 0 : delimiter + 1;
+    return delimiter == std::string_view::npos ? 0 : delimiter + 1;
+}
+
+std::pair<std::string, std::string> StateRows::Split(const std::string& path) {
+    const std::size_t cut = FolderPartSize(path);
     return {path.substr(0, cut), path.substr(cut)};
 }
 
@@ -179,7 +194,8 @@ void StateRows::Merge(const std::string& folder, std::vector<NamedRecord> fresh)
 }
 
 std::size_t StateRows::Prune(const std::string& folder, const std::vector<std::string>& names) {
-    if (folder.empty() || folder.back() != '/') {
+    const std::optional<std::string> below = BelowEnd(folder);
+    if (!below) {
         return 0;
     }
     const auto listed = [&](const std::string& name) {
@@ -198,16 +214,14 @@ std::size_t StateRows::Prune(const std::string& folder, const std::vector<std::s
     }
     // Each subfolder is met once, by the first of its rows, and the search goes on after all
     // of them: the cost is one look-up per subfolder, however many files lie below it.
-    std::string below = folder;
-    ++below.back();
-    for (std::optional<std::string> place = FirstPlace(OwnEnd(folder), below); place;) {
+    for (std::optional<std::string> place = FirstPlace(OwnEnd(folder), *below); place;) {
         const std::size_t stop = place->find_first_of(std::string_view("/\0", 2), folder.size());
         const std::string sub = place->substr(0, stop == std::string::npos ? place->size() : stop);
         if (!listed(sub.substr(folder.size()))) {
             DropBetween(sub + '/', sub + '0');
             ++dropped;
         }
-        place = FirstPlace(sub + '0', below);
+        place = FirstPlace(sub + '0', *below);
     }
     return dropped;
 }
@@ -237,13 +251,12 @@ void StateRows::DropBetween(const std::string& from, const std::string& below) {
 }
 
 std::size_t StateRows::FilesBelow(const std::string& folder) {
-    if (folder.empty() || folder.back() != '/') {
+    const std::optional<std::string> below = BelowEnd(folder);
+    if (!below) {
         return 0;
     }
-    std::string below = folder;
-    ++below.back();
     Bind(m_count, 1, folder);
-    Bind(m_count, 2, below);
+    Bind(m_count, 2, *below);
     const int code = sqlite3_step(m_count);
     const double files = code == SQLITE_ROW ? sqlite3_column_double(m_count, 0) : 0;
     sqlite3_reset(m_count);

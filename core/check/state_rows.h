@@ -33,6 +33,8 @@ public:
 
     // A path cut after its last delimiter: the folder part (empty for a bare name) and the name.
     static std::pair<std::string, std::string> Split(const std::string& path);
+    // The size of that folder part.
+    static std::size_t FolderPartSize(std::string_view path);
 
     // The row of `folder` whose names take in `name`, with where the folder's next row begins;
     // a row with no place and no records when the folder has no row at or before `name`.
