@@ -36,8 +36,8 @@ void ReportException(QObject* sender, std::exception_ptr error) {
     if (!error) {
         return;
     }
-    // No parent: the report must stay usable while the main window is disabled by a dialog,
-    // and a disabled parent would disable it too.
+    // No parent: the report stands on its own, usable whatever state the main window is in
+    // (locked by a dialog, or already gone).
     QMessageBox box(QMessageBox::Critical, ExceptionReportTitle(), ExceptionReportText(error),
                     QMessageBox::Ok);
     // A message may hold a file name, which can look like markup: it is shown as it is.

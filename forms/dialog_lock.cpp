@@ -2,59 +2,160 @@
 
 #include "forms/dialog_lock.h"
 
+#include <QAction>
+#include <QApplication>
 #include <QDialog>
 #include <QEvent>
-#include <QMenu>
+#include <QKeyEvent>
+#include <QKeySequence>
 #include <QWidget>
 #include <QWindow>
 
 namespace {
 
-// A menu follows its own enabled state into its menu action, and a menu bar lays out every
-// title again (measuring each one's text) whenever one of its actions changes: locking and
-// unlocking the main window once per folder of a walk spent most of the walk's time there. A
-// disabled menu bar draws every title disabled and takes no input whatever its actions say, so
-// while the main window's enabled state changes, its menus keep their actions as they are:
-// the menus themselves are disabled and enabled with the window all the same.
-class MenuActionsHold : public QObject {
-public:
-    static constexpr const char* kName = "MenuActionsHold";
+// The kinds of input a locked main window does not take: what the mouse, the keyboard (with
+// its shortcuts), a pen, a touch or a drag would hand to it.
+bool IsInput(QEvent::Type type) {
+    switch (type) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseMove:
+    case QEvent::Wheel:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::Shortcut:
+    case QEvent::ContextMenu:
+    case QEvent::TabletPress:
+    case QEvent::TabletRelease:
+    case QEvent::TabletMove:
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+    case QEvent::TouchCancel:
+    case QEvent::NativeGesture:
+    case QEvent::DragEnter:
+    case QEvent::DragMove:
+    case QEvent::Drop:
+        return true;
+    default:
+        return false;
+    }
+}
 
-    // The hold of a window, made at its first lock: it watches the menus the window has then.
-    static MenuActionsHold& Of(QWidget* window) {
-        auto* hold = window->findChild<MenuActionsHold*>(QString::fromLatin1(kName),
-                                                         Qt::FindDirectChildrenOnly);
-        return hold ? *hold : *new MenuActionsHold(window);
+// The lock of one main window. A window locked this way takes no input, but its widgets keep
+// their own enabled state and look, as a disabled top-level window does on the desktops this
+// design comes from. Qt's own setEnabled(false) on the window would instead disable every
+// widget in it one by one (each told, restyled, repainted greyed and made known to assistive
+// technology anew, the focus moved away and back): a walk locks and unlocks the main window
+// once per folder, and that was a third of the window's time on trees of small folders.
+//
+// While locked, an application-wide filter refuses every input event bound for a widget of the
+// window and every shortcut of its actions and widgets (a shortcut of the window's menu goes to
+// the action, not to a widget). A refused drag is ignored, so the drop is refused where it
+// started.
+class MainFormLock : public QObject {
+public:
+    static constexpr const char* kName = "MainFormLock";
+
+    static MainFormLock* Find(const QWidget* window) {
+        return window->findChild<MainFormLock*>(QString::fromLatin1(kName),
+                                                Qt::FindDirectChildrenOnly);
+    }
+    static MainFormLock& Of(QWidget* window) {
+        MainFormLock* const lock = Find(window);
+        return lock ? *lock : *new MainFormLock(window);
     }
 
-    void SetEnabled(QWidget* window, bool enabled) {
-        m_holding = true;
-        window->setEnabled(enabled);
-        m_holding = false;
+    bool Locked() const { return m_locked; }
+
+    void Set(bool locked) {
+        if (locked == m_locked) {
+            return;
+        }
+        m_locked = locked;
+        if (locked) {
+            qApp->installEventFilter(this);
+        } else {
+            qApp->removeEventFilter(this);
+        }
+        QEvent change(MainFormLockChange());
+        QCoreApplication::sendEvent(m_window, &change);
     }
 
 protected:
-    bool eventFilter(QObject*, QEvent* event) override {
-        return m_holding && event->type() == QEvent::EnabledChange;
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::ShortcutOverride) {
+            // A key pressed is first offered to the focus widget as an override of the
+            // shortcuts. Taken here, it goes on as a plain key and no shortcut sees it: one
+            // pressed in the locked window then reaches its widget and is refused below, and
+            // one of the locked window's own shortcuts pressed in a dialog stays the dialog's
+            // (Esc and Enter are the check dialog's, not the main window's Exit and Open).
+            const auto* const key = static_cast<const QKeyEvent*>(event);
+            if (BelongsToTheWindow(watched) || IsAShortcutOfTheWindow(key->keyCombination())) {
+                event->accept();
+                return true;
+            }
+            return false;
+        }
+        if (!IsInput(event->type()) || !BelongsToTheWindow(watched)) {
+            return false;
+        }
+        event->ignore();
+        return true;
     }
 
 private:
-    explicit MenuActionsHold(QWidget* window)
-        : QObject(window) {
+    explicit MainFormLock(QWidget* window)
+        : QObject(window)
+        , m_window(window) {
         setObjectName(QString::fromLatin1(kName));
-        for (QMenu* const menu : window->findChildren<QMenu*>()) {
-            menu->installEventFilter(this);
-        }
     }
 
-    bool m_holding = false;
+    // A widget of the window, or an action or shortcut owned by one. The dialogs and menus
+    // are windows of their own.
+    bool BelongsToTheWindow(const QObject* object) const {
+        if (object->isWidgetType()) {
+            return static_cast<const QWidget*>(object)->window() == m_window;
+        }
+        for (; object != nullptr; object = object->parent()) {
+            if (object->isWidgetType()) {
+                return static_cast<const QWidget*>(object)->window() == m_window;
+            }
+        }
+        return false;
+    }
+
+    // Also without the keypad's modifier, as shortcuts are matched: the keypad's Enter is the
+    // shortcut Enter.
+    bool IsAShortcutOfTheWindow(QKeyCombination key) const {
+        const QKeySequence pressed(key);
+        const QKeySequence offTheKeypad(
+            QKeyCombination(key.keyboardModifiers() & ~Qt::KeypadModifier, key.key()));
+        for (const QAction* const action : m_window->findChildren<QAction*>()) {
+            const QList<QKeySequence> shortcuts = action->shortcuts();
+            if (shortcuts.contains(pressed) || shortcuts.contains(offTheKeypad)) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    QWidget* m_window;
+    bool m_locked = false;
 };
 
-void SetMainFormEnabled(QWidget* mainForm, bool enabled) {
-    MenuActionsHold::Of(mainForm).SetEnabled(mainForm, enabled);
+} // namespace
+
+QEvent::Type MainFormLockChange() {
+    static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
+    return type;
 }
 
-} // namespace
+bool IsMainFormLocked(const QWidget* mainForm) {
+    const MainFormLock* const lock = MainFormLock::Find(mainForm);
+    return lock != nullptr && lock->Locked();
+}
 
 vorn::WindowBounds OuterBounds(const QWidget* window) {
     const QRect frame = window->frameGeometry();
@@ -81,14 +182,18 @@ void PlaceDialogAndLock(QWidget* dialog, QWidget* mainForm) {
     if (dialog->frameGeometry().topLeft() != place || !dialog->testAttribute(Qt::WA_Moved)) {
         dialog->move(place);
     }
-    SetMainFormEnabled(mainForm, false);
+    LockMainForm(mainForm);
+}
+
+void LockMainForm(QWidget* mainForm) {
+    MainFormLock::Of(mainForm).Set(true);
 }
 
 void UnlockMainForm(QWidget* mainForm) {
     if (mainForm == nullptr) {
         return;
     }
-    SetMainFormEnabled(mainForm, true);
+    MainFormLock::Of(mainForm).Set(false);
     // Asking for the activation of the window that is active already would still be a request
     // to the window system (at every folder of a walk).
     if (mainForm->isVisible() && !mainForm->isActiveWindow()) {

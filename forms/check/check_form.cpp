@@ -61,7 +61,7 @@ void TCheckForm::FormShow() {
     m_ui->NormalNumLabel->setText(QStringLiteral("0"));
     m_ui->ErrorNumLabel->setText(QStringLiteral("0"));
     PlaceDialogAndLock(this, m_mainForm);
-    // The dialog takes the keyboard (OK, Enter, Esc) from the main window it has just disabled,
+    // The dialog takes the keyboard (OK, Enter, Esc) from the main window it has just locked,
     // also where no window manager activates new windows. The progress dialog does not: it takes
     // no keys, and an activation asked for a dialog that is hidden again before it is mapped can
     // leave no window active under a window manager.

@@ -19,7 +19,7 @@
 // - Closing the main window (Exit) makes every run stop taking new paths, so the program ends
 //   promptly instead of walking on with no window.
 // A failure that escapes a run still resumes the list's redrawing and closes the dialog (which
-// enables the main window) on its way out: both are scope guards.
+// unlocks the main window) on its way out: both are scope guards.
 
 #include "forms/main/vorn_form.h"
 
@@ -139,7 +139,7 @@ TVornForm::AddingCall TVornForm::AddFilesStart(std::size_t count) {
     call.maximum = static_cast<int>(std::min<std::size_t>(count, INT_MAX));
     bar->setValue(0);
     bar->setMaximum(call.maximum);
-    // A hidden dialog is shown (it places itself and disables the main window); a visible
+    // A hidden dialog is shown (it places itself and locks the main window); a visible
     // one, shown by an enclosing call, is only brought to the front.
     if (dialog->isVisible()) {
         dialog->raise();
@@ -167,13 +167,13 @@ void TVornForm::AddFilesStep(AddingCall& call, const std::string& path) {
 
 void TVornForm::AddFilesEnd(AddingCall& call) {
     TProgressForm* const dialog = m_progressForm;
-    // On a failure's way out only the redraw is resumed and the dialog closed (which enables
+    // On a failure's way out only the redraw is resumed and the dialog closed (which unlocks
     // the main window): the rest is the finish of a run that went through.
     const bool failing = std::uncaught_exceptions() > 0;
     {
         const vorn::ScopeExit resumeRedraw([this] { ResumeListRedraw(); });
         {
-            // Closing runs on every way out; it enables the main window also when the dialog
+            // Closing runs on every way out; it unlocks the main window also when the dialog
             // is already hidden.
             const vorn::ScopeExit closeDialog([dialog] { dialog->close(); });
             call.throttle.reset();

@@ -137,7 +137,7 @@ void TVornForm::CheckEveryRow(TCheckKind kind) {
     const bool windowWasOpen = isVisible();
 
     dialog->FilesNumLabel()->setText(QString::number(count));
-    // A hidden dialog is shown (it resets its counters, places itself and disables the main
+    // A hidden dialog is shown (it resets its counters, places itself and locks the main
     // window); one still open with the figures of an earlier run is brought to the front.
     if (dialog->isVisible()) {
         dialog->raise();

@@ -13,6 +13,7 @@
 #include <unistd.h>
 #include <utime.h>
 
+#include "forms/dialog_lock.h"
 #include "tests/forms/run_fixture.h"
 
 namespace {
@@ -72,7 +73,7 @@ std::string Snapshot(const Forms& forms, const TempTree& tree) {
            tree.Short(forms.progress->windowTitle().toStdString()) + "|" +
            forms.progress->FileNameLabel()->text().toStdString() + "] " +
            (forms.progress->isVisible() ? "shown" : "hidden") + " " +
-           (forms.form->isEnabled() ? "enabled" : "disabled") + " sel" +
+           (IsMainFormLocked(forms.form) ? "locked" : "unlocked") + " sel" +
            (selected.isEmpty() ? std::string("-") : std::to_string(selected.front())) + " " +
            forms.form->StatusPanelText(0).toStdString() + "," +
            forms.form->StatusPanelText(1).toStdString() + " " +
@@ -89,8 +90,8 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::EnabledChange) {
-            m_log.push_back(static_cast<QWidget*>(watched)->isEnabled() ? "unlock" : "lock");
+        if (event->type() == MainFormLockChange()) {
+            m_log.push_back(IsMainFormLocked(static_cast<QWidget*>(watched)) ? "lock" : "unlock");
         }
         return false;
     }
@@ -189,14 +190,14 @@ void AddingTest::walkthrough() {
 
     const std::vector<std::string> expected = {
         "lock",
-        "1/3 [T/F/|a.jpg] shown disabled sel- 0 Files,U: 0 frozen",
-        "1/2 [T/F/S/|s1.jpg] shown disabled sel- 0 Files,U: 0 frozen",
-        "2/2 [T/F/S/|s2.jpg] shown disabled sel- 0 Files,U: 0 frozen",
+        "1/3 [T/F/|a.jpg] shown locked sel- 0 Files,U: 0 frozen",
+        "1/2 [T/F/S/|s1.jpg] shown locked sel- 0 Files,U: 0 frozen",
+        "2/2 [T/F/S/|s2.jpg] shown locked sel- 0 Files,U: 0 frozen",
         "unlock",
-        "2/3 [T/F/|S] hidden enabled sel0 3 Files,U: 3 frozen",
-        "3/3 [T/F/|z.jpg] hidden enabled sel0 3 Files,U: 3 frozen",
-        "1/1 [T/|F] hidden enabled sel0 4 Files,U: 4 frozen",
-        "0/1 [T/|] hidden enabled sel0 4 Files,U: 4 live",
+        "2/3 [T/F/|S] hidden unlocked sel0 3 Files,U: 3 frozen",
+        "3/3 [T/F/|z.jpg] hidden unlocked sel0 3 Files,U: 3 frozen",
+        "1/1 [T/|F] hidden unlocked sel0 4 Files,U: 4 frozen",
+        "0/1 [T/|] hidden unlocked sel0 4 Files,U: 4 live",
     };
     QCOMPARE(Lines(log), Lines(expected));
     QCOMPARE(Lines(Rows(forms, tree)),
@@ -220,12 +221,12 @@ void AddingTest::dialogReportsEachPath() {
                           tree.Path("\xFF.txt"), "plain.jpg"});
     probe.Stop();
     const std::vector<std::string> expected = {
-        "1/6 [|] shown disabled sel- 0 Files,U: 0 frozen",
-        "2/6 [T/pics/|] shown disabled sel- 0 Files,U: 0 frozen",
-        "3/6 [T/|pics] shown disabled sel- 0 Files,U: 0 frozen",
-        "4/6 [T/|a&b.jpg] shown disabled sel- 0 Files,U: 0 frozen",
-        "5/6 [T/|\xEF\xBF\xBD.txt] shown disabled sel- 0 Files,U: 0 frozen",
-        "6/6 [|plain.jpg] shown disabled sel- 0 Files,U: 0 frozen",
+        "1/6 [|] shown locked sel- 0 Files,U: 0 frozen",
+        "2/6 [T/pics/|] shown locked sel- 0 Files,U: 0 frozen",
+        "3/6 [T/|pics] shown locked sel- 0 Files,U: 0 frozen",
+        "4/6 [T/|a&b.jpg] shown locked sel- 0 Files,U: 0 frozen",
+        "5/6 [T/|\xEF\xBF\xBD.txt] shown locked sel- 0 Files,U: 0 frozen",
+        "6/6 [|plain.jpg] shown locked sel- 0 Files,U: 0 frozen",
     };
     QCOMPARE(Lines(log), Lines(expected));
     // The row keeps the name as it is; the label hides the single "&" when drawn.
@@ -379,7 +380,7 @@ void AddingTest::interruptions() {
         if (forms.progress->FileNameLabel()->text() != "A") {
             return true;
         }
-        tookInput = forms.form->isEnabled() && !forms.progress->isVisible();
+        tookInput = !IsMainFormLocked(forms.form) && !forms.progress->isVisible();
         acted = true;
         if (action == "delete") {
             forms.form->MenuDeleteAllClick();
@@ -406,9 +407,9 @@ void AddingTest::interruptions() {
     QCOMPARE(Lines(Rows(forms, tree)), Lines(want));
     QVERIFY(!forms.progress->isVisible());
     QVERIFY(forms.form->FileListView()->updatesEnabled());
-    // The lock is a flag, not a count: the progress dialog's last close enables the window even
+    // The lock is a flag, not a count: the progress dialog's last close unlocks the window even
     // when a check run has left its dialog open meanwhile.
-    QVERIFY(forms.form->isEnabled());
+    QVERIFY(!IsMainFormLocked(forms.form));
     if (action == "check") {
         // The check covered the rows of that moment and left its dialog open.
         QCOMPARE(forms.list().State(1), isNormal);
@@ -418,7 +419,7 @@ void AddingTest::interruptions() {
 }
 
 // A failure escaping a run (here from the list's own signal, where a failed allocation could
-// come from) still resumes the list's redrawing, closes the dialog and enables the window; the
+// come from) still resumes the list's redrawing, closes the dialog and unlocks the window; the
 // next run walks the same folders again.
 void AddingTest::failureLeavesTheWindowUsable() {
     Forms forms;
@@ -437,7 +438,7 @@ void AddingTest::failureLeavesTheWindowUsable() {
 
     QVERIFY(forms.form->FileListView()->updatesEnabled());
     QVERIFY(!forms.progress->isVisible());
-    QVERIFY(forms.form->isEnabled());
+    QVERIFY(!IsMainFormLocked(forms.form));
     // The folders the failed run was inside are not taken for a loop by the next one.
     disconnect(failing);
     forms.form->AddFiles({tree.Path("F")});

@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "forms/dialog_lock.h"
 #include "tests/forms/run_fixture.h"
 
 namespace {
@@ -136,7 +137,7 @@ void CheckingTest::runFigures() {
 
     QCOMPARE(Read(forms), (Figures{"3", "3", "1", "2"}));
     QVERIFY(forms.check->isVisible());
-    QVERIFY(!forms.form->isEnabled());
+    QVERIFY(IsMainFormLocked(forms.form));
     const std::pair<TItemState, std::string> expected[] = {
         {isNormal, ""}, {isError, "SOI"}, {isError, "File open error"}};
     for (int row = 0; row < 3; ++row) {
@@ -150,7 +151,7 @@ void CheckingTest::runFigures() {
 
     forms.check->OkButton()->click();
     QVERIFY(!forms.check->isVisible());
-    QVERIFY(forms.form->isEnabled());
+    QVERIFY(!IsMainFormLocked(forms.form));
     tree.Write("b.jpg");
     forms.form->AddFiles({tree.Write("d.jpg")});
     std::vector<Figures> seen;
@@ -179,7 +180,7 @@ void CheckingTest::emptyListDoesNothing() {
     forms.form->CheckAll();
 
     QVERIFY(!forms.check->isVisible());
-    QVERIFY(forms.form->isEnabled());
+    QVERIFY(!IsMainFormLocked(forms.form));
     QCOMPARE(forms.form->StatusPanelText(0), QString("2 Files"));
     QCOMPARE(forms.form->StatusPanelText(1), QString("U: 2"));
 }
@@ -219,7 +220,7 @@ void CheckingTest::interruptions() {
             return true;
         }
         forms.check->OkButton()->click();
-        tookInput = forms.form->isEnabled();
+        tookInput = !IsMainFormLocked(forms.form);
         if (action == "delete") {
             forms.form->MenuDeleteAllClick();
         } else if (action == "check") {
@@ -246,7 +247,7 @@ void CheckingTest::interruptions() {
     // The figures always add up: every checked row counted once, by the run that shows them.
     QCOMPARE(figures.error.toInt() + figures.normal.toInt(), figures.checked.toInt());
     QCOMPARE(forms.check->isVisible(), dialogOpen);
-    QCOMPARE(forms.form->isEnabled(), !dialogOpen);
+    QCOMPARE(IsMainFormLocked(forms.form), dialogOpen);
     QCOMPARE(forms.form->StatusPanelText(0), QString("%1 Files").arg(rows));
 }
 

@@ -6,6 +6,7 @@
 #include <QTest>
 
 #include "core/base/scope_exit.h"
+#include "forms/dialog_lock.h"
 #include "tests/forms/run_fixture.h"
 
 class CommandLineTest : public QObject {
@@ -99,7 +100,7 @@ void CommandLineTest::windowComesUpFirst() {
     bool shownFirst = false;
     RunProbe probe([&] {
         shownFirst =
-            forms.form->isVisible() && forms.progress->isVisible() && !forms.form->isEnabled();
+            forms.form->isVisible() && forms.progress->isVisible() && IsMainFormLocked(forms.form);
         return false;
     });
     forms.form->ProcessCommandLine({tree.Write("x.jpg")});
@@ -121,7 +122,8 @@ void CommandLineTest::exitWhileListingLeavesTheListUnchecked() {
     bool checkDialogShown = false;
     RunProbe probe([&] {
         checkDialogShown = checkDialogShown || forms.check->isVisible();
-        if (!closed && forms.progress->FileNameLabel()->text() == "A" && forms.form->isEnabled()) {
+        if (!closed && forms.progress->FileNameLabel()->text() == "A" &&
+            !IsMainFormLocked(forms.form)) {
             forms.form->close();
             closed = true;
         }

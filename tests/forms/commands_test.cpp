@@ -21,6 +21,7 @@
 
 #include "components/drop_dst.h"
 #include "forms/check/check_form.h"
+#include "forms/dialog_lock.h"
 #include "forms/main/file_list_model.h"
 #include "forms/main/vorn_form.h"
 #include "forms/progress/progress_form.h"
@@ -242,7 +243,7 @@ void CommandsTest::emptyListCommandsDoNothing() {
     QVERIFY(catcher.urls.empty());
     QCOMPARE(windows.Panels(), panels);
     QVERIFY(windows.form->isVisible());
-    QVERIFY(windows.form->isEnabled());
+    QVERIFY(!IsMainFormLocked(windows.form.get()));
 }
 
 void CommandsTest::deleteAllLeavesTheStatusBar() {

@@ -8,13 +8,18 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTableView>
 #include <QTest>
 #include <QWindow>
 
+#include <initializer_list>
 #include <memory>
+#include <set>
+#include <utility>
 
 #include "forms/check/check_form.h"
 #include "forms/dialog_lock.h"
@@ -68,13 +73,14 @@ private slots:
     void placementFigures();
     void bothDialogsCentreOverTheMainWindow();
 
-    void eitherDialogsCloseEnablesTheMainWindow();
-    void theLockLeavesTheMenuBarsTitlesAlone();
+    void eitherDialogsCloseUnlocksTheMainWindow();
+    void theLockRefusesInputAndLeavesTheWidgetsAlone_data();
+    void theLockRefusesInputAndLeavesTheWidgetsAlone();
     void checkDialogClosesByOkEnterEscAndCloseBox_data();
     void checkDialogClosesByOkEnterEscAndCloseBox();
     void checkDialogResetsItsCountersOnEveryShow();
     void progressDialogCannotBeClosedByTheUser();
-    void closingAHiddenDialogStillEnablesTheMainWindow();
+    void closingAHiddenDialogStillUnlocksTheMainWindow();
 };
 
 void DialogsTest::progressLayout() {
@@ -233,9 +239,9 @@ void DialogsTest::placementFigures() {
 
     PlaceDialogAndLock(&dialog, &mainForm);
     QTRY_COMPARE(dialog.frameGeometry().topLeft(), position);
-    QVERIFY(!mainForm.isEnabled());
+    QVERIFY(IsMainFormLocked(&mainForm));
     UnlockMainForm(&mainForm);
-    QVERIFY(mainForm.isEnabled());
+    QVERIFY(!IsMainFormLocked(&mainForm));
 }
 
 void DialogsTest::bothDialogsCentreOverTheMainWindow() {
@@ -251,76 +257,141 @@ void DialogsTest::bothDialogsCentreOverTheMainWindow() {
         const vorn::WindowPosition expected =
             vorn::CentredOver({100, 80, 700, 500}, frame.width(), frame.height());
         QCOMPARE(frame.topLeft(), QPoint(expected.left, expected.top));
-        // The dialog belongs to the main window, and is not disabled with it.
+        // The dialog belongs to the main window, and is not locked with it.
         QCOMPARE(dialog->windowHandle()->transientParent(), windows.form->windowHandle());
-        QVERIFY(!windows.form->isEnabled());
+        QVERIFY(IsMainFormLocked(windows.form.get()));
         QVERIFY(dialog->isEnabled());
         dialog->close();
-        QVERIFY(windows.form->isEnabled());
+        QVERIFY(!IsMainFormLocked(windows.form.get()));
     }
 }
 
-void DialogsTest::eitherDialogsCloseEnablesTheMainWindow() {
+void DialogsTest::eitherDialogsCloseUnlocksTheMainWindow() {
     Windows windows;
     QVERIFY(QTest::qWaitForWindowExposed(windows.form.get()));
     // Both shown, then either closed: the lock is one flag, not a count.
     for (const bool progressFirst : {true, false}) {
         windows.progress->show();
         windows.check->show();
-        QVERIFY(!windows.form->isEnabled());
+        QVERIFY(IsMainFormLocked(windows.form.get()));
         QDialog* const first = progressFirst ? static_cast<QDialog*>(windows.progress.get())
                                              : static_cast<QDialog*>(windows.check.get());
         QDialog* const second = progressFirst ? static_cast<QDialog*>(windows.check.get())
                                               : static_cast<QDialog*>(windows.progress.get());
         first->close();
         QVERIFY(first->isHidden());
-        QVERIFY(windows.form->isEnabled());
+        QVERIFY(!IsMainFormLocked(windows.form.get()));
         QVERIFY(second->isVisible());
         second->close();
-        QVERIFY(windows.form->isEnabled());
+        QVERIFY(!IsMainFormLocked(windows.form.get()));
     }
     // With no window manager to do it, the main window is made active again.
     QTRY_COMPARE(QApplication::activeWindow(), windows.form.get());
 }
 
-// Counts the changes of a menu bar's actions, each of which lays the bar out again.
-class ActionChanges : public QObject {
+// Counts the events of the kinds asked for that reach the widgets watched, and the changes of
+// a menu bar's actions (each of which lays the bar out again).
+class Arrivals : public QObject {
 public:
-    explicit ActionChanges(QWidget* bar) { bar->installEventFilter(this); }
+    Arrivals(std::initializer_list<QObject*> watched, std::set<QEvent::Type> kinds)
+        : m_kinds(std::move(kinds)) {
+        for (QObject* object : watched) {
+            object->installEventFilter(this);
+        }
+    }
     int count = 0;
 
 protected:
     bool eventFilter(QObject*, QEvent* event) override {
-        count += event->type() == QEvent::ActionChanged ? 1 : 0;
+        count += m_kinds.count(event->type()) ? 1 : 0;
         return false;
     }
+
+private:
+    std::set<QEvent::Type> m_kinds;
 };
 
-void DialogsTest::theLockLeavesTheMenuBarsTitlesAlone() {
+void DialogsTest::theLockRefusesInputAndLeavesTheWidgetsAlone_data() {
+    QTest::addColumn<QString>("input");
+    QTest::newRow("click on the list") << "click";
+    QTest::newRow("key to the list") << "key";
+    QTest::newRow("key sent to the list widget itself") << "widget key";
+    QTest::newRow("a command's shortcut") << "shortcut";
+    QTest::newRow("a menu's access key") << "menu key";
+    QTest::newRow("a drop on the list") << "drop";
+}
+
+void DialogsTest::theLockRefusesInputAndLeavesTheWidgetsAlone() {
+    QFETCH(QString, input);
     Windows windows;
     QVERIFY(QTest::qWaitForWindowExposed(windows.form.get()));
+    windows.form->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(windows.form.get()));
+    QTableView* const list = windows.form->FileListView();
+    QWidget* const viewport = list->viewport();
+    list->setFocus();
     QMenuBar* const bar = windows.form->menuBar();
     const QList<QMenu*> menus = bar->findChildren<QMenu*>();
     QVERIFY(!menus.isEmpty());
     // A menu the program itself disabled stays so through a lock and an unlock.
     QMenu* const disabled = menus.back();
     disabled->setEnabled(false);
-    const ActionChanges changes(bar);
+    Arrivals barChanges({bar}, {QEvent::ActionChanged});
+    QSignalSpy checkAll(windows.Action("MenuCheckAll"), &QAction::triggered);
+    Arrivals arrivals({list, viewport},
+                      {QEvent::MouseButtonPress, QEvent::KeyPress, QEvent::DragEnter});
+    QWindow* const window = windows.form->windowHandle();
+    QMimeData mime;
+    mime.setData("text/uri-list", "file:///nowhere/a.jpg\r\n");
+    // The input of the row, and how often it arrived.
+    const auto give = [&]() -> int {
+        const int before = arrivals.count + int(checkAll.count()) + (menus.front()->isVisible());
+        if (input == "click") {
+            QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier,
+                              viewport->mapTo(windows.form.get(), QPoint(10, 10)));
+        } else if (input == "key") {
+            QTest::keyClick(window, Qt::Key_A);
+        } else if (input == "widget key") {
+            QTest::keyClick(list, Qt::Key_A);
+        } else if (input == "shortcut") {
+            QTest::keyClick(window, Qt::Key_Space);
+        } else if (input == "menu key") {
+            QTest::keyClick(window, Qt::Key_F, Qt::AltModifier);
+        } else {
+            QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton,
+                                  Qt::NoModifier);
+            QCoreApplication::sendEvent(viewport, &enter);
+        }
+        const int after = arrivals.count + int(checkAll.count()) + (menus.front()->isVisible());
+        menus.front()->hide();
+        return after - before;
+    };
+
     for (QDialog* dialog : {static_cast<QDialog*>(windows.progress.get()),
                             static_cast<QDialog*>(windows.check.get())}) {
         dialog->show();
-        QVERIFY(!bar->isEnabled());
+        QVERIFY(IsMainFormLocked(windows.form.get()));
+        windows.form->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(windows.form.get()));
+        QCOMPARE(give(), 0);
+        // The widgets keep their own state and look.
+        QVERIFY(windows.form->isEnabled());
+        QVERIFY(list->isEnabled());
+        QVERIFY(bar->isEnabled());
         for (QMenu* menu : menus) {
-            QVERIFY(!menu->isEnabled());
+            QCOMPARE(menu->isEnabled(), menu != disabled);
         }
         dialog->close();
-        QVERIFY(bar->isEnabled());
+        QVERIFY(!IsMainFormLocked(windows.form.get()));
+        QVERIFY(QTest::qWaitForWindowActive(windows.form.get()));
+        list->setFocus();
+        QVERIFY(give() > 0);
         for (QMenu* menu : menus) {
             QCOMPARE(menu->isEnabled(), menu != disabled);
             QCOMPARE(menu->menuAction()->isEnabled(), menu != disabled);
         }
     }
-    QCOMPARE(changes.count, 0);
+    QCOMPARE(barChanges.count, 0);
 }
 
 void DialogsTest::checkDialogClosesByOkEnterEscAndCloseBox_data() {
@@ -341,7 +412,7 @@ void DialogsTest::checkDialogClosesByOkEnterEscAndCloseBox() {
     TCheckForm& dialog = *windows.check;
     dialog.show();
     QVERIFY(QTest::qWaitForWindowActive(&dialog));
-    QVERIFY(!windows.form->isEnabled());
+    QVERIFY(IsMainFormLocked(windows.form.get()));
 
     if (way == "ok") {
         QTest::mouseClick(dialog.OkButton(), Qt::LeftButton);
@@ -356,7 +427,7 @@ void DialogsTest::checkDialogClosesByOkEnterEscAndCloseBox() {
         dialog.windowHandle()->close();
     }
     QTRY_VERIFY(dialog.isHidden());
-    QVERIFY(windows.form->isEnabled());
+    QVERIFY(!IsMainFormLocked(windows.form.get()));
     QVERIFY(windows.form->isVisible());
     // The keys went to the dialog, never to the main window's Exit and Open.
     QCOMPARE(exits.count(), 0);
@@ -378,10 +449,10 @@ void DialogsTest::checkDialogResetsItsCountersOnEveryShow() {
         QCOMPARE(dialog.ErrorNumLabel()->text(), QString("0"));
         // Shown again while visible: nothing is reset and the lock is not taken again.
         dialog.CheckedNumLabel()->setText("1");
-        windows.form->setEnabled(true);
+        UnlockMainForm(windows.form.get());
         dialog.show();
         QCOMPARE(dialog.CheckedNumLabel()->text(), QString("1"));
-        QVERIFY(windows.form->isEnabled());
+        QVERIFY(!IsMainFormLocked(windows.form.get()));
         dialog.close();
     }
 }
@@ -396,24 +467,24 @@ void DialogsTest::progressDialogCannotBeClosedByTheUser() {
     QTest::keyClick(&dialog, Qt::Key_Escape);
     QTest::keyClick(&dialog, Qt::Key_Return);
     QVERIFY(dialog.isVisible());
-    QVERIFY(!windows.form->isEnabled());
+    QVERIFY(IsMainFormLocked(windows.form.get()));
     QCOMPARE(exits.count(), 0);
     // The run that showed it closes it.
     dialog.close();
     QVERIFY(dialog.isHidden());
-    QVERIFY(windows.form->isEnabled());
+    QVERIFY(!IsMainFormLocked(windows.form.get()));
 }
 
-void DialogsTest::closingAHiddenDialogStillEnablesTheMainWindow() {
+void DialogsTest::closingAHiddenDialogStillUnlocksTheMainWindow() {
     Windows windows;
     for (QDialog* dialog : {static_cast<QDialog*>(windows.progress.get()),
                             static_cast<QDialog*>(windows.check.get())}) {
         // Never shown, and shown then closed (once or twice): the close reaches the handler.
         for (int round = 0; round < 3; ++round) {
-            windows.form->setEnabled(false);
+            LockMainForm(windows.form.get());
             QVERIFY(dialog->isHidden());
             dialog->close();
-            QVERIFY(windows.form->isEnabled());
+            QVERIFY(!IsMainFormLocked(windows.form.get()));
             if (round == 0) {
                 dialog->show();
                 dialog->close();

@@ -25,6 +25,7 @@
 #include "components/drop_dst.h"
 #include "core/base/exceptions.h"
 #include "forms/check/check_form.h"
+#include "forms/dialog_lock.h"
 #include "forms/main/file_list_model.h"
 #include "forms/main/vorn_form.h"
 #include "forms/progress/progress_form.h"
@@ -95,7 +96,7 @@ private slots:
 
     void keysInTheListReachTheCommands_data();
     void keysInTheListReachTheCommands();
-    void noCommandFiresWhileTheWindowIsDisabled();
+    void noCommandFiresWhileTheWindowIsLocked();
 
     void statusBarSummary_data();
     void statusBarSummary();
@@ -296,7 +297,7 @@ void MainWindowTest::keysInTheListReachTheCommands() {
     QCOMPARE(selected.first().row(), 1);
 }
 
-void MainWindowTest::noCommandFiresWhileTheWindowIsDisabled() {
+void MainWindowTest::noCommandFiresWhileTheWindowIsLocked() {
     Window window;
     DisconnectHandlers(window);
     window.form->FileList()->AppendRow("a.jpg");
@@ -307,7 +308,7 @@ void MainWindowTest::noCommandFiresWhileTheWindowIsDisabled() {
     for (const char* name : kCommandNames) {
         spies.push_back(std::make_unique<QSignalSpy>(window.Action(name), &QAction::triggered));
     }
-    window.form->setEnabled(false);
+    LockMainForm(window.form.get());
     const std::pair<Qt::Key, Qt::KeyboardModifiers> keys[] = {
         {Qt::Key_Escape, Qt::NoModifier},      {Qt::Key_Space, Qt::NoModifier},
         {Qt::Key_Delete, Qt::ControlModifier}, {Qt::Key_Up, Qt::ControlModifier},
@@ -319,8 +320,8 @@ void MainWindowTest::noCommandFiresWhileTheWindowIsDisabled() {
     for (const auto& spy : spies) {
         QCOMPARE(spy->count(), 0);
     }
-    // Enabled again, the same keys act.
-    window.form->setEnabled(true);
+    // Unlocked again, the same keys act.
+    UnlockMainForm(window.form.get());
     window.form->FileListView()->setFocus();
     QTest::keyClick(window.form->FileListView(), Qt::Key_Space);
     QCOMPARE(spies[1]->count(), 1);

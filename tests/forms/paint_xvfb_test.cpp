@@ -15,6 +15,7 @@
 
 #include <unistd.h>
 
+#include "forms/dialog_lock.h"
 #include "tests/forms/run_fixture.h"
 
 namespace {
@@ -151,7 +152,7 @@ void PaintXvfbTest::windowsShowWhatTheyDraw() {
             share = ShareAfterRun(forms.check);
             if (window == "main") {
                 forms.check->close();
-                QTRY_VERIFY(forms.form->isEnabled());
+                QTRY_VERIFY(!IsMainFormLocked(forms.form));
                 share = ShareAfterRun(forms.form);
             }
         }
