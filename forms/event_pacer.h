@@ -10,9 +10,9 @@
 // close) waits at most one interval.
 //
 // While a run goes on, the main window paints at most once per paint interval, at a full pass:
-// a walk of many small folders locks and unlocks it for every folder, and each of those changes
-// repainted the whole window (menu bar, status bar) twice per folder, most of the run's time.
-// The window paints its final state when the outermost run ends.
+// a walk of many small folders changes the status bar at the end of every folder, and painting
+// each of those changes would be most of the run's time. The window paints its final state
+// when the outermost run ends.
 //
 // One pacer serves every run of a window, nested ones included, so a drop or a check run that
 // starts in the middle of a walk keeps the same pace.

@@ -59,6 +59,12 @@ work=$1 output=$2
 export QT_QPA_PLATFORM=xcb
 openbox &
 openbox=$!
+# A window mapped before the window manager has taken the screen can stay unmapped (a blank
+# screen, and no dialog to wait for): start Vorn once openbox says it runs.
+for _ in $(seq 100); do
+    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
+    sleep 0.1
+done
 # The captions are the paths as given: run from the temporary folder so they read Pictures/...
 cd "$work"
 bin/vorn -a Pictures &
