@@ -8,7 +8,11 @@
 // With --tree the tree is made in DIR once and reused by later runs; without it, it is made in
 // a temporary folder and removed at the end. With --single, one timed run over DIR as it stands
 // (nothing made, no warm-up, no reference) prints one line "window ADD_MS CHECK_MS ROWS ERRORS":
-// how vorn_storage_bench runs the window on a cold cache or a slow mount.
+// how vorn_storage_bench runs the window on a cold cache or a slow mount. With --dialog-cycles N,
+// N cycles of what a walk does at every folder besides walking it (nothing made, no rows): the
+// progress dialog shown, which locks the main window, one pass over the events, the dialog
+// closed, which unlocks it, and another pass; it prints "dialog N MS". On a tree of one-file
+// folders that is the least a walk can cost on the platform it runs on.
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -28,8 +32,10 @@
 #include "bench/bench_tree.h"
 #include "bench/child_run.h"
 #include "forms/check/check_form.h"
+#include "forms/event_pacer.h"
 #include "forms/main/file_list_model.h"
 #include "forms/main/vorn_form.h"
+#include "forms/paint_throttle.h"
 #include "forms/progress/progress_form.h"
 #include "tests/support/run_probe.h"
 
@@ -151,14 +157,58 @@ VornRun RunVorn(const std::string& root, bool probe) {
     return run;
 }
 
+// The progress dialog shown and closed `count` times over the main window, as a walk of
+// one-file folders does, paced as a walk is: the outer call's paint throttle and the window's
+// event pacer live through the whole run, each folder's call has a throttle of its own, and
+// each of the two steps per folder (the file in the folder, then the folder in its parent)
+// processes events. The time in milliseconds.
+double DialogCyclesMs(int count) {
+    TVornForm form;
+    TCheckForm check(&form);
+    TProgressForm progress(&form);
+    form.AttachDialogs(&check, &progress);
+    form.show();
+    QCoreApplication::processEvents();
+    const Clock::time_point start = Clock::now();
+    vorn::EventPacer pacer(&form);
+    pacer.BeginRun();
+    progress.show();
+    {
+        vorn::PaintThrottle outer(&progress);
+        for (int cycle = 0; cycle < count; ++cycle) {
+            if (!progress.isVisible()) {
+                progress.show();
+            }
+            {
+                vorn::PaintThrottle folder(&progress);
+                pacer.ProcessEvents(folder);
+            }
+            progress.close();
+            pacer.ProcessEvents(outer);
+        }
+    }
+    progress.close();
+    pacer.EndRun();
+    return MillisecondsSince(start);
+}
+
 int Main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
     QApplication application(argc, argv);
     bool single = false;
+    std::string cycles;
     vorn::bench::BenchOptions options = vorn::bench::ParseBenchOptions(
-        argc, argv, {.flags = {{"--single", &single}}, .values = {}});
+        argc, argv, {.flags = {{"--single", &single}}, .values = {{"--dialog-cycles", &cycles}}});
+    if (!cycles.empty()) {
+        const int count = std::atoi(cycles.c_str());
+        if (count <= 0) {
+            throw vorn::bench::UsageError();
+        }
+        std::printf("dialog %d %.3f\n", count, DialogCyclesMs(count));
+        return 0;
+    }
     if (single) {
         if (options.tree.empty()) {
             throw vorn::bench::UsageError();
