@@ -224,6 +224,9 @@ CheckState::CheckState(const std::string& path)
         m_rows = std::make_unique<StateRows>(path, m_db);
         m_heldNothingAtOpen =
             QueryStateText(path, m_db, "SELECT EXISTS(SELECT 1 FROM records)") == "0";
+        if (m_heldNothingAtOpen) {
+            m_foldersWritten.assign(kFolderBits, false);
+        }
         m_queue.reserve(kQueueCapacity);
         m_writer = std::thread([this] { WriteLoop(); });
     } catch (...) {
@@ -535,7 +538,13 @@ void CheckState::WriteForget(const std::string& folder, const std::vector<std::s
 
 void CheckState::WriteUnwritten() {
     for (auto& [folder, records] : m_unwritten) {
-        m_rows->Merge(folder, std::move(records));
+        bool noRowYet = false;
+        if (!m_foldersWritten.empty()) {
+            const std::size_t bit = std::hash<std::string>{}(folder) % m_foldersWritten.size();
+            noRowYet = !m_foldersWritten[bit];
+            m_foldersWritten[bit] = true;
+        }
+        m_rows->Merge(folder, std::move(records), noRowYet);
     }
     m_unwritten.clear();
 }

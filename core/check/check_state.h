@@ -144,6 +144,12 @@ private:
     // for all of them.
     std::map<std::string, std::vector<NamedRecord>, std::less<>> m_unwritten;
     std::size_t m_pending = 0;
+    // In a state that held nothing at open, the folders this run has written rows of, a bit per
+    // hash of the path: a folder whose bit is clear has no row, and its records are written
+    // without looking for one (the look-up compares whole rows and costs as much as the write).
+    // A bit that another folder set costs only that look-up. Empty for any other state.
+    static constexpr std::size_t kFolderBits = std::size_t{1} << 20;
+    std::vector<bool> m_foldersWritten;
     // Commits made so far: a look-up's connection keeps the row it read last until the next.
     std::atomic<std::uint64_t> m_commits{0};
     bool m_inTransaction = false;
