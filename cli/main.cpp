@@ -163,12 +163,15 @@ public:
 
     void Take(const std::string& path, vorn::FileResult&& result) override {
         const vorn::DeepCheckResult* deep = result.deep ? &*result.deep : nullptr;
+        // The file the verdict is about, for the quarantine; the record itself goes to the state.
+        const std::optional<vorn::FileIdentity> checked =
+            result.record ? std::optional(result.record->identity) : std::nullopt;
         std::optional<StateNote> note;
         if (m_state && result.record) {
             note =
                 StateNote{result.remembered, result.record->checkedAt, result.record->changedSince};
             if (!result.remembered) {
-                m_state->Record(path, *result.record);
+                m_state->Record(path, std::move(*result.record));
             }
         }
         // Sound in --errors, --summary and the exit status by the window's own rule.
@@ -177,11 +180,12 @@ public:
         ++(sound ? m_sound : m_failed);
         m_progress.Count(!sound, result.remembered, result.bytesRead);
         if (!sound || !m_options.errorsOnly) {
-            const std::string target = !sound ? QuarantineTarget(path, result) : std::string();
+            const std::string target =
+                !sound ? QuarantineTarget(path, result.verdict, checked) : std::string();
             Write(ReportLine(result.verdict, path, result.detail, m_options.json, deep,
                              note ? &*note : nullptr, target));
             if (!target.empty() && !m_options.dryRun) {
-                Quarantine(path, result, target);
+                Quarantine(path, *checked, target);
             }
         }
     }
@@ -237,15 +241,15 @@ public:
         return slash == std::string::npos ? path : path.substr(slash + 1);
     }
 
-    // Where --quarantine is to move a failed file, or "" when it stays: a file not opened has
-    // nothing to move.
-    std::string QuarantineTarget(const std::string& path, const vorn::FileResult& result) {
-        if (m_options.quarantine.empty() || result.verdict == vorn::MarkerVerdict::OpenError ||
-            !result.record) {
+    // Where --quarantine is to move a failed file, of `checked` when it was read whole, or ""
+    // when it stays: a file not opened has nothing to move.
+    std::string QuarantineTarget(const std::string& path, vorn::MarkerVerdict verdict,
+                                 const std::optional<vorn::FileIdentity>& checked) {
+        if (m_options.quarantine.empty() || verdict == vorn::MarkerVerdict::OpenError || !checked) {
             return {};
         }
         const vorn::QuarantineMove move = vorn::MoveToQuarantine(
-            path, result.record->identity, m_options.quarantine, RelativeToNamedPath(path), true);
+            path, *checked, m_options.quarantine, RelativeToNamedPath(path), true);
         if (!move.error.empty()) {
             Tell(path, "not moved: " + move.error);
         }
@@ -253,11 +257,11 @@ public:
     }
 
     // The report line saying where the file goes is out before it moves.
-    void Quarantine(const std::string& path, const vorn::FileResult& result,
+    void Quarantine(const std::string& path, const vorn::FileIdentity& checked,
                     const std::string& target) {
         std::fflush(stdout);
         const vorn::QuarantineMove move = vorn::MoveToQuarantine(
-            path, result.record->identity, m_options.quarantine, RelativeToNamedPath(path), false);
+            path, checked, m_options.quarantine, RelativeToNamedPath(path), false);
         if (!move.error.empty()) {
             Tell(path, "not moved: " + move.error);
         } else if (move.target != target) {

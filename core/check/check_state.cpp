@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
+#include <iterator>
 #include <sqlite3.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -223,6 +224,9 @@ CheckState::CheckState(const std::string& path)
         m_rows = std::make_unique<StateRows>(path, m_db);
         m_heldNothingAtOpen =
             QueryStateText(path, m_db, "SELECT EXISTS(SELECT 1 FROM records)") == "0";
+        if (m_heldNothingAtOpen) {
+            m_foldersWritten.assign(kFolderBits, false);
+        }
         m_queue.reserve(kQueueCapacity);
         m_writer = std::thread([this] { WriteLoop(); });
     } catch (...) {
@@ -278,6 +282,11 @@ void CheckState::MoveFileRows() {
 CheckState::~CheckState() {
     // The writing thread commits what it was handed before it ends; a batch it cannot commit
     // is lost, and what was committed before stays.
+    try {
+        HandGathered();
+    } catch (...) {
+        // An earlier write failed: what was gathered since cannot be kept either.
+    }
     {
         const std::lock_guard lock(m_queueMutex);
         m_closing = true;
@@ -362,13 +371,40 @@ std::size_t CheckState::FilesBelow(const std::string& folder) const {
     return files;
 }
 
-void CheckState::Record(std::string path, CheckRecord record) {
-    Hand(Job{std::move(path), std::move(record), false, {}});
+void CheckState::Record(const std::string& path, CheckRecord record) {
+    // The walk hands over a folder's files one after another: they go to the writing thread
+    // together, under one copy of the folder's path, and take the queue's lock once.
+    const std::size_t cut = StateRows::FolderPartSize(path);
+    const std::string_view folder = std::string_view(path).substr(0, cut);
+    if (!m_gathered.empty() && folder != m_gatheredFolder) {
+        HandGathered();
+    }
+    const Clock::time_point now = Clock::now();
+    if (m_gathered.empty()) {
+        m_gatheredFolder.assign(folder);
+        m_gathered.reserve(kHandRun);
+        m_gatheredSince = now;
+    }
+    m_gathered.push_back(NamedRecord{path.substr(cut), std::move(record)});
+    // A slow walk still hands its records over in time for the writing thread's commits.
+    if (m_gathered.size() >= kHandRun ||
+        now - m_gatheredSince >= std::chrono::duration<double>(kCommitSeconds)) {
+        HandGathered();
+    }
 }
 
 void CheckState::ForgetGone(std::string folder, std::vector<std::string> names) {
     if (!folder.empty()) {
+        HandGathered();
         Hand(Job{std::move(folder), {}, true, std::move(names)});
+    }
+}
+
+void CheckState::HandGathered() {
+    if (!m_gathered.empty()) {
+        std::vector<NamedRecord> records = std::move(m_gathered);
+        m_gathered.clear();
+        Hand(Job{m_gatheredFolder, std::move(records), false, {}});
     }
 }
 
@@ -378,7 +414,7 @@ void CheckState::Hand(Job job) {
     if (m_failure) {
         std::rethrow_exception(m_failure);
     }
-    m_queueWeight += 1 + job.names.size();
+    m_queueWeight += job.records.size() + job.names.size() + (job.forget ? 1 : 0);
     m_queue.push_back(std::move(job));
     const bool wake = m_writerWaits && m_queueWeight >= kWakeAt;
     lock.unlock();
@@ -388,6 +424,7 @@ void CheckState::Hand(Job job) {
 }
 
 void CheckState::Commit() {
+    HandGathered();
     std::unique_lock lock(m_queueMutex);
     const std::uint64_t ticket = ++m_flushAsked;
     m_work.notify_one();
@@ -398,7 +435,6 @@ void CheckState::Commit() {
 }
 
 void CheckState::WriteLoop() {
-    using Clock = std::chrono::steady_clock;
     const auto commitEvery =
         std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(kCommitSeconds));
     std::vector<Job> jobs;
@@ -467,9 +503,9 @@ void CheckState::WriteLoop() {
 
 void CheckState::Write(Job& job) {
     if (job.forget) {
-        WriteForget(job.path, job.names);
+        WriteForget(job.folder, job.names);
     } else {
-        WriteRecord(job.path, std::move(job.record));
+        WriteRecords(job.folder, job.records);
     }
 }
 
@@ -480,17 +516,16 @@ void CheckState::Begin() {
     }
 }
 
-void CheckState::WriteRecord(const std::string& path, CheckRecord&& record) {
+void CheckState::WriteRecords(std::string& folder, std::vector<NamedRecord>& records) {
     Begin();
-    // The folder's text is made once for all its records, not once for each.
-    const std::size_t cut = StateRows::FolderPartSize(path);
-    const std::string_view folder = std::string_view(path).substr(0, cut);
-    auto records = m_unwritten.find(folder);
-    if (records == m_unwritten.end()) {
-        records = m_unwritten.emplace(std::string(folder), std::vector<NamedRecord>()).first;
+    m_pending += records.size();
+    auto unwritten = m_unwritten.find(folder);
+    if (unwritten == m_unwritten.end()) {
+        m_unwritten.emplace(std::move(folder), std::move(records));
+    } else {
+        std::move(records.begin(), records.end(), std::back_inserter(unwritten->second));
     }
-    records->second.push_back(NamedRecord{path.substr(cut), std::move(record)});
-    if (++m_pending >= kBatch) {
+    if (m_pending >= kBatch) {
         CommitBatch();
     }
 }
@@ -503,7 +538,13 @@ void CheckState::WriteForget(const std::string& folder, const std::vector<std::s
 
 void CheckState::WriteUnwritten() {
     for (auto& [folder, records] : m_unwritten) {
-        m_rows->Merge(folder, std::move(records));
+        bool noRowYet = false;
+        if (!m_foldersWritten.empty()) {
+            const std::size_t bit = std::hash<std::string>{}(folder) % m_foldersWritten.size();
+            noRowYet = !m_foldersWritten[bit];
+            m_foldersWritten[bit] = true;
+        }
+        m_rows->Merge(folder, std::move(records), noRowYet);
     }
     m_unwritten.clear();
 }

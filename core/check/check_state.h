@@ -12,8 +12,10 @@
 //
 // The file is opened in write-ahead-log mode and results are committed in batches, so a run cut
 // short keeps what it had committed. The records are written on a thread of the state's own,
-// fed through a bounded queue, so that the thread that reports does not wait on the database;
-// that thread commits at least every kBatch records and every kCommitSeconds, and whatever was
+// fed through a bounded queue, so that the thread that reports does not wait on the database.
+// The caller's records are handed over a folder's run at a time (at most kHandRun records, and
+// for no longer than kCommitSeconds), with the folder's path once for all of them; the writing
+// thread commits at least every kBatch records and every kCommitSeconds, and whatever was
 // handed to it once Commit is called or the state is closed (Ctrl+C, SIGTERM). A process killed
 // outright keeps every batch committed before; a power cut may lose the batches committed since
 // the last checkpoint (commits are not synced one by one), never the file itself. One run at a
@@ -22,6 +24,7 @@
 // owner alone.
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <exception>
@@ -93,7 +96,7 @@ public:
 
     // Records a file's check. Called from one thread; committed with the batch. Throws
     // CheckStateError when an earlier write failed (the run cannot go on keeping its results).
-    void Record(std::string path, CheckRecord record);
+    void Record(const std::string& path, CheckRecord record);
 
     // Drops the records of the entries of `folder` (with its trailing delimiter) whose first
     // name below it is not in `names` (sorted): files and folders gone since. In order with the
@@ -106,13 +109,16 @@ public:
 
     static constexpr std::size_t kBatch = 1000;
     static constexpr double kCommitSeconds = 0.5;
+    static constexpr std::size_t kHandRun = 64;
 
 private:
+    using Clock = std::chrono::steady_clock;
     struct Reader;
-    // A record to write, or with `forget` a folder to prune.
+    // Records of files of `folder` (with its trailing delimiter) to write, or with `forget` the
+    // folder to prune.
     struct Job {
-        std::string path;
-        CheckRecord record;
+        std::string folder;
+        std::vector<NamedRecord> records;
         bool forget = false;
         std::vector<std::string> names;
     };
@@ -120,9 +126,10 @@ private:
     std::unique_ptr<Reader> TakeReader() const;
     void GiveBack(std::unique_ptr<Reader> reader) const;
     void Hand(Job job);
+    void HandGathered();
     void WriteLoop();
     void Write(Job& job);
-    void WriteRecord(const std::string& path, CheckRecord&& record);
+    void WriteRecords(std::string& folder, std::vector<NamedRecord>& records);
     void WriteForget(const std::string& folder, const std::vector<std::string>& names);
     void WriteUnwritten();
     void MoveFileRows();
@@ -137,6 +144,12 @@ private:
     // for all of them.
     std::map<std::string, std::vector<NamedRecord>, std::less<>> m_unwritten;
     std::size_t m_pending = 0;
+    // In a state that held nothing at open, the folders this run has written rows of, a bit per
+    // hash of the path: a folder whose bit is clear has no row, and its records are written
+    // without looking for one (the look-up compares whole rows and costs as much as the write).
+    // A bit that another folder set costs only that look-up. Empty for any other state.
+    static constexpr std::size_t kFolderBits = std::size_t{1} << 20;
+    std::vector<bool> m_foldersWritten;
     // Commits made so far: a look-up's connection keeps the row it read last until the next.
     std::atomic<std::uint64_t> m_commits{0};
     bool m_inTransaction = false;
@@ -151,6 +164,11 @@ private:
     static constexpr std::size_t kReadRows = 16;
     mutable std::mutex m_readRowsMutex;
     mutable std::vector<std::shared_ptr<const ReadRow>> m_readRows;
+
+    // The caller's records of one folder not handed over yet, and when the first of them came.
+    std::string m_gatheredFolder;
+    std::vector<NamedRecord> m_gathered;
+    Clock::time_point m_gatheredSince;
 
     // The queue between the callers and the writing thread.
     std::mutex m_queueMutex;

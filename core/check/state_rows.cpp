@@ -152,7 +152,7 @@ std::optional<std::string> StateRows::FirstPlace(const std::string& from,
     return place;
 }
 
-void StateRows::Merge(const std::string& folder, std::vector<NamedRecord> fresh) {
+void StateRows::Merge(const std::string& folder, std::vector<NamedRecord> fresh, bool noRowYet) {
     // A name recorded twice keeps its later record. The records come in the walk's order,
     // which is the byte order of their names but for letter case and digits: they are put in
     // order through their places, not moved about themselves.
@@ -168,27 +168,36 @@ void StateRows::Merge(const std::string& folder, std::vector<NamedRecord> fresh)
         }
         sorted.push_back(std::move(fresh[order[i]]));
     }
-    fresh = std::move(sorted);
-    for (std::size_t from = 0; from < fresh.size();) {
-        Row row = RowHolding(folder, fresh[from].name);
+    if (noRowYet) {
+        Put(folder, Place(folder, ""), sorted);
+        return;
+    }
+    for (std::size_t from = 0; from < sorted.size();) {
+        Row row = RowHolding(folder, sorted[from].name);
         std::size_t to = from + 1;
-        while (to < fresh.size() && row.Takes(folder, fresh[to].name)) {
+        while (to < sorted.size() && row.Takes(folder, sorted[to].name)) {
             ++to;
         }
-        std::vector<NamedRecord> merged;
-        merged.reserve(row.records.size() + (to - from));
-        auto old = row.records.begin();
-        for (std::size_t i = from; i < to; ++i) {
-            for (; old != row.records.end() && old->name < fresh[i].name; ++old) {
-                merged.push_back(std::move(*old));
+        const std::string place = row.place.empty() ? Place(folder, "") : row.place;
+        const std::span<NamedRecord> run(sorted.data() + from, to - from);
+        if (row.records.empty()) {
+            Put(folder, place, run);
+        } else {
+            std::vector<NamedRecord> merged;
+            merged.reserve(row.records.size() + run.size());
+            auto old = row.records.begin();
+            for (NamedRecord& record : run) {
+                for (; old != row.records.end() && old->name < record.name; ++old) {
+                    merged.push_back(std::move(*old));
+                }
+                if (old != row.records.end() && old->name == record.name) {
+                    ++old;
+                }
+                merged.push_back(std::move(record));
             }
-            if (old != row.records.end() && old->name == fresh[i].name) {
-                ++old;
-            }
-            merged.push_back(std::move(fresh[i]));
+            std::move(old, row.records.end(), std::back_inserter(merged));
+            Put(folder, place, merged);
         }
-        std::move(old, row.records.end(), std::back_inserter(merged));
-        Put(folder, row.place.empty() ? Place(folder, "") : row.place, merged);
         from = to;
     }
 }

@@ -177,6 +177,46 @@ TEST(CheckState, ForgetsWhatIsGoneFromAWalkedFolderOnly) {
     }
 }
 
+// A walk meets a folder's files again after a subfolder's, and a new state learns a folder's
+// files in several goes, some in one batch and some in the next: none is lost, also of the
+// records handed over last, which only the close commits.
+TEST(CheckState, AFolderMetAgainAfterItsSubfolderKeepsEveryRecord) {
+    const TempTree tree;
+    const std::string file = tree.Path("state.db");
+    const auto name = [](const char* folder, int i) {
+        return std::string(folder) + "f" + std::to_string(i) + ".jpg";
+    };
+    const struct {
+        const char* folder;
+        int from;
+        int to;
+        bool commitAfter;
+    } goes[] = {
+        {"/lib/", 0, 150, false},   {"/lib/sub/", 0, 3, false}, {"/lib/", 150, 170, true},
+        {"/lib/sub/", 3, 5, false}, {"/lib/", 170, 300, false}, {"/other/", 0, 2, false},
+        {"/lib/", 300, 301, false},
+    };
+    {
+        CheckState state(file);
+        for (const auto& go : goes) {
+            for (int i = go.from; i < go.to; ++i) {
+                state.Record(name(go.folder, i), Deep({}, i, 0));
+            }
+            if (go.commitAfter) {
+                state.Commit();
+            }
+        }
+    }
+    const CheckState state(file);
+    for (const auto& go : goes) {
+        for (int i = go.from; i < go.to; ++i) {
+            const std::optional<CheckRecord> found = state.Find(name(go.folder, i));
+            ASSERT_TRUE(found) << name(go.folder, i);
+            EXPECT_EQ(found->checkedAt, i) << name(go.folder, i);
+        }
+    }
+}
+
 // A folder of more files than a row holds, recorded out of byte order over two batches, some
 // twice: every file is found (the later record of each), a name between or around the rows is
 // not, and a prune keeps exactly the files listed, in every row, and the subfolders' records.
