@@ -4,6 +4,7 @@
 // with 100,000 rows; events processed once per path and once per row, with no long gap.
 //
 //   vorn_bench [--tree DIR] [--folders N] [--files N] [--runs N] [--single]
+//   vorn_bench --dialog-cycles N
 //
 // With --tree the tree is made in DIR once and reused by later runs; without it, it is made in
 // a temporary folder and removed at the end. With --single, one timed run over DIR as it stands
@@ -270,6 +271,8 @@ int Main(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     return vorn::bench::BenchMain(
-        "vorn_bench", "vorn_bench [--tree DIR] [--folders N] [--files N] [--runs N] [--single]",
+        "vorn_bench",
+        "vorn_bench [--tree DIR] [--folders N] [--files N] [--runs N] [--single]\n"
+        "       vorn_bench --dialog-cycles N",
         [&] { return Main(argc, argv); });
 }
