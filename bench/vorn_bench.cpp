@@ -33,6 +33,7 @@
 #include "bench/bench_tree.h"
 #include "bench/child_run.h"
 #include "forms/check/check_form.h"
+#include "forms/dialog_lock.h"
 #include "forms/event_pacer.h"
 #include "forms/main/file_list_model.h"
 #include "forms/main/vorn_form.h"
@@ -162,7 +163,8 @@ VornRun RunVorn(const std::string& root, bool probe) {
 // one-file folders does, paced as a walk is: the outer call's paint throttle and the window's
 // event pacer live through the whole run, each folder's call has a throttle of its own, and
 // each of the two steps per folder (the file in the folder, then the folder in its parent)
-// processes events. The time in milliseconds.
+// processes events, and the main window's activation is held for the run. The time in
+// milliseconds.
 double DialogCyclesMs(int count) {
     TVornForm form;
     TCheckForm check(&form);
@@ -173,6 +175,7 @@ double DialogCyclesMs(int count) {
     const Clock::time_point start = Clock::now();
     vorn::EventPacer pacer(&form);
     pacer.BeginRun();
+    HoldMainFormActivation(&form);
     progress.show();
     {
         vorn::PaintThrottle outer(&progress);
@@ -184,11 +187,12 @@ double DialogCyclesMs(int count) {
                 vorn::PaintThrottle folder(&progress);
                 pacer.ProcessEvents(folder);
             }
-            progress.close();
+            progress.CloseNow();
             pacer.ProcessEvents(outer);
         }
     }
-    progress.close();
+    progress.CloseNow();
+    ReleaseMainFormActivation(&form);
     pacer.EndRun();
     return MillisecondsSince(start);
 }

@@ -11,6 +11,8 @@
 #include <QWidget>
 #include <QWindow>
 
+#include <vector>
+
 namespace {
 
 // The kinds of input a locked main window does not take: what the mouse, the keyboard (with
@@ -56,18 +58,43 @@ bool IsInput(QEvent::Type type) {
 // started.
 class MainFormLock : public QObject {
 public:
-    static constexpr const char* kName = "MainFormLock";
-
+    // Found by a search of the few live locks (one per main window), not of the window's
+    // children by name: a walk asks for the lock twice per folder.
     static MainFormLock* Find(const QWidget* window) {
-        return window->findChild<MainFormLock*>(QString::fromLatin1(kName),
-                                                Qt::FindDirectChildrenOnly);
+        for (MainFormLock* const lock : Live()) {
+            if (lock->m_window == window) {
+                return lock;
+            }
+        }
+        return nullptr;
     }
     static MainFormLock& Of(QWidget* window) {
         MainFormLock* const lock = Find(window);
         return lock ? *lock : *new MainFormLock(window);
     }
 
+    ~MainFormLock() override { std::erase(Live(), this); }
+    MainFormLock(const MainFormLock&) = delete;
+    MainFormLock& operator=(const MainFormLock&) = delete;
+
     bool Locked() const { return m_locked; }
+
+    // While held, an unlock leaves the activation where the window system put it; the last
+    // release hands it back.
+    void HoldActivation() { ++m_activationHolds; }
+    void ReleaseActivation() {
+        if (m_activationHolds > 0 && --m_activationHolds == 0) {
+            ActivateIfUnlocked();
+        }
+    }
+    void ActivateIfUnlocked() {
+        // Asking for the activation of the window that is active already would still be a
+        // request to the window system.
+        if (m_activationHolds == 0 && !m_locked && m_window->isVisible() &&
+            !m_window->isActiveWindow()) {
+            m_window->activateWindow();
+        }
+    }
 
     void Set(bool locked) {
         if (locked == m_locked) {
@@ -106,10 +133,16 @@ protected:
     }
 
 private:
+    // A child of its window, so it ends with it.
     explicit MainFormLock(QWidget* window)
         : QObject(window)
         , m_window(window) {
-        setObjectName(QString::fromLatin1(kName));
+        Live().push_back(this);
+    }
+
+    static std::vector<MainFormLock*>& Live() {
+        static std::vector<MainFormLock*> locks;
+        return locks;
     }
 
     // A widget of the window, or an action or shortcut owned by one. The dialogs and menus
@@ -140,6 +173,7 @@ private:
 
     QWidget* m_window;
     bool m_locked = false;
+    int m_activationHolds = 0;
 };
 
 } // namespace
@@ -190,12 +224,17 @@ void UnlockMainForm(QWidget* mainForm) {
     if (mainForm == nullptr) {
         return;
     }
-    MainFormLock::Of(mainForm).Set(false);
-    // Asking for the activation of the window that is active already would still be a request
-    // to the window system (at every folder of a walk).
-    if (mainForm->isVisible() && !mainForm->isActiveWindow()) {
-        mainForm->activateWindow();
-    }
+    MainFormLock& lock = MainFormLock::Of(mainForm);
+    lock.Set(false);
+    lock.ActivateIfUnlocked();
+}
+
+void HoldMainFormActivation(QWidget* mainForm) {
+    MainFormLock::Of(mainForm).HoldActivation();
+}
+
+void ReleaseMainFormActivation(QWidget* mainForm) {
+    MainFormLock::Of(mainForm).ReleaseActivation();
 }
 
 DialogEvents::DialogEvents(QDialog* dialog, std::function<void()> onShow,

@@ -39,8 +39,19 @@ void PlaceDialogAndLock(QWidget* dialog, QWidget* mainForm);
 void LockMainForm(QWidget* mainForm);
 
 // The on-close step: unlocks the main window and activates it when it is visible (with no
-// window manager no window becomes active by itself after another one closes).
+// window manager no window becomes active by itself after another one closes), unless the
+// activation is held.
 void UnlockMainForm(QWidget* mainForm);
+
+// Holds the main window's activation for the length of a run that shows a dialog again and
+// again (a walk shows the progress dialog once per folder): an unlock meanwhile does not ask
+// for it, and the last release asks for it once, if the main window is unlocked and not
+// active. Where showing a dialog activates it (the offscreen platform, some window systems),
+// handing the activation back and forth made every widget of both windows follow the change
+// twice per folder; under a window manager that leaves the main window active, nothing changes.
+// Holds nest; each hold needs its release.
+void HoldMainFormActivation(QWidget* mainForm);
+void ReleaseMainFormActivation(QWidget* mainForm);
 
 // Runs a dialog's show and close handlers from its events, the same way for both dialogs. The
 // show handler runs when the hidden dialog is shown, not when the window system restores it. A

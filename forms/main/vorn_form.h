@@ -125,7 +125,10 @@ private:
         int maximum = 0;
         std::size_t handled = 0;
         bool windowWasOpen = false;
-        std::unique_ptr<vorn::PaintThrottle> throttle;
+        // The progress dialog's throttle: the outermost call's own, which the calls nested in
+        // it share (a walk's folders come and go too fast for one each).
+        vorn::PaintThrottle* throttle = nullptr;
+        std::unique_ptr<vorn::PaintThrottle> ownThrottle;
     };
     AddingCall AddFilesStart(std::size_t count);
     // The nested call for the `count` sorted entries of the folder `path`.
@@ -169,6 +172,8 @@ private:
 
     // Adding: the redraw suspension count and the folders being walked (the loop guard).
     int m_redrawSuspension = 0;
+    // The outermost adding call's throttle of the progress dialog, while it runs.
+    vorn::PaintThrottle* m_addingThrottle = nullptr;
     std::vector<vorn::FolderIdentity> m_foldersBeingWalked;
     // Checking: how many check runs have started; a run that sees a later one stops.
     std::uint64_t m_checkRuns = 0;

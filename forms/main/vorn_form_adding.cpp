@@ -42,6 +42,7 @@
 #include "core/paths/path_rules.h"
 #include "core/program/window_command_line.h"
 #include "core/walk/walk_engine.h"
+#include "forms/dialog_lock.h"
 #include "forms/main/file_list_model.h"
 #include "forms/paint_throttle.h"
 #include "forms/progress/progress_form.h"
@@ -146,7 +147,11 @@ TVornForm::AddingCall TVornForm::AddFilesStart(std::size_t count) {
     } else {
         dialog->show();
     }
-    call.throttle = std::make_unique<vorn::PaintThrottle>(dialog);
+    if (m_addingThrottle == nullptr) {
+        call.ownThrottle = std::make_unique<vorn::PaintThrottle>(dialog);
+        m_addingThrottle = call.ownThrottle.get();
+    }
+    call.throttle = m_addingThrottle;
     return call;
 }
 
@@ -175,8 +180,11 @@ void TVornForm::AddFilesEnd(AddingCall& call) {
         {
             // Closing runs on every way out; it unlocks the main window also when the dialog
             // is already hidden.
-            const vorn::ScopeExit closeDialog([dialog] { dialog->close(); });
-            call.throttle.reset();
+            const vorn::ScopeExit closeDialog([dialog] { dialog->CloseNow(); });
+            if (call.ownThrottle) {
+                m_addingThrottle = nullptr;
+                call.ownThrottle.reset();
+            }
         }
         if (failing) {
             return;
@@ -219,6 +227,7 @@ void TVornForm::SuspendListRedraw() {
         list->setUpdatesEnabled(false);
         new ItemLayoutHold(list);
         m_eventPacer.BeginRun();
+        HoldMainFormActivation(this);
     }
 }
 
@@ -228,6 +237,7 @@ void TVornForm::ResumeListRedraw() {
         delete list->findChild<QObject*>(QString::fromLatin1(ItemLayoutHold::kName),
                                          Qt::FindDirectChildrenOnly);
         list->setUpdatesEnabled(true);
+        ReleaseMainFormActivation(this);
         // Paints the whole window, the list with it.
         m_eventPacer.EndRun();
         list->repaint();

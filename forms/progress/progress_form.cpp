@@ -49,6 +49,11 @@ void TProgressForm::FormClose() {
     UnlockMainForm(m_mainForm);
 }
 
+void TProgressForm::CloseNow() {
+    hide();
+    FormClose();
+}
+
 void TProgressForm::reject() {
     // Esc does not close this dialog: a run has no way to be cancelled.
 }

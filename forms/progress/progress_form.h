@@ -18,7 +18,7 @@ class TProgressForm : public QDialog {
     Q_OBJECT
 
 public:
-    // `mainForm` is the window the dialog centres over and disables while it is shown.
+    // `mainForm` is the window the dialog centres over and locks while it is shown.
     explicit TProgressForm(QWidget* mainForm);
     ~TProgressForm() override;
 
@@ -28,6 +28,11 @@ public:
     // Handlers: placement and the main-window lock.
     void FormShow();
     void FormClose();
+
+    // What close() does to this dialog (hides it and runs FormClose, also when it is hidden
+    // already), without the close event's round trip through the native window: a walk closes
+    // the dialog at the end of every folder.
+    void CloseNow();
 
 public slots:
     void reject() override; // Esc does not close this dialog

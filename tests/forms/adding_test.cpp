@@ -1,6 +1,7 @@
 // Adding files and folders: which rows a run makes and in which order, what the progress dialog
 // and the main window show along the way, and that a run stays sound whatever happens inside it.
 
+#include <QApplication>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QProgressBar>
@@ -8,6 +9,8 @@
 #include <QTableView>
 #include <QTest>
 
+#include <functional>
+#include <set>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -100,6 +103,28 @@ private:
     std::vector<std::string>& m_log;
 };
 
+// Calls `seen` for every event of the given kinds that reaches `watched`.
+class EventWatch : public QObject {
+public:
+    EventWatch(QObject* watched, std::set<QEvent::Type> kinds, std::function<void()> seen)
+        : m_kinds(std::move(kinds))
+        , m_seen(std::move(seen)) {
+        watched->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (m_kinds.count(event->type()) != 0) {
+            m_seen();
+        }
+        return false;
+    }
+
+private:
+    std::set<QEvent::Type> m_kinds;
+    std::function<void()> m_seen;
+};
+
 } // namespace
 
 class AddingTest : public QObject {
@@ -111,6 +136,7 @@ private slots:
     void walkthrough();
     void dialogReportsEachPath();
     void emptyListShowsAndClosesTheDialog();
+    void aWalkHandsTheActivationBackOnce();
     void selection();
     void longPaths();
     void unreadableFolderIsAnErrorRow();
@@ -252,6 +278,31 @@ void AddingTest::emptyListShowsAndClosesTheDialog() {
     QCOMPARE(forms.form->StatusPanelText(0), QString("0 Files"));
     QCOMPARE(forms.form->StatusPanelText(1), QString("U: 0"));
     QCOMPARE(forms.form->focusWidget(), static_cast<QWidget*>(forms.form->FileListView()));
+}
+
+// However many folders a walk shows the dialog for, the main window's activation changes at
+// most once away and once back, and the window is active when the run ends. (Where showing the
+// dialog activates it, handing the activation back at every folder made every widget of both
+// windows follow it twice per folder.)
+void AddingTest::aWalkHandsTheActivationBackOnce() {
+    std::vector<int> changes;
+    for (const int folders : {1, 6}) {
+        Forms forms;
+        QVERIFY(QTest::qWaitForWindowActive(forms.form));
+        TempTree tree;
+        for (int folder = 0; folder < folders; ++folder) {
+            tree.Write("f" + std::to_string(folder) + "/a.jpg");
+        }
+        int count = 0;
+        EventWatch watch(forms.form, {QEvent::WindowActivate, QEvent::WindowDeactivate},
+                         [&count] { ++count; });
+        forms.form->AddFiles({tree.Root()});
+        QTRY_COMPARE(QApplication::activeWindow(), forms.form.data());
+        QCOMPARE(forms.list().Count(), folders);
+        changes.push_back(count);
+    }
+    QVERIFY2(changes[1] <= 2, std::to_string(changes[1]).c_str());
+    QCOMPARE(changes[1], changes[0]);
 }
 
 void AddingTest::selection() {
