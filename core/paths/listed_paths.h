@@ -23,9 +23,12 @@ public:
 
 private:
     // Hashes a std::string and a std::string_view alike, so a lookup needs no copy of the path.
+    // Not noexcept on purpose: libstdc++ then keeps each key's hash beside it, and a lookup
+    // compares those instead of hashing again every key it passes in a bucket (a path is long,
+    // and a walk asks for every path it meets).
     struct KeyHash {
         using is_transparent = void;
-        std::size_t operator()(std::string_view key) const noexcept {
+        std::size_t operator()(std::string_view key) const {
             return std::hash<std::string_view>{}(key);
         }
     };
