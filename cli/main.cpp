@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <ctime>
 #include <exception>
+#include <functional>
 #include <malloc.h>
 #include <memory>
 #include <semaphore>
@@ -42,12 +43,26 @@ extern "C" void Interrupt(int) {
     g_interrupted = 1;
 }
 
+// What a check takes of the file's identity, for the state or the quarantine.
+enum class IdentityTaken {
+    None,
+    // The identity the file had when it was opened. A record made of it is safe also when the
+    // file is written while it is read: the write moves its time or size on, so the next run
+    // (or the quarantine's move) meets another identity and does not trust the record.
+    AtOpen,
+    // The same, kept only when the file still has it after the read. A file checked again under
+    // its remembered identity needs this: its new hash is compared with the old one, and bytes
+    // written while it was read would pass for rot.
+    Confirmed,
+};
+using IdentityCheck =
+    std::function<void(const std::string& path, vorn::FileResult& result, IdentityTaken)>;
+
 // With a state: the remembered result of `path` when it may stand for a new check; otherwise the
 // check, and what the state is to keep of it. Runs on the I/O threads. A file the state does not
 // hold is not examined before the check: its identity comes from the check's own open file.
 void CheckWithState(const vorn::CheckState& state, const CheckOptions& options, std::int64_t now,
-                    const std::string& path, vorn::FileResult& result,
-                    const vorn::FileCheck& check) {
+                    const std::string& path, vorn::FileResult& result, const IdentityCheck& check) {
     // A run checks each path once: what it records, it does not look up again.
     std::optional<vorn::CheckRecord> remembered =
         state.HeldNothingAtOpen() ? std::nullopt : state.Find(path);
@@ -64,9 +79,9 @@ void CheckWithState(const vorn::CheckState& state, const CheckOptions& options, 
             return;
         }
     }
-    check(path, result);
-    // A file written while it was read has no identity: it is checked again next time, and is
-    // no sign of rot.
+    check(path, result, remembered ? IdentityTaken::Confirmed : IdentityTaken::AtOpen);
+    // A file written while it was checked again has no identity: it is checked again next time,
+    // and is no sign of rot.
     if (!result.identity || result.verdict == vorn::MarkerVerdict::OpenError) {
         return;
     }
@@ -371,10 +386,9 @@ int Main(int argc, char** argv) {
     std::counting_semaphore<1024> cores(processors);
     // The pictures checked at once share one amount of memory, however many cores there are.
     vorn::MemoryBudget budget(options.memory != 0 ? options.memory : vorn::DefaultMemoryBudget());
-    // The state and the quarantine need to know that a file is still the one that was read.
-    const bool identity = !options.state.empty() || !options.quarantine.empty();
-    engineOptions.check = [explain, explainLimit, deep, identity, &cores,
-                           &budget](const std::string& path, vorn::FileResult& result) {
+    const IdentityCheck check = [explain, explainLimit, deep, &cores,
+                                 &budget](const std::string& path, vorn::FileResult& result,
+                                          IdentityTaken identity) {
         vorn::EndMarkerExplanation explanation;
         vorn::MarkerCheckOptions checkOptions;
         checkOptions.explanation = explain ? &explanation : nullptr;
@@ -400,8 +414,9 @@ int Main(int argc, char** argv) {
             // A write while the file was read changes its time or size; the status at the open
             // is then not that of the bytes read.
             struct stat after {};
-            if (identity && ::fstat(fd, &after) == 0 &&
-                vorn::IdentityOf(after) == vorn::IdentityOf(info)) {
+            if (identity == IdentityTaken::AtOpen ||
+                (identity == IdentityTaken::Confirmed && ::fstat(fd, &after) == 0 &&
+                 vorn::IdentityOf(after) == vorn::IdentityOf(info))) {
                 result.identity = vorn::IdentityOf(info);
             }
         };
@@ -414,20 +429,22 @@ int Main(int argc, char** argv) {
     if (!options.state.empty()) {
         state = std::make_unique<vorn::CheckState>(options.state);
         const std::int64_t now = std::time(nullptr);
-        engineOptions.check = [&options, &state = *state, now,
-                               check = std::move(engineOptions.check)](const std::string& path,
-                                                                       vorn::FileResult& result) {
+        engineOptions.check = [&options, &state = *state, now, check](const std::string& path,
+                                                                      vorn::FileResult& result) {
             CheckWithState(state, options, now, path, result, check);
         };
     } else if (!options.quarantine.empty()) {
         // A failed file is moved only while it is the file that was checked.
-        engineOptions.check = [check = std::move(engineOptions.check)](const std::string& path,
-                                                                       vorn::FileResult& result) {
-            check(path, result);
+        engineOptions.check = [check](const std::string& path, vorn::FileResult& result) {
+            check(path, result, IdentityTaken::AtOpen);
             if (result.identity) {
                 result.record.emplace();
                 result.record->identity = *result.identity;
             }
+        };
+    } else {
+        engineOptions.check = [check](const std::string& path, vorn::FileResult& result) {
+            check(path, result, IdentityTaken::None);
         };
     }
     // The quarantine is never walked, even when it lies inside a walked folder: its files would
