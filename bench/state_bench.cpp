@@ -4,8 +4,9 @@
 // rotted, the state's size per file, and the second run's peak memory on a tenth of the tree and
 // on the whole.
 //
-// Usage: vorn_state_bench [--tree DIR] [--folders N] [--files N] (default: 1000 folders of 100
-// files under the temporary folder, kept; the peak memory's small tree has a tenth the folders)
+// Usage: vorn_state_bench [--tree DIR] [--folders N] [--files N] [--runs N] (default: 1000
+// folders of 100 files under the temporary folder, kept, and 5 rounds; the peak memory's small
+// tree has a tenth the folders)
 
 #include <algorithm>
 #include <chrono>
@@ -58,12 +59,16 @@ void Rot(const std::string& path) {
     ::utimensat(AT_FDCWD, path.c_str(), times, 0);
 }
 
-// The peak memory of a second run with a state over `root`.
+// The peak memory of a second run with a state over `root`, the median of three.
 long SecondRunPeak(const std::string& root) {
     const std::string state = root + ".peak.state";
     fs::remove(state);
     Check({"--state", state}, root);
-    return Check({"--state", state}, root, true).peakKiB;
+    std::vector<double> peaks;
+    for (int run = 0; run < 3; ++run) {
+        peaks.push_back(static_cast<double>(Check({"--state", state}, root, true).peakKiB));
+    }
+    return static_cast<long>(vorn::bench::Median(peaks));
 }
 
 } // namespace
@@ -72,6 +77,7 @@ int main(int argc, char** argv) {
     std::string base = (fs::temp_directory_path() / "vorn_state_bench").string();
     int folders = 1000;
     int files = 100;
+    int runs = 5;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string name = argv[i];
         if (name == "--tree") {
@@ -80,8 +86,12 @@ int main(int argc, char** argv) {
             folders = std::max(1, std::atoi(argv[i + 1]));
         } else if (name == "--files") {
             files = std::max(1, std::atoi(argv[i + 1]));
+        } else if (name == "--runs") {
+            runs = std::max(1, std::atoi(argv[i + 1]));
         } else {
-            std::fputs("usage: vorn_state_bench [--tree DIR] [--folders N] [--files N]\n", stderr);
+            std::fputs(
+                "usage: vorn_state_bench [--tree DIR] [--folders N] [--files N] [--runs N]\n",
+                stderr);
             return 2;
         }
     }
@@ -92,42 +102,65 @@ int main(int argc, char** argv) {
     const std::string state = base + "/tree.state";
     fs::remove(state);
 
+    // Each figure is the median of `runs` rounds taken in turn, so that a moment of load on a
+    // shared machine moves every contender alike; the processor time beside the wall time.
     vorn::bench::ReferenceLoop(root); // warms the caches
-    const auto start = std::chrono::steady_clock::now();
-    vorn::bench::ReferenceLoop(root);
-    const double loop =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    const double deep = Check({"--deep"}, root).seconds;
-    const double markers = Check({}, root).seconds;
-    const double first = Check({"--deep", "--state", state}, root).seconds;
-    const ChildRun second = Check({"--deep", "--json", "--state", state}, root);
-    const std::size_t remembered = Count(second.output, "\"remembered\":true");
+    std::vector<double> loop, deep, deepCpu, markers, markersCpu, first, firstCpu, second,
+        secondCpu;
+    ChildRun last;
+    for (int round = 0; round < runs; ++round) {
+        const auto start = std::chrono::steady_clock::now();
+        vorn::bench::ReferenceLoop(root);
+        loop.push_back(
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        const ChildRun deepRun = Check({"--deep"}, root);
+        deep.push_back(deepRun.seconds);
+        deepCpu.push_back(deepRun.cpuSeconds);
+        fs::remove(state);
+        const ChildRun firstRun = Check({"--deep", "--state", state}, root);
+        first.push_back(firstRun.seconds);
+        firstCpu.push_back(firstRun.cpuSeconds);
+        const ChildRun markerRun = Check({}, root);
+        markers.push_back(markerRun.seconds);
+        markersCpu.push_back(markerRun.cpuSeconds);
+        last = Check({"--deep", "--json", "--state", state}, root);
+        second.push_back(last.seconds);
+        secondCpu.push_back(last.cpuSeconds);
+    }
+    const ChildRun& secondRun = last;
+    const std::size_t remembered = Count(secondRun.output, "\"remembered\":true");
+    using vorn::bench::Median;
+    const double loopSeconds = Median(loop);
 
-    std::printf("raw sequential loop            %.3f s = 1.00\n", loop);
-    std::printf("--deep                         %.2f × loop\n", deep / loop);
-    std::printf("--deep --state, first run      %.2f × loop = %.2f × --deep (goal <= 1.1)\n",
-                first / loop, first / deep);
-    std::printf("marker check                   %.2f × loop\n", markers / loop);
-    std::printf("--deep --state, second run     %.2f × loop = %.2f × marker check (goal <= 1.0), "
-                "%zu of %zu remembered\n",
-                second.seconds / loop, second.seconds / markers, remembered, counts.jpegs);
+    std::printf("medians of %d rounds; wall time, and processor time in brackets\n", runs);
+    std::printf("raw sequential loop            %.3f s = 1.00\n", loopSeconds);
+    std::printf("--deep                         %.2f × loop\n", Median(deep) / loopSeconds);
+    std::printf(
+        "--deep --state, first run      %.2f × loop = %.2f × --deep (%.2f ×) (goal <= 1.1)\n",
+        Median(first) / loopSeconds, Median(first) / Median(deep),
+        Median(firstCpu) / Median(deepCpu));
+    std::printf("marker check                   %.2f × loop\n", Median(markers) / loopSeconds);
+    std::printf("--deep --state, second run     %.2f × loop = %.2f × marker check (%.2f ×) (goal "
+                "<= 1.0), %zu of %zu remembered\n",
+                Median(second) / loopSeconds, Median(second) / Median(markers),
+                Median(secondCpu) / Median(markersCpu), remembered, counts.jpegs);
 
     // A sound file of the tree, rotted: the recheck finds it and nothing else.
-    const std::string firstLine = second.output.substr(0, second.output.find('\n'));
+    const std::string firstLine = secondRun.output.substr(0, secondRun.output.find('\n'));
     const std::size_t at = firstLine.find("\"path\":\"") + 8;
     const std::string rotted = firstLine.substr(at, firstLine.find('"', at) - at);
     Rot(rotted);
     const ChildRun recheck =
         Check({"--deep", "--json", "--state", state, "--recheck-after", "0d"}, root);
     std::printf("--recheck-after 0d, one rotted %.2f × loop, %zu changed on disk (goal 1)\n",
-                recheck.seconds / loop, Count(recheck.output, "changed on disk"));
+                recheck.seconds / loopSeconds, Count(recheck.output, "changed on disk"));
 
     const std::uintmax_t bytes = fs::file_size(state);
     std::size_t pathBytes = 0;
     for (std::size_t from = 0;
-         (from = second.output.find("\"path\":\"", from)) != std::string::npos;) {
+         (from = secondRun.output.find("\"path\":\"", from)) != std::string::npos;) {
         from += 8;
-        pathBytes += second.output.find('"', from) - from;
+        pathBytes += secondRun.output.find('"', from) - from;
     }
     std::printf("state size per file            %.1f bytes plus the path (goal <= 100)\n",
                 (static_cast<double>(bytes) - static_cast<double>(pathBytes)) /

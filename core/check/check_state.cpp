@@ -300,30 +300,69 @@ CheckState::~CheckState() {
     ::close(m_lockFd);
 }
 
+std::size_t CheckState::MaxReaders() {
+    return std::max<std::size_t>(4, std::thread::hardware_concurrency());
+}
+
+// A read connection taken for one look-up, given back at the end of it.
+class CheckState::ReaderLease {
+public:
+    explicit ReaderLease(const CheckState& state)
+        : m_state(state)
+        , m_reader(state.TakeReader())
+        , m_exceptions(std::uncaught_exceptions()) {}
+    ~ReaderLease() {
+        m_state.GiveBack(std::move(m_reader), std::uncaught_exceptions() > m_exceptions);
+    }
+    ReaderLease(const ReaderLease&) = delete;
+    ReaderLease& operator=(const ReaderLease&) = delete;
+
+    StateRows& Rows() const { return *m_reader->rows; }
+
+private:
+    const CheckState& m_state;
+    std::unique_ptr<Reader> m_reader;
+    int m_exceptions;
+};
+
 std::unique_ptr<CheckState::Reader> CheckState::TakeReader() const {
     {
-        const std::lock_guard lock(m_readersMutex);
+        std::unique_lock lock(m_readersMutex);
+        m_readerFree.wait(lock, [&] { return !m_readers.empty() || m_readersMade < MaxReaders(); });
         if (!m_readers.empty()) {
             std::unique_ptr<Reader> reader = std::move(m_readers.back());
             m_readers.pop_back();
             return reader;
         }
+        ++m_readersMade;
     }
-    auto reader = std::make_unique<Reader>();
-    if (const int code = sqlite3_open_v2(m_path.c_str(), &reader->db,
-                                         SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
-        code != SQLITE_OK) {
-        FailStateWith(m_path, reader->db, code);
+    try {
+        auto reader = std::make_unique<Reader>();
+        if (const int code = sqlite3_open_v2(m_path.c_str(), &reader->db,
+                                             SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
+            code != SQLITE_OK) {
+            FailStateWith(m_path, reader->db, code);
+        }
+        sqlite3_busy_timeout(reader->db, kBusyMilliseconds);
+        ExecState(m_path, reader->db, kReaderCache);
+        reader->rows = std::make_unique<StateRows>(m_path, reader->db);
+        return reader;
+    } catch (...) {
+        GiveBack(nullptr, true);
+        throw;
     }
-    sqlite3_busy_timeout(reader->db, kBusyMilliseconds);
-    ExecState(m_path, reader->db, kReaderCache);
-    reader->rows = std::make_unique<StateRows>(m_path, reader->db);
-    return reader;
 }
 
-void CheckState::GiveBack(std::unique_ptr<Reader> reader) const {
-    const std::lock_guard lock(m_readersMutex);
-    m_readers.push_back(std::move(reader));
+void CheckState::GiveBack(std::unique_ptr<Reader> reader, bool failed) const {
+    {
+        const std::lock_guard lock(m_readersMutex);
+        if (failed || reader == nullptr) {
+            --m_readersMade;
+        } else {
+            m_readers.push_back(std::move(reader));
+        }
+    }
+    m_readerFree.notify_one();
 }
 
 std::optional<CheckRecord> CheckState::Find(const std::string& path) const {
@@ -344,10 +383,11 @@ std::optional<CheckRecord> CheckState::Find(const std::string& path) const {
         }
     }
     if (!row) {
-        std::unique_ptr<Reader> reader = TakeReader();
-        row = std::make_shared<const ReadRow>(
-            ReadRow{commits, folder, reader->rows->RowHolding(folder, name)});
-        GiveBack(std::move(reader));
+        {
+            const ReaderLease reader(*this);
+            row = std::make_shared<const ReadRow>(
+                ReadRow{commits, folder, reader.Rows().RowHolding(folder, name)});
+        }
         const std::lock_guard lock(m_readRowsMutex);
         m_readRows.insert(m_readRows.begin(), row);
         if (m_readRows.size() > kReadRows) {
@@ -365,10 +405,8 @@ std::optional<CheckRecord> CheckState::Find(const std::string& path) const {
 }
 
 std::size_t CheckState::FilesBelow(const std::string& folder) const {
-    std::unique_ptr<Reader> reader = TakeReader();
-    const std::size_t files = reader->rows->FilesBelow(folder);
-    GiveBack(std::move(reader));
-    return files;
+    const ReaderLease reader(*this);
+    return reader.Rows().FilesBelow(folder);
 }
 
 void CheckState::Record(const std::string& path, CheckRecord record) {

@@ -123,8 +123,10 @@ private:
         std::vector<std::string> names;
     };
 
+    class ReaderLease;
     std::unique_ptr<Reader> TakeReader() const;
-    void GiveBack(std::unique_ptr<Reader> reader) const;
+    // A reader used through a failure is closed, not kept.
+    void GiveBack(std::unique_ptr<Reader> reader, bool failed) const;
     void Hand(Job job);
     void HandGathered();
     void WriteLoop();
@@ -154,8 +156,16 @@ private:
     std::atomic<std::uint64_t> m_commits{0};
     bool m_inTransaction = false;
     bool m_heldNothingAtOpen = false;
+    // The look-ups' read connections, made as they are needed, at most MaxReaders(): a look-up
+    // is a few microseconds of work on pages the system caches, so more connections than
+    // processors gain nothing, while each holds a cache and statements of its own (about 80 KB).
+    // With one for every I/O thread that looked up at once, a run's memory grew with the tree
+    // until all 32 threads had one.
+    static std::size_t MaxReaders();
     mutable std::mutex m_readersMutex;
-    mutable std::vector<std::unique_ptr<Reader>> m_readers;
+    mutable std::condition_variable m_readerFree;
+    mutable std::vector<std::unique_ptr<Reader>> m_readers; // the free ones
+    mutable std::size_t m_readersMade = 0;
     // The rows read last, the latest first, each with the number of commits before it was
     // read: while no commit has come since, a look-up of a name a row takes needs no statement.
     // The walk keeps a few folders in flight, and the I/O threads look up their files in turn:

@@ -3,12 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <fstream>
 #include <iterator>
 #include <sqlite3.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
+#include <vector>
 
 #include "core/base/scope_exit.h"
 #include "tests/support/temp_tree.h"
@@ -158,6 +161,55 @@ TEST(CheckState, KeepsRecordsAcrossOpensInAPrivateFile) {
     EXPECT_FALSE(markers->deep || markers->hash);
     EXPECT_EQ(markers->changedSince, 9);
     EXPECT_FALSE(state.Find("a/c.jpg"));
+}
+
+// The descriptors of this process open on `path`: one per connection, and the run's lock.
+int DescriptorsOn(const std::string& path) {
+    struct stat file {};
+    if (::stat(path.c_str(), &file) != 0) {
+        return -1;
+    }
+    int count = 0;
+    for (int fd = 0; fd < 4096; ++fd) {
+        struct stat info {};
+        count +=
+            ::fstat(fd, &info) == 0 && info.st_dev == file.st_dev && info.st_ino == file.st_ino;
+    }
+    return count;
+}
+
+// However many I/O threads look up at once, they share a few connections: each holds a cache
+// and statements of its own, and one per thread made a run's memory grow with its threads.
+TEST(CheckState, LookUpsAtOnceShareAFewConnections) {
+    const TempTree tree;
+    const std::string file = tree.Path("state.db");
+    {
+        CheckState state(file);
+        for (int folder = 0; folder < 200; ++folder) {
+            state.Record("f" + std::to_string(folder) + "/a.jpg", Deep({1, 2, 3, 4}, 10, 1));
+        }
+    }
+    const CheckState state(file);
+    const int before = DescriptorsOn(file);
+    std::vector<std::thread> threads;
+    std::atomic<int> lookUps{0};
+    std::atomic<int> found{0};
+    for (int thread = 0; thread < 32; ++thread) {
+        threads.emplace_back([&, thread] {
+            // Another folder at each look-up: none is served from the rows read last.
+            for (int folder = thread; folder < 200; folder += 4) {
+                ++lookUps;
+                found += state.Find("f" + std::to_string(folder) + "/a.jpg").has_value();
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(found, lookUps);
+    const int connections = DescriptorsOn(file) - before;
+    EXPECT_GT(connections, 0);
+    EXPECT_LE(connections, static_cast<int>(std::max(4u, std::thread::hardware_concurrency())));
 }
 
 TEST(CheckState, ForgetsWhatIsGoneFromAWalkedFolderOnly) {
