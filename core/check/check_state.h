@@ -135,6 +135,7 @@ private:
     void WriteForget(const std::string& folder, const std::vector<std::string>& names);
     void WriteUnwritten();
     void MoveFileRows();
+    void IndexPlaces();
     void Begin();
     void CommitBatch();
 
@@ -174,6 +175,9 @@ private:
     static constexpr std::size_t kReadRows = 16;
     mutable std::mutex m_readRowsMutex;
     mutable std::vector<std::shared_ptr<const ReadRow>> m_readRows;
+    // The folders whose row a look-up is reading now, and the signal that one was read.
+    mutable std::vector<std::string> m_foldersBeingRead;
+    mutable std::condition_variable m_rowRead;
 
     // The caller's records of one folder not handed over yet, and when the first of them came.
     std::string m_gatheredFolder;

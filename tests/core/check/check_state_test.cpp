@@ -320,49 +320,104 @@ TEST(CheckState, AFolderOfManyFilesSpreadsOverRows) {
     EXPECT_TRUE(state.Find("/lib/sub/s.jpg"));
 }
 
-// A state written by the earlier layout, a row per file, is moved to the present one when it is
-// opened, and keeps every record.
-TEST(CheckState, AStateOfTheEarlierLayoutKeepsItsRecords) {
-    const TempTree tree;
-    const std::string file = tree.Path("old.db");
+// Writes a state of the layout where the rows were their own keys, holding `deep` as /p/a.jpg and
+// `markers` as /p/sub/b.jpg.
+void WriteRowKeyedState(const std::string& file, const CheckRecord& deep,
+                        const CheckRecord& markers) {
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(db, R"(
-        CREATE TABLE files(path BLOB PRIMARY KEY NOT NULL, device INTEGER NOT NULL,
-            inode INTEGER NOT NULL, size INTEGER NOT NULL, mtime_ns INTEGER NOT NULL,
-            marker INTEGER NOT NULL, deep INTEGER, deep_reason TEXT, deep_offset INTEGER,
-            trailer INTEGER, hash BLOB, checked_at INTEGER NOT NULL, changed_since INTEGER
-        ) WITHOUT ROWID;
-        INSERT INTO files VALUES(CAST('/p/a.jpg' AS BLOB), 1, 2, 3, 4, 2, 0,
-            'followed by padding (3 bytes)', 100, 1, zeroblob(16), 10, NULL);
-        INSERT INTO files VALUES(CAST('/p/sub/b.jpg' AS BLOB), 5, 6, 7, 8, 0, NULL, NULL, NULL,
-            NULL, NULL, 11, 9);
-        PRAGMA application_id=1450144366; PRAGMA user_version=1;)",
+    ASSERT_EQ(sqlite3_exec(db,
+                           "CREATE TABLE records(place BLOB PRIMARY KEY NOT NULL, files INTEGER "
+                           "NOT NULL, packed BLOB NOT NULL) WITHOUT ROWID; PRAGMA "
+                           "application_id=1450144366; PRAGMA user_version=2;",
                            nullptr, nullptr, nullptr),
               SQLITE_OK);
-    sqlite3_close(db);
-    {
-        const CheckState state(file);
-        const std::optional<CheckRecord> deep = state.Find("/p/a.jpg");
-        ASSERT_TRUE(deep && deep->deep && deep->hash);
-        EXPECT_EQ(deep->identity, (FileIdentity{1, 2, 3, 4}));
-        EXPECT_EQ(deep->marker, MarkerVerdict::Eoi);
-        EXPECT_EQ(deep->deep->reason, "followed by padding (3 bytes)");
-        EXPECT_EQ(deep->deep->trailer, TrailerKind::Padding);
-        EXPECT_EQ(*deep->hash, ContentHash{});
-        const std::optional<CheckRecord> markers = state.Find("/p/sub/b.jpg");
-        ASSERT_TRUE(markers);
-        EXPECT_FALSE(markers->deep || markers->hash);
-        EXPECT_EQ(markers->changedSince, 9);
+    sqlite3_stmt* put = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(db, "INSERT INTO records VALUES(?1, 1, ?2)", -1, &put, nullptr),
+              SQLITE_OK);
+    for (const auto& [place, record] :
+         {std::pair{std::string("/p/\0", 4), NamedRecord{"a.jpg", deep}},
+          std::pair{std::string("/p/sub/\0", 8), NamedRecord{"b.jpg", markers}}}) {
+        const std::string packed = PackRecords(std::span(&record, 1));
+        sqlite3_bind_blob(put, 1, place.data(), static_cast<int>(place.size()), SQLITE_TRANSIENT);
+        sqlite3_bind_blob(put, 2, packed.data(), static_cast<int>(packed.size()), SQLITE_TRANSIENT);
+        ASSERT_EQ(sqlite3_step(put), SQLITE_DONE);
+        sqlite3_reset(put);
     }
-    ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
-    sqlite3_stmt* version = nullptr;
-    ASSERT_EQ(sqlite3_prepare_v2(db, "PRAGMA user_version", -1, &version, nullptr), SQLITE_OK);
-    ASSERT_EQ(sqlite3_step(version), SQLITE_ROW);
-    EXPECT_EQ(sqlite3_column_int(version, 0), 2);
-    sqlite3_finalize(version);
-    EXPECT_NE(sqlite3_exec(db, "SELECT 1 FROM files", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_finalize(put);
     sqlite3_close(db);
+}
+
+// A state of either earlier layout (a row per file; rows that were their own keys) is moved to
+// the present one when it is opened, and keeps every record.
+TEST(CheckState, AStateOfAnEarlierLayoutKeepsItsRecords) {
+    for (const bool fileRows : {true, false}) {
+        SCOPED_TRACE(fileRows ? "a row per file" : "rows that were their own keys");
+        const TempTree tree;
+        const std::string file = tree.Path("old.db");
+        if (fileRows) {
+            sqlite3* db = nullptr;
+            ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+            ASSERT_EQ(sqlite3_exec(db, R"(
+                CREATE TABLE files(path BLOB PRIMARY KEY NOT NULL, device INTEGER NOT NULL,
+                    inode INTEGER NOT NULL, size INTEGER NOT NULL, mtime_ns INTEGER NOT NULL,
+                    marker INTEGER NOT NULL, deep INTEGER, deep_reason TEXT, deep_offset INTEGER,
+                    trailer INTEGER, hash BLOB, checked_at INTEGER NOT NULL, changed_since INTEGER
+                ) WITHOUT ROWID;
+                INSERT INTO files VALUES(CAST('/p/a.jpg' AS BLOB), 1, 2, 3, 4, 2, 0,
+                    'followed by padding (3 bytes)', 100, 1, zeroblob(16), 10, NULL);
+                INSERT INTO files VALUES(CAST('/p/sub/b.jpg' AS BLOB), 5, 6, 7, 8, 0, NULL, NULL,
+                    NULL, NULL, NULL, 11, 9);
+                PRAGMA application_id=1450144366; PRAGMA user_version=1;)",
+                                   nullptr, nullptr, nullptr),
+                      SQLITE_OK);
+            sqlite3_close(db);
+        } else {
+            const CheckRecord deep = Deep({1, 2, 3, 4}, 10, 0);
+            CheckRecord markers = Deep({5, 6, 7, 8}, 11, 0);
+            markers.deep.reset();
+            markers.hash.reset();
+            markers.changedSince = 9;
+            WriteRowKeyedState(file, deep, markers);
+        }
+        {
+            const CheckState state(file);
+            const std::optional<CheckRecord> deep = state.Find("/p/a.jpg");
+            ASSERT_TRUE(deep && deep->deep && deep->hash);
+            EXPECT_EQ(deep->identity, (FileIdentity{1, 2, 3, 4}));
+            EXPECT_EQ(deep->marker, MarkerVerdict::Eoi);
+            EXPECT_EQ(deep->deep->reason, "followed by padding (3 bytes)");
+            EXPECT_EQ(deep->deep->trailer, TrailerKind::Padding);
+            EXPECT_EQ(*deep->hash, ContentHash{});
+            const std::optional<CheckRecord> markers = state.Find("/p/sub/b.jpg");
+            ASSERT_TRUE(markers);
+            EXPECT_FALSE(markers->deep || markers->hash);
+            EXPECT_EQ(markers->changedSince, 9);
+        }
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+        sqlite3_stmt* version = nullptr;
+        ASSERT_EQ(sqlite3_prepare_v2(db,
+                                     "SELECT (SELECT user_version FROM pragma_user_version), "
+                                     "(SELECT sql FROM sqlite_master WHERE name = 'records')",
+                                     -1, &version, nullptr),
+                  SQLITE_OK);
+        ASSERT_EQ(sqlite3_step(version), SQLITE_ROW);
+        EXPECT_EQ(sqlite3_column_int(version, 0), 3);
+        const std::string schema = reinterpret_cast<const char*>(sqlite3_column_text(version, 1));
+        EXPECT_EQ(schema.find("WITHOUT ROWID"), std::string::npos) << schema;
+        sqlite3_finalize(version);
+        sqlite3_stmt* old = nullptr;
+        ASSERT_EQ(sqlite3_prepare_v2(db,
+                                     "SELECT count(*) FROM sqlite_master WHERE name IN ('files', "
+                                     "'keyed_records')",
+                                     -1, &old, nullptr),
+                  SQLITE_OK);
+        ASSERT_EQ(sqlite3_step(old), SQLITE_ROW);
+        EXPECT_EQ(sqlite3_column_int(old, 0), 0);
+        sqlite3_finalize(old);
+        sqlite3_close(db);
+    }
 }
 
 // A file that is not a state, or a damaged one, is refused and left as it was; a second run on
