@@ -394,28 +394,24 @@ TEST(CheckState, AStateOfAnEarlierLayoutKeepsItsRecords) {
             EXPECT_FALSE(markers->deep || markers->hash);
             EXPECT_EQ(markers->changedSince, 9);
         }
+        // The layout now: the present version, rows with an index of their places, no old table.
         sqlite3* db = nullptr;
         ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
-        sqlite3_stmt* version = nullptr;
-        ASSERT_EQ(sqlite3_prepare_v2(db,
-                                     "SELECT (SELECT user_version FROM pragma_user_version), "
-                                     "(SELECT sql FROM sqlite_master WHERE name = 'records')",
-                                     -1, &version, nullptr),
-                  SQLITE_OK);
-        ASSERT_EQ(sqlite3_step(version), SQLITE_ROW);
-        EXPECT_EQ(sqlite3_column_int(version, 0), 3);
-        const std::string schema = reinterpret_cast<const char*>(sqlite3_column_text(version, 1));
+        sqlite3_stmt* layout = nullptr;
+        ASSERT_EQ(
+            sqlite3_prepare_v2(
+                db,
+                "SELECT (SELECT user_version FROM pragma_user_version), "
+                "(SELECT sql FROM sqlite_master WHERE name = 'records'), "
+                "(SELECT count(*) FROM sqlite_master WHERE name IN ('files', 'keyed_records'))",
+                -1, &layout, nullptr),
+            SQLITE_OK);
+        ASSERT_EQ(sqlite3_step(layout), SQLITE_ROW);
+        EXPECT_EQ(sqlite3_column_int(layout, 0), 3);
+        const std::string schema = reinterpret_cast<const char*>(sqlite3_column_text(layout, 1));
         EXPECT_EQ(schema.find("WITHOUT ROWID"), std::string::npos) << schema;
-        sqlite3_finalize(version);
-        sqlite3_stmt* old = nullptr;
-        ASSERT_EQ(sqlite3_prepare_v2(db,
-                                     "SELECT count(*) FROM sqlite_master WHERE name IN ('files', "
-                                     "'keyed_records')",
-                                     -1, &old, nullptr),
-                  SQLITE_OK);
-        ASSERT_EQ(sqlite3_step(old), SQLITE_ROW);
-        EXPECT_EQ(sqlite3_column_int(old, 0), 0);
-        sqlite3_finalize(old);
+        EXPECT_EQ(sqlite3_column_int(layout, 2), 0);
+        sqlite3_finalize(layout);
         sqlite3_close(db);
     }
 }
