@@ -25,7 +25,10 @@ function(vorn_add_qttest name)
     if(ARG_XVFB)
         add_test(NAME ${name}
                  COMMAND xvfb-run -a -s "-screen 0 1280x1024x24" $<TARGET_FILE:${name}>)
-        set_tests_properties(${name} PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=xcb" LABELS xvfb)
+        # One at a time: two xvfb-run -a started together can pick the same free display, and
+        # then one of the servers does not start.
+        set_tests_properties(${name} PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=xcb" LABELS xvfb
+                                                RESOURCE_LOCK xvfb)
     else()
         add_test(NAME ${name} COMMAND ${name})
         set_tests_properties(${name} PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen")

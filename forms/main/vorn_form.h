@@ -125,10 +125,9 @@ private:
         int maximum = 0;
         std::size_t handled = 0;
         bool windowWasOpen = false;
-        // The progress dialog's throttle: the outermost call's own, which the calls nested in
-        // it share (a walk's folders come and go too fast for one each).
-        vorn::PaintThrottle* throttle = nullptr;
-        std::unique_ptr<vorn::PaintThrottle> ownThrottle;
+        // The progress dialog's throttle, made by the outermost call and shared by the calls
+        // nested in it (a walk's folders come and go too fast for one each).
+        std::shared_ptr<vorn::PaintThrottle> throttle;
     };
     AddingCall AddFilesStart(std::size_t count);
     // The nested call for the `count` sorted entries of the folder `path`.
@@ -172,8 +171,8 @@ private:
 
     // Adding: the redraw suspension count and the folders being walked (the loop guard).
     int m_redrawSuspension = 0;
-    // The outermost adding call's throttle of the progress dialog, while it runs.
-    vorn::PaintThrottle* m_addingThrottle = nullptr;
+    // The adding calls' throttle of the progress dialog, while one runs.
+    std::weak_ptr<vorn::PaintThrottle> m_addingThrottle;
     std::vector<vorn::FolderIdentity> m_foldersBeingWalked;
     // Checking: how many check runs have started; a run that sees a later one stops.
     std::uint64_t m_checkRuns = 0;

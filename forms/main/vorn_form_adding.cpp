@@ -147,11 +147,11 @@ TVornForm::AddingCall TVornForm::AddFilesStart(std::size_t count) {
     } else {
         dialog->show();
     }
-    if (m_addingThrottle == nullptr) {
-        call.ownThrottle = std::make_unique<vorn::PaintThrottle>(dialog);
-        m_addingThrottle = call.ownThrottle.get();
+    call.throttle = m_addingThrottle.lock();
+    if (!call.throttle) {
+        call.throttle = std::make_shared<vorn::PaintThrottle>(dialog);
+        m_addingThrottle = call.throttle;
     }
-    call.throttle = m_addingThrottle;
     return call;
 }
 
@@ -181,10 +181,8 @@ void TVornForm::AddFilesEnd(AddingCall& call) {
             // Closing runs on every way out; it unlocks the main window also when the dialog
             // is already hidden.
             const vorn::ScopeExit closeDialog([dialog] { dialog->CloseNow(); });
-            if (call.ownThrottle) {
-                m_addingThrottle = nullptr;
-                call.ownThrottle.reset();
-            }
+            // The outermost call's end ends the throttle.
+            call.throttle.reset();
         }
         if (failing) {
             return;
