@@ -160,11 +160,10 @@ VornRun RunVorn(const std::string& root, bool probe) {
 }
 
 // The progress dialog shown and closed `count` times over the main window, as a walk of
-// one-file folders does, paced as a walk is: the outer call's paint throttle and the window's
-// event pacer live through the whole run, each folder's call has a throttle of its own, and
-// each of the two steps per folder (the file in the folder, then the folder in its parent)
-// processes events, and the main window's activation is held for the run. The time in
-// milliseconds.
+// one-file folders does, paced as a walk is: one paint throttle and the window's event pacer
+// live through the whole run, each of the two steps per folder (the file in the folder, then the
+// folder in its parent) processes events, and the main window's activation is held for the run.
+// The time in milliseconds.
 double DialogCyclesMs(int count) {
     TVornForm form;
     TCheckForm check(&form);
@@ -178,17 +177,14 @@ double DialogCyclesMs(int count) {
     HoldMainFormActivation(&form);
     progress.show();
     {
-        vorn::PaintThrottle outer(&progress);
+        vorn::PaintThrottle throttle(&progress);
         for (int cycle = 0; cycle < count; ++cycle) {
             if (!progress.isVisible()) {
                 progress.show();
             }
-            {
-                vorn::PaintThrottle folder(&progress);
-                pacer.ProcessEvents(folder);
-            }
+            pacer.ProcessEvents(throttle);
             progress.CloseNow();
-            pacer.ProcessEvents(outer);
+            pacer.ProcessEvents(throttle);
         }
     }
     progress.CloseNow();

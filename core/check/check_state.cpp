@@ -233,9 +233,6 @@ CheckState::CheckState(const std::string& path)
         m_rows = std::make_unique<StateRows>(path, m_db);
         m_heldNothingAtOpen =
             QueryStateText(path, m_db, "SELECT EXISTS(SELECT 1 FROM records)") == "0";
-        if (m_heldNothingAtOpen) {
-            m_foldersWritten.assign(kFolderBits, false);
-        }
         m_queue.reserve(kQueueCapacity);
         m_writer = std::thread([this] { WriteLoop(); });
     } catch (...) {
@@ -398,8 +395,8 @@ std::optional<CheckRecord> CheckState::Find(const std::string& path) const {
     // Read before the row: a commit in between makes the next look-up read the row again.
     const std::uint64_t commits = m_commits.load(std::memory_order_acquire);
     std::shared_ptr<const ReadRow> row;
-    std::unique_lock lock(m_readRowsMutex);
-    while (!row) {
+    {
+        const std::lock_guard lock(m_readRowsMutex);
         const auto found =
             std::find_if(m_readRows.begin(), m_readRows.end(), [&](const auto& read) {
                 return read->commits == commits && read->folder == folder &&
@@ -408,38 +405,20 @@ std::optional<CheckRecord> CheckState::Find(const std::string& path) const {
         if (found != m_readRows.end()) {
             row = *found;
             std::rotate(m_readRows.begin(), found, found + 1);
-            break;
         }
-        // The I/O threads start on a folder's files together: one of them reads its row, and
-        // the others wait for that row rather than read it too.
-        if (std::find(m_foldersBeingRead.begin(), m_foldersBeingRead.end(), folder) !=
-            m_foldersBeingRead.end()) {
-            m_rowRead.wait(lock);
-            continue;
-        }
-        m_foldersBeingRead.push_back(folder);
-        const auto readDone = [&] {
-            std::erase(m_foldersBeingRead, folder);
-            m_rowRead.notify_all();
-        };
-        lock.unlock();
-        try {
+    }
+    if (!row) {
+        {
             const ReaderLease reader(*this);
             row = std::make_shared<const ReadRow>(
                 ReadRow{commits, folder, reader.Rows().RowHolding(folder, name)});
-        } catch (...) {
-            lock.lock();
-            readDone();
-            throw;
         }
-        lock.lock();
-        readDone();
+        const std::lock_guard lock(m_readRowsMutex);
         m_readRows.insert(m_readRows.begin(), row);
         if (m_readRows.size() > kReadRows) {
             m_readRows.pop_back();
         }
     }
-    lock.unlock();
     const std::vector<NamedRecord>& records = row->row.records;
     const auto found = std::lower_bound(
         records.begin(), records.end(), name,
@@ -622,13 +601,7 @@ void CheckState::WriteForget(const std::string& folder, const std::vector<std::s
 
 void CheckState::WriteUnwritten() {
     for (auto& [folder, records] : m_unwritten) {
-        bool noRowYet = false;
-        if (!m_foldersWritten.empty()) {
-            const std::size_t bit = std::hash<std::string>{}(folder) % m_foldersWritten.size();
-            noRowYet = !m_foldersWritten[bit];
-            m_foldersWritten[bit] = true;
-        }
-        m_rows->Merge(folder, std::move(records), noRowYet);
+        m_rows->Merge(folder, std::move(records));
     }
     m_unwritten.clear();
 }

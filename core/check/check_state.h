@@ -147,12 +147,6 @@ private:
     // for all of them.
     std::map<std::string, std::vector<NamedRecord>, std::less<>> m_unwritten;
     std::size_t m_pending = 0;
-    // In a state that held nothing at open, the folders this run has written rows of, a bit per
-    // hash of the path: a folder whose bit is clear has no row, and its records are written
-    // without looking for one (the look-up compares whole rows and costs as much as the write).
-    // A bit that another folder set costs only that look-up. Empty for any other state.
-    static constexpr std::size_t kFolderBits = std::size_t{1} << 20;
-    std::vector<bool> m_foldersWritten;
     // Commits made so far: a look-up's connection keeps the row it read last until the next.
     std::atomic<std::uint64_t> m_commits{0};
     bool m_inTransaction = false;
@@ -175,9 +169,6 @@ private:
     static constexpr std::size_t kReadRows = 16;
     mutable std::mutex m_readRowsMutex;
     mutable std::vector<std::shared_ptr<const ReadRow>> m_readRows;
-    // The folders whose row a look-up is reading now, and the signal that one was read.
-    mutable std::vector<std::string> m_foldersBeingRead;
-    mutable std::condition_variable m_rowRead;
 
     // The caller's records of one folder not handed over yet, and when the first of them came.
     std::string m_gatheredFolder;

@@ -152,7 +152,7 @@ std::optional<std::string> StateRows::FirstPlace(const std::string& from,
     return place;
 }
 
-void StateRows::Merge(const std::string& folder, std::vector<NamedRecord> fresh, bool noRowYet) {
+void StateRows::Merge(const std::string& folder, std::vector<NamedRecord> fresh) {
     // A name recorded twice keeps its later record. The records come in the walk's order,
     // which is the byte order of their names but for letter case and digits: they are put in
     // order through their places, not moved about themselves.
@@ -167,10 +167,6 @@ void StateRows::Merge(const std::string& folder, std::vector<NamedRecord> fresh,
             continue;
         }
         sorted.push_back(std::move(fresh[order[i]]));
-    }
-    if (noRowYet) {
-        Put(folder, Place(folder, ""), sorted);
-        return;
     }
     for (std::size_t from = 0; from < sorted.size();) {
         Row row = RowHolding(folder, sorted[from].name);

@@ -48,8 +48,7 @@ public:
     Row RowHolding(const std::string& folder, const std::string& name);
 
     // Writes `fresh`, records of files of `folder`, over what the rows held of the same names.
-    // With `noRowYet`, the caller knows that the folder has no row: none is looked for.
-    void Merge(const std::string& folder, std::vector<NamedRecord> fresh, bool noRowYet = false);
+    void Merge(const std::string& folder, std::vector<NamedRecord> fresh);
 
     // Drops the records of the entries of `folder` whose first name below it is not in
     // `names` (sorted); returns how many records of the folder's own files it dropped, with
