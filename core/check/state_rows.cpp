@@ -34,6 +34,32 @@ std::string OwnEnd(const std::string& folder) {
     return folder + '\1';
 }
 
+// `records` sorted by name, each name once: a name recorded twice keeps its later record. The
+// records come in the walk's order, which is the byte order of their names but for letter case
+// and digits: they are put in order through their places, not moved about themselves, and most
+// runs are in order already.
+std::vector<NamedRecord> InNameOrder(std::vector<NamedRecord> records) {
+    if (std::adjacent_find(records.begin(), records.end(), [](const auto& a, const auto& b) {
+            return !(a.name < b.name);
+        }) == records.end()) {
+        return records;
+    }
+    std::vector<std::size_t> order(records.size());
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        return records[a].name < records[b].name;
+    });
+    std::vector<NamedRecord> sorted;
+    sorted.reserve(records.size());
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        if (i + 1 < order.size() && records[order[i]].name == records[order[i + 1]].name) {
+            continue;
+        }
+        sorted.push_back(std::move(records[order[i]]));
+    }
+    return sorted;
+}
+
 void Bind(sqlite3_stmt* statement, int column, const std::string& bytes) {
     sqlite3_bind_blob(statement, column, bytes.data(), static_cast<int>(bytes.size()),
                       SQLITE_STATIC);
@@ -153,21 +179,7 @@ std::optional<std::string> StateRows::FirstPlace(const std::string& from,
 }
 
 void StateRows::Merge(const std::string& folder, std::vector<NamedRecord> fresh) {
-    // A name recorded twice keeps its later record. The records come in the walk's order,
-    // which is the byte order of their names but for letter case and digits: they are put in
-    // order through their places, not moved about themselves.
-    std::vector<std::size_t> order(fresh.size());
-    std::iota(order.begin(), order.end(), std::size_t{0});
-    std::stable_sort(order.begin(), order.end(),
-                     [&](std::size_t a, std::size_t b) { return fresh[a].name < fresh[b].name; });
-    std::vector<NamedRecord> sorted;
-    sorted.reserve(fresh.size());
-    for (std::size_t i = 0; i < order.size(); ++i) {
-        if (i + 1 < order.size() && fresh[order[i]].name == fresh[order[i + 1]].name) {
-            continue;
-        }
-        sorted.push_back(std::move(fresh[order[i]]));
-    }
+    std::vector<NamedRecord> sorted = InNameOrder(std::move(fresh));
     for (std::size_t from = 0; from < sorted.size();) {
         Row row = RowHolding(folder, sorted[from].name);
         std::size_t to = from + 1;

@@ -428,9 +428,12 @@ TEST(CheckState, RefusesWhatItCannotUseAndLeavesItUntouched) {
         }
     }
     std::string damaged = Bytes(sound);
-    ASSERT_GT(damaged.size(), 8192u);
-    // The header of the second page: what every look-up meets first.
-    damaged.replace(4096, 64, std::string(64, '\x5a'));
+    // The header of the second page, what every look-up meets first; the file's header gives
+    // the page size at byte 16, big-endian.
+    const std::size_t pageSize = static_cast<unsigned char>(damaged.at(16)) * 256u +
+                                 static_cast<unsigned char>(damaged.at(17));
+    ASSERT_GT(damaged.size(), 2 * pageSize);
+    damaged.replace(pageSize, 64, std::string(64, '\x5a'));
     const struct {
         const char* name;
         std::string bytes;
