@@ -36,8 +36,8 @@ std::string OwnEnd(const std::string& folder) {
 
 // `records` sorted by name, each name once: a name recorded twice keeps its later record. The
 // records come in the walk's order, which is the byte order of their names but for letter case
-// and digits: they are put in order through their places, not moved about themselves, and most
-// runs are in order already.
+// and digits: their indices are sorted, not the records themselves, and most runs are in order
+// already.
 std::vector<NamedRecord> InNameOrder(std::vector<NamedRecord> records) {
     if (std::adjacent_find(records.begin(), records.end(), [](const auto& a, const auto& b) {
             return !(a.name < b.name);

@@ -9,8 +9,6 @@
 #include <QTableView>
 #include <QTest>
 
-#include <functional>
-#include <set>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,6 +16,7 @@
 
 #include "forms/dialog_lock.h"
 #include "tests/forms/run_fixture.h"
+#include "tests/support/event_arrivals.h"
 
 namespace {
 
@@ -101,28 +100,6 @@ protected:
 
 private:
     std::vector<std::string>& m_log;
-};
-
-// Calls `seen` for every event of the given kinds that reaches `watched`.
-class EventWatch : public QObject {
-public:
-    EventWatch(QObject* watched, std::set<QEvent::Type> kinds, std::function<void()> seen)
-        : m_kinds(std::move(kinds))
-        , m_seen(std::move(seen)) {
-        watched->installEventFilter(this);
-    }
-
-protected:
-    bool eventFilter(QObject*, QEvent* event) override {
-        if (m_kinds.count(event->type()) != 0) {
-            m_seen();
-        }
-        return false;
-    }
-
-private:
-    std::set<QEvent::Type> m_kinds;
-    std::function<void()> m_seen;
 };
 
 } // namespace
@@ -293,13 +270,12 @@ void AddingTest::aWalkHandsTheActivationBackOnce() {
         for (int folder = 0; folder < folders; ++folder) {
             tree.Write("f" + std::to_string(folder) + "/a.jpg");
         }
-        int count = 0;
-        EventWatch watch(forms.form, {QEvent::WindowActivate, QEvent::WindowDeactivate},
-                         [&count] { ++count; });
+        const Arrivals changed({forms.form.data()},
+                               {QEvent::WindowActivate, QEvent::WindowDeactivate});
         forms.form->AddFiles({tree.Root()});
         QTRY_COMPARE(QApplication::activeWindow(), forms.form.data());
         QCOMPARE(forms.list().Count(), folders);
-        changes.push_back(count);
+        changes.push_back(changed.count);
     }
     QVERIFY2(changes[1] <= 2, std::to_string(changes[1]).c_str());
     QCOMPARE(changes[1], changes[0]);

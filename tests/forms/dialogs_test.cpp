@@ -16,15 +16,14 @@
 #include <QTest>
 #include <QWindow>
 
-#include <initializer_list>
 #include <memory>
-#include <set>
 #include <utility>
 
 #include "forms/check/check_form.h"
 #include "forms/dialog_lock.h"
 #include "forms/main/vorn_form.h"
 #include "forms/progress/progress_form.h"
+#include "tests/support/event_arrivals.h"
 
 namespace {
 
@@ -288,28 +287,6 @@ void DialogsTest::eitherDialogsCloseUnlocksTheMainWindow() {
     // With no window manager to do it, the main window is made active again.
     QTRY_COMPARE(QApplication::activeWindow(), windows.form.get());
 }
-
-// Counts the events of the kinds asked for that reach the widgets watched, and the changes of
-// a menu bar's actions (each of which lays the bar out again).
-class Arrivals : public QObject {
-public:
-    Arrivals(std::initializer_list<QObject*> watched, std::set<QEvent::Type> kinds)
-        : m_kinds(std::move(kinds)) {
-        for (QObject* object : watched) {
-            object->installEventFilter(this);
-        }
-    }
-    int count = 0;
-
-protected:
-    bool eventFilter(QObject*, QEvent* event) override {
-        count += m_kinds.count(event->type()) ? 1 : 0;
-        return false;
-    }
-
-private:
-    std::set<QEvent::Type> m_kinds;
-};
 
 void DialogsTest::theLockRefusesInputAndLeavesTheWidgetsAlone_data() {
     QTest::addColumn<QString>("input");
