@@ -4,7 +4,8 @@
 // Threads start only when a task finds no idle one, and the first only for a second task: a
 // run of one file starts none, its one task runs on the thread that waits for it.
 // Tasks answered from the page cache in microseconds keep no more threads awake than cores
-// (waking a thread costs more than such a task); slower ones get up to the maximum.
+// (waking a thread costs more than such a task); slower ones get up to the maximum, unless they
+// were slow only because their thread lost the processor to another.
 //
 // A task is run once, by a worker or by the thread that waits for it (Wait runs a task that no
 // worker has started yet on the waiting thread, so waiting never depends on a free worker).

@@ -1,7 +1,8 @@
 // A thread waiting for a result in order sleeps until its task and a batch of others have ended:
 // it must never return before its task has run, never sleep through the end that concerns it,
 // and never wait for more tasks than were ever submitted. Tasks that wait on storage each get a
-// thread, run after run.
+// thread, run after run; tasks that took long only because their thread lost the processor do
+// not.
 
 #include "core/walk/io_pool.h"
 
@@ -11,6 +12,7 @@
 #include <chrono>
 #include <memory>
 #include <ostream>
+#include <sched.h>
 #include <thread>
 #include <vector>
 
@@ -82,6 +84,74 @@ TEST(IoPool, EverySlowTaskGetsAThreadRunAfterRun) {
         ASSERT_TRUE(started) << "round " << round;
     }
 }
+
+#ifdef __linux__
+// The calling thread, and the threads it starts from now on, on one processor of those it has.
+class OnOneProcessor {
+public:
+    OnOneProcessor() {
+        ::sched_getaffinity(0, sizeof m_before, &m_before);
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
+            if (CPU_ISSET(cpu, &m_before)) {
+                CPU_SET(cpu, &one);
+                break;
+            }
+        }
+        ::sched_setaffinity(0, sizeof one, &one);
+    }
+    ~OnOneProcessor() { ::sched_setaffinity(0, sizeof m_before, &m_before); }
+    OnOneProcessor(const OnOneProcessor&) = delete;
+    OnOneProcessor& operator=(const OnOneProcessor&) = delete;
+
+private:
+    cpu_set_t m_before{};
+};
+
+// A request the page cache answers, whose thread gives the processor to another busy thread
+// halfway (as the scheduler does to an I/O thread) and gets it back a slice later.
+struct PreemptedTask final : IoPool::Task {
+    void Run() noexcept override { ::sched_yield(); }
+};
+
+TEST(IoPool, TasksSlowedByABusyThreadDoNotWakeEveryThread) {
+    const OnOneProcessor pinned;
+    const std::size_t threads = std::max(1u, std::thread::hardware_concurrency()) + 4;
+    IoPool pool(threads);
+    {
+        std::atomic<bool> stop{false};
+        std::thread busy([&] {
+            while (!stop) {
+            }
+        });
+        std::vector<std::shared_ptr<PreemptedTask>> tasks;
+        for (int i = 0; i < 64; ++i) {
+            tasks.push_back(std::make_shared<PreemptedTask>());
+            pool.Submit(tasks.back());
+        }
+        for (const auto& task : tasks) {
+            pool.Wait(*task);
+        }
+        stop = true;
+        busy.join();
+    }
+    // Taken for tasks waiting on storage, these would each get a thread at once.
+    std::vector<std::shared_ptr<HeldTask>> held;
+    for (std::size_t i = 0; i < threads; ++i) {
+        held.push_back(std::make_shared<HeldTask>());
+        pool.Submit(held.back());
+    }
+    const bool allStarted = AllStartedWithin(held, std::chrono::milliseconds(500));
+    for (const auto& task : held) {
+        task->released = true;
+    }
+    for (const auto& task : held) {
+        pool.Wait(*task);
+    }
+    EXPECT_FALSE(allStarted);
+}
+#endif
 
 // A run of one file costs no thread: its one task runs on the thread that waits for it, and only
 // a second task starts a worker.
