@@ -16,25 +16,36 @@ enum RecordPart : std::uint8_t {
     rpAll = 31,
 };
 
-void PutNumber(std::string& out, std::uint64_t value) {
-    char bytes[10];
-    std::size_t size = 0;
+// The numbers are written straight into room made for the longest packing of each record: on a
+// state's first run packing is about a tenth of the writing thread's work, and appending the
+// numbers one at a time to a string took three times as long as the rest of it.
+constexpr std::size_t kNumberRoom = 10;
+
+char* PutNumber(char* at, std::uint64_t value) {
     for (; value >= 0x80; value >>= 7) {
-        bytes[size++] = static_cast<char>((value & 0x7f) | 0x80);
+        *at++ = static_cast<char>((value & 0x7f) | 0x80);
     }
-    bytes[size++] = static_cast<char>(value);
-    out.append(bytes, size);
+    *at++ = static_cast<char>(value);
+    return at;
 }
 
 // Times may lie before the epoch: the sign goes into the lowest bit.
-void PutSigned(std::string& out, std::int64_t value) {
+char* PutSigned(char* at, std::int64_t value) {
     const auto bits = static_cast<std::uint64_t>(value);
-    PutNumber(out, (bits << 1) ^ (value < 0 ? ~std::uint64_t{0} : 0));
+    return PutNumber(at, (bits << 1) ^ (value < 0 ? ~std::uint64_t{0} : 0));
 }
 
-void PutText(std::string& out, std::string_view text) {
-    PutNumber(out, text.size());
-    out.append(text);
+char* PutText(char* at, std::string_view text) {
+    at = PutNumber(at, text.size());
+    std::memcpy(at, text.data(), text.size());
+    return at + text.size();
+}
+
+// The most bytes a record of `named` packs into: its texts, and every number at its longest.
+std::size_t PackingRoom(const NamedRecord& named) {
+    const std::optional<DeepCheckResult>& deep = named.record.deep;
+    return named.name.size() + (deep ? deep->reason.size() : 0) + sizeof(ContentHash) + 1 +
+           12 * kNumberRoom;
 }
 
 // Reads a packing from its start; every read fails, and stays failed, at the first byte that
@@ -117,10 +128,14 @@ FileIdentity IdentityOf(const struct stat& info) noexcept {
 }
 
 std::string PackRecords(std::span<const NamedRecord> records) {
-    std::string out;
-    out.reserve(records.size() * 48);
+    std::size_t room = 0;
+    for (const NamedRecord& named : records) {
+        room += PackingRoom(named);
+    }
+    std::string out(room, '\0');
+    char* at = out.data();
     for (const auto& [name, record] : records) {
-        PutText(out, name);
+        at = PutText(at, name);
         const std::optional<DeepCheckResult>& deep = record.deep;
         std::uint8_t parts = 0;
         parts |= deep ? rpDeep : 0;
@@ -128,30 +143,32 @@ std::string PackRecords(std::span<const NamedRecord> records) {
         parts |= deep && deep->offset ? rpOffset : 0;
         parts |= record.hash ? rpHash : 0;
         parts |= record.changedSince ? rpChangedSince : 0;
-        out.push_back(static_cast<char>(parts));
-        PutNumber(out, record.identity.device);
-        PutNumber(out, record.identity.inode);
-        PutNumber(out, record.identity.size);
-        PutSigned(out, record.identity.modifiedNs);
-        PutNumber(out, static_cast<std::uint64_t>(record.marker));
-        PutSigned(out, record.checkedAt);
+        *at++ = static_cast<char>(parts);
+        at = PutNumber(at, record.identity.device);
+        at = PutNumber(at, record.identity.inode);
+        at = PutNumber(at, record.identity.size);
+        at = PutSigned(at, record.identity.modifiedNs);
+        at = PutNumber(at, static_cast<std::uint64_t>(record.marker));
+        at = PutSigned(at, record.checkedAt);
         if (deep) {
-            PutNumber(out, static_cast<std::uint64_t>(deep->verdict));
-            PutNumber(out, static_cast<std::uint64_t>(deep->trailer));
+            at = PutNumber(at, static_cast<std::uint64_t>(deep->verdict));
+            at = PutNumber(at, static_cast<std::uint64_t>(deep->trailer));
             if (parts & rpReason) {
-                PutText(out, deep->reason);
+                at = PutText(at, deep->reason);
             }
             if (parts & rpOffset) {
-                PutNumber(out, *deep->offset);
+                at = PutNumber(at, *deep->offset);
             }
         }
         if (record.hash) {
-            out.append(reinterpret_cast<const char*>(record.hash->data()), record.hash->size());
+            std::memcpy(at, record.hash->data(), record.hash->size());
+            at += record.hash->size();
         }
         if (record.changedSince) {
-            PutSigned(out, *record.changedSince);
+            at = PutSigned(at, *record.changedSince);
         }
     }
+    out.resize(static_cast<std::size_t>(at - out.data()));
     return out;
 }
 
