@@ -12,7 +12,6 @@
 #include <functional>
 #include <malloc.h>
 #include <memory>
-#include <semaphore>
 #include <string>
 #include <sys/stat.h>
 #include <thread>
@@ -23,6 +22,7 @@
 #include "cli/progress_line.h"
 #include "cli/top_level_paths.h"
 #include "core/base/scope_exit.h"
+#include "core/base/turns.h"
 #include "core/check/check_state.h"
 #include "core/check/end_marker_explanation.h"
 #include "core/check/memory_budget.h"
@@ -373,8 +373,7 @@ int Main(int argc, char** argv) {
     const bool deep = options.deep;
     // The picture check is work for the processors, not the file system: the I/O threads take
     // turns at it, as many at once as there are cores.
-    const auto processors =
-        std::clamp<std::ptrdiff_t>(std::thread::hardware_concurrency(), 1, 1024);
+    const std::size_t processors = std::max(1u, std::thread::hardware_concurrency());
     // The allocator gives each thread that allocates an arena of its own and keeps freed blocks
     // in the arena of the thread that used them. The marker check allocates little per file (a
     // path, a result, a folder's listing), and with an arena per I/O thread the peak grew with
@@ -383,7 +382,7 @@ int Main(int argc, char** argv) {
     // bytes and the decoder's buffers after each file: as many arenas as decoders keep the
     // memory with the pictures being checked.
     mallopt(M_ARENA_MAX, deep ? static_cast<int>(processors) : 1);
-    std::counting_semaphore<1024> cores(processors);
+    vorn::Turns cores(processors);
     // The pictures checked at once share one amount of memory, however many cores there are.
     vorn::MemoryBudget budget(options.memory != 0 ? options.memory : vorn::DefaultMemoryBudget());
     const IdentityCheck check = [explain, explainLimit, deep, &cores,
@@ -403,8 +402,7 @@ int Main(int argc, char** argv) {
             // The two marker pairs; the picture check reads the file's bytes.
             result.bytesRead = std::min<std::uint64_t>(static_cast<std::uint64_t>(info.st_size), 4);
             if (deep) {
-                cores.acquire();
-                const vorn::ScopeExit release([&] { cores.release(); });
+                const vorn::Turns::Turn turn(cores);
                 result.deep = vorn::DeepCheckOpenFile(fd, static_cast<std::uint64_t>(info.st_size),
                                                       {}, budget);
                 if (result.deep->contentHash) {

@@ -22,10 +22,10 @@
 
 #include <algorithm>
 #include <malloc.h>
-#include <semaphore>
 #include <thread>
 
 #include "core/base/scope_exit.h"
+#include "core/base/turns.h"
 #include "core/check/deep_check.h"
 #include "core/check/end_marker_explanation.h"
 #include "core/check/marker_check.h"
@@ -41,13 +41,12 @@ namespace {
 // How many picture checks run at once: the picture check is work for the processors, not the
 // file system, so the I/O threads take turns at it, as many as there are cores, and memory
 // holds that many pictures (as in vorn-check).
-using PictureTurns = std::counting_semaphore<1024>;
-std::ptrdiff_t Processors() {
-    return std::clamp<std::ptrdiff_t>(std::thread::hardware_concurrency(), 1, 1024);
+std::size_t Processors() {
+    return std::max(1u, std::thread::hardware_concurrency());
 }
 
 // The check of one row's file, run on an I/O thread.
-vorn::FileCheck RowCheck(TCheckKind kind, PictureTurns& turns) {
+vorn::FileCheck RowCheck(TCheckKind kind, vorn::Turns& turns) {
     if (kind == TCheckKind::ckMarkers) {
         return [](const std::string& path, vorn::FileResult& result) {
             // Why an end marker is missing, and why a file cannot be opened, as vorn-check
@@ -75,8 +74,7 @@ vorn::FileCheck RowCheck(TCheckKind kind, PictureTurns& turns) {
         vorn::MarkerCheckOptions options;
         options.openError = &result.openError;
         options.onOpenFile = [&](int fd, const struct stat& info) {
-            turns.acquire();
-            const vorn::ScopeExit release([&] { turns.release(); });
+            const vorn::Turns::Turn turn(turns);
             result.deep = vorn::DeepCheckOpenFile(fd, static_cast<std::uint64_t>(info.st_size));
         };
         result.verdict = vorn::CheckMarkers(path, options);
@@ -148,7 +146,7 @@ void TVornForm::CheckEveryRow(TCheckKind kind) {
         // The next rows' files are checked ahead on I/O threads; each row takes its verdict
         // in turn, so what the user sees is the row-by-row run. Leaving the scope drops the
         // checks still ahead and ends their threads.
-        PictureTurns turns(Processors());
+        vorn::Turns turns(Processors());
         vorn::CheckAhead ahead(RowCheck(kind, turns));
         int added = 0;
         vorn::PaintThrottle throttle(dialog);
