@@ -276,7 +276,7 @@ void CheckState::MoveFileRows() {
                     std::string(static_cast<const char*>(sqlite3_column_blob(rows, 0)),
                                 static_cast<std::size_t>(sqlite3_column_bytes(rows, 0))));
                 m_unwritten[folder].push_back(NamedRecord{name, ReadFileRow(rows)});
-                if (++unwritten % (kBatch * 16) == 0) {
+                if (++unwritten % (kBatch * 4) == 0) {
                     WriteUnwritten();
                 }
             }
