@@ -64,6 +64,15 @@ bool AllStartedWithin(const std::vector<std::shared_ptr<HeldTask>>& tasks,
     return true;
 }
 
+void ReleaseAndWait(IoPool& pool, const std::vector<std::shared_ptr<HeldTask>>& tasks) {
+    for (const auto& task : tasks) {
+        task->released = true;
+    }
+    for (const auto& task : tasks) {
+        pool.Wait(*task);
+    }
+}
+
 TEST(IoPool, EverySlowTaskGetsAThreadRunAfterRun) {
     constexpr int kThreads = 8;
     IoPool pool(kThreads);
@@ -75,12 +84,7 @@ TEST(IoPool, EverySlowTaskGetsAThreadRunAfterRun) {
             pool.Submit(tasks.back());
         }
         const bool started = AllStartedWithin(tasks, std::chrono::seconds(2));
-        for (const auto& task : tasks) {
-            task->released = true;
-        }
-        for (const auto& task : tasks) {
-            pool.Wait(*task);
-        }
+        ReleaseAndWait(pool, tasks);
         ASSERT_TRUE(started) << "round " << round;
     }
 }
@@ -143,12 +147,7 @@ TEST(IoPool, TasksSlowedByABusyThreadDoNotWakeEveryThread) {
         pool.Submit(held.back());
     }
     const bool allStarted = AllStartedWithin(held, std::chrono::milliseconds(500));
-    for (const auto& task : held) {
-        task->released = true;
-    }
-    for (const auto& task : held) {
-        pool.Wait(*task);
-    }
+    ReleaseAndWait(pool, held);
     EXPECT_FALSE(allStarted);
 }
 #endif
@@ -173,12 +172,7 @@ TEST(IoPool, ALoneTaskRunsOnTheThreadThatWaitsForIt) {
     pool.Submit(two[0]);
     pool.Submit(two[1]);
     EXPECT_TRUE(AllStartedWithin({two[0]}, std::chrono::seconds(2)));
-    for (const auto& task : two) {
-        task->released = true;
-    }
-    for (const auto& task : two) {
-        pool.Wait(*task);
-    }
+    ReleaseAndWait(pool, two);
 }
 
 struct WaitCase {
