@@ -21,6 +21,7 @@
 #include "cli/check_options.h"
 #include "cli/progress_line.h"
 #include "cli/top_level_paths.h"
+#include "core/base/processor_count.h"
 #include "core/base/scope_exit.h"
 #include "core/base/turns.h"
 #include "core/check/check_state.h"
@@ -373,7 +374,7 @@ int Main(int argc, char** argv) {
     const bool deep = options.deep;
     // The picture check is work for the processors, not the file system: the I/O threads take
     // turns at it, as many at once as there are cores.
-    const std::size_t processors = std::max(1u, std::thread::hardware_concurrency());
+    const std::size_t processors = vorn::ProcessorCount();
     // The allocator gives each thread that allocates an arena of its own and keeps freed blocks
     // in the arena of the thread that used them. The marker check allocates little per file (a
     // path, a result, a folder's listing), and with an arena per I/O thread the peak grew with

@@ -55,6 +55,10 @@ CREATE TABLE records(
 constexpr std::size_t kQueueCapacity = 4096;
 constexpr std::size_t kWakeAt = 1024;
 
+// A state of the earlier layout is moved this many records at a time, so that moving a large one
+// holds no more than these in memory.
+constexpr std::size_t kMoveRun = 16000;
+
 // The columns of the earlier layout, in the order ReadFileRow takes them.
 constexpr const char* kFileRowColumns =
     "path, device, inode, size, mtime_ns, marker, deep, deep_reason, deep_offset, trailer, hash, "
@@ -276,7 +280,7 @@ void CheckState::MoveFileRows() {
                     std::string(static_cast<const char*>(sqlite3_column_blob(rows, 0)),
                                 static_cast<std::size_t>(sqlite3_column_bytes(rows, 0))));
                 m_unwritten[folder].push_back(NamedRecord{name, ReadFileRow(rows)});
-                if (++unwritten % (kBatch * 4) == 0) {
+                if (++unwritten % kMoveRun == 0) {
                     WriteUnwritten();
                 }
             }

@@ -8,6 +8,8 @@
 #include <system_error>
 #include <unistd.h>
 
+#include "core/base/processor_count.h"
+
 namespace vorn {
 
 namespace {
@@ -117,7 +119,7 @@ void SetUpIoThread() {
 
 IoPool::IoPool(std::size_t maxThreads)
     : m_maxThreads(std::max<std::size_t>(1, maxThreads))
-    , m_cores(std::max(1u, std::thread::hardware_concurrency())) {}
+    , m_cores(ProcessorCount()) {}
 
 IoPool::~IoPool() {
     {

@@ -17,10 +17,10 @@
 #include <array>
 #include <cstdint>
 #include <malloc.h>
-#include <thread>
 #include <vector>
 
 #include "components/drop_dst.h"
+#include "core/base/processor_count.h"
 #include "core/os/executable_path.h"
 #include "core/program/status_texts.h"
 #include "core/settings/settings_file.h"
@@ -54,8 +54,7 @@ TVornForm::TVornForm(QWidget* parent)
     // on 32 I/O threads, and their paths, listings and results left the window at a peak of
     // 116 MB with 94,000 rows; with an arena per processor it is 91 MB, as fast. (The picture
     // check's large blocks are mapped on their own: see the check.)
-    mallopt(M_ARENA_MAX,
-            static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 1024u)));
+    mallopt(M_ARENA_MAX, static_cast<int>(std::min<std::size_t>(vorn::ProcessorCount(), 1024)));
     m_ui->setupUi(this);
     SetDesignFont(this);
 

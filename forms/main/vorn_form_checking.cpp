@@ -22,8 +22,8 @@
 
 #include <algorithm>
 #include <malloc.h>
-#include <thread>
 
+#include "core/base/processor_count.h"
 #include "core/base/scope_exit.h"
 #include "core/base/turns.h"
 #include "core/check/deep_check.h"
@@ -37,13 +37,6 @@
 #include "forms/paint_throttle.h"
 
 namespace {
-
-// How many picture checks run at once: the picture check is work for the processors, not the
-// file system, so the I/O threads take turns at it, as many as there are cores, and memory
-// holds that many pictures (as in vorn-check).
-std::size_t Processors() {
-    return std::max(1u, std::thread::hardware_concurrency());
-}
 
 // The check of one row's file, run on an I/O thread.
 vorn::FileCheck RowCheck(TCheckKind kind, vorn::Turns& turns) {
@@ -146,7 +139,10 @@ void TVornForm::CheckEveryRow(TCheckKind kind) {
         // The next rows' files are checked ahead on I/O threads; each row takes its verdict
         // in turn, so what the user sees is the row-by-row run. Leaving the scope drops the
         // checks still ahead and ends their threads.
-        vorn::Turns turns(Processors());
+        // The picture check is work for the processors, not the file system: the I/O threads
+        // take turns at it, as many as there are cores, and memory holds that many pictures (as
+        // in vorn-check).
+        vorn::Turns turns(vorn::ProcessorCount());
         vorn::CheckAhead ahead(RowCheck(kind, turns));
         int added = 0;
         vorn::PaintThrottle throttle(dialog);
