@@ -1,7 +1,8 @@
 #pragma once
 // Turns at something only so many threads may do at once (the picture check, which is work for
 // the processors rather than the file system): a thread takes a turn, waiting while all of them
-// are taken, and gives it back when its Turn ends.
+// are taken, and gives it back when its Turn ends. Each thread's time at turns is counted, so
+// that what measures the storage by how long its requests take can leave that time out.
 //
 // In place of std::counting_semaphore. In the GCC 12 library its release wakes no one when the
 // count was above zero, while a thread that has just found it at zero may be on its way to
@@ -9,8 +10,10 @@
 // other thread wants a turn meanwhile, for good. vorn-check hung so, its walking thread asleep
 // for a turn while both were free and every I/O thread idle.
 
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <mutex>
 
 namespace vorn {
@@ -20,6 +23,15 @@ public:
     explicit Turns(std::size_t count);
     Turns(const Turns&) = delete;
     Turns& operator=(const Turns&) = delete;
+
+    // What the calling thread has spent so far at turns of any Turns: its time waiting for them
+    // and holding them, and how many times it had to wait for one. Work for the processors,
+    // and waits for them, however long they took.
+    struct ThreadTotals {
+        std::chrono::nanoseconds time{0};
+        std::uint64_t waits = 0;
+    };
+    static ThreadTotals ThreadAtTurns();
 
     // A turn, held from its construction, which waits for it, to its destruction.
     class Turn {
@@ -31,6 +43,7 @@ public:
 
     private:
         Turns& m_turns;
+        std::chrono::steady_clock::time_point m_asked;
     };
 
 private:

@@ -9,13 +9,14 @@
 #include <unistd.h>
 
 #include "core/base/processor_count.h"
+#include "core/base/turns.h"
 
 namespace vorn {
 
 namespace {
 
-// A request slower than this on average waits on storage (a cold disk, a network share); a
-// faster one is answered from the page cache.
+// A request slower than this, during which its thread waited, waits on storage (a cold disk, a
+// network share); a faster one is answered from the page cache.
 constexpr std::int64_t kSlowTaskNs = 50'000;
 // The tasks wait on storage when at least this many of the last 64 were slow.
 constexpr int kSlowOfRecent = 4;
@@ -26,59 +27,55 @@ std::int64_t NowNs() {
         .count();
 }
 
-// How often the calling thread has left the processor since it last looked: of its own accord
-// (it waited for the storage, or for anything else) and because the scheduler took the processor
-// from it. A task that took long only because its thread lost the processor halfway says nothing
-// about the storage. With another busy thread on few cores (the state's writing thread, on two)
-// requests answered from the page cache were taken for requests waiting on a disk, every I/O
-// thread was woken, and the threads took the processor from each other in turn: the two
-// processors stood idle for 11-13 % of a first run with a state, against 1-5 % without one.
-// The counts are read when a thread starts running tasks after a sleep of its own and after each
-// slow task, not around every task: the reading is a system call.
-class ProcessorLosses {
+// How often the calling thread has waited of its own accord since it last looked: for the
+// storage, or for anything else. A task that took long without its thread waiting at all was
+// slow for the processor, not the storage: it lost the processor halfway to another busy thread
+// (the state's writing thread, on two cores), or had work of its own to do. Taken for requests
+// waiting on a disk, such tasks woke every I/O thread, and the threads took the processor from
+// each other in turn: the two processors stood idle for 11-13 % of a first run with a state,
+// against 1-5 % without one; and a --deep run from the page cache, some of whose picture checks
+// take over 50 us of the processor's time alone, started all 32 I/O threads in half the runs,
+// with a state in every run. The count is read when a thread starts running tasks after a sleep of
+// its own and after each slow task, not around every task: the reading is a system call.
+class OwnWaits {
 public:
-    // The thread slept, or may have: the next task reads the counts before it starts.
+    // The thread slept, or may have: the next task reads the count before it starts.
     void Forget() { m_known = false; }
     void TakeIfUnknown() {
         if (!m_known) {
-            m_known = Read(m_waited, m_preempted);
+            m_known = Read(m_waits);
         }
     }
-    // Whether the thread lost the processor to the scheduler since the counts were taken and did
-    // not wait of its own accord meanwhile; takes the counts again. False when it cannot tell.
-    bool OnlyPreemptedSince() {
-        long waited = 0;
-        long preempted = 0;
-        if (!m_known || !Read(waited, preempted)) {
-            return false;
+    // Whether the thread has waited of its own accord since the count was taken; takes the
+    // count again. True when it cannot tell.
+    bool WaitedSince() {
+        long waits = 0;
+        if (!m_known || !Read(waits)) {
+            return true;
         }
-        const bool only = waited == m_waited && preempted != m_preempted;
-        m_waited = waited;
-        m_preempted = preempted;
-        return only;
+        const bool waited = waits != m_waits;
+        m_waits = waits;
+        return waited;
     }
 
 private:
-    static bool Read(long& waited, long& preempted) {
+    static bool Read(long& waits) {
 #ifdef RUSAGE_THREAD
         struct rusage usage {};
         if (::getrusage(RUSAGE_THREAD, &usage) == 0) {
-            waited = usage.ru_nvcsw;
-            preempted = usage.ru_nivcsw;
+            waits = usage.ru_nvcsw;
             return true;
         }
 #endif
-        (void)waited;
-        (void)preempted;
+        (void)waits;
         return false;
     }
 
     bool m_known = false;
-    long m_waited = 0;
-    long m_preempted = 0;
+    long m_waits = 0;
 };
 
-thread_local ProcessorLosses t_losses;
+thread_local OwnWaits t_waits;
 
 // Waits a little for `done` without sleeping: a request answered from the page cache takes a
 // few microseconds, far less than putting a thread to sleep and waking it again.
@@ -179,17 +176,24 @@ bool IoPool::RunHere(Task& task) {
     }
     const bool tells = task.TellsStorageSpeed();
     if (tells) {
-        t_losses.TakeIfUnknown();
+        t_waits.TakeIfUnknown();
     }
     const std::int64_t start = NowNs();
+    const Turns::ThreadTotals atTurnsBefore = Turns::ThreadAtTurns();
     try {
         task.Run();
     } catch (...) {
         task.m_failure = std::current_exception();
     }
-    const std::int64_t took = NowNs() - start;
-    if (tells) {
-        const bool slow = took > kSlowTaskNs && !t_losses.OnlyPreemptedSince();
+    // The time at a turn (a picture's check) is work for the processors. A task that had to
+    // wait for one says nothing of the storage: its thread slept for the processors, and the
+    // count of its waits does not tell that sleep from one for the storage.
+    const Turns::ThreadTotals atTurns = Turns::ThreadAtTurns();
+    const std::int64_t took = NowNs() - start - (atTurns.time - atTurnsBefore.time).count();
+    if (tells && atTurns.waits != atTurnsBefore.waits) {
+        t_waits.Forget();
+    } else if (tells) {
+        const bool slow = took > kSlowTaskNs && t_waits.WaitedSince();
         // Two threads that end at once may lose one of their marks: the count is an estimate.
         const std::uint64_t recent = m_recentSlow.load(std::memory_order_relaxed);
         m_recentSlow.store((recent << 1) | (slow ? 1 : 0), std::memory_order_relaxed);
@@ -247,7 +251,7 @@ void IoPool::WaitForEither(Task& task, Task* other, std::uint64_t alsoEnded) {
             }
         }
         m_finished.wait(lock);
-        t_losses.Forget();
+        t_waits.Forget();
     }
     m_wakeAt.store(UINT64_MAX);
 }
@@ -288,7 +292,7 @@ void IoPool::ServeQueue() {
             ++m_idle;
             while (!m_stopping && m_queue.empty()) {
                 m_wake.wait(lock);
-                t_losses.Forget();
+                t_waits.Forget();
                 // Told to wake (or woken for no reason): no longer owed a wake-up, also when
                 // another thread has taken the task meanwhile and this one sleeps again. A
                 // count that kept such threads would soon hold every idle one, and no

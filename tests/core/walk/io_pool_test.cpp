@@ -1,16 +1,19 @@
 // A thread waiting for a result in order sleeps until its task and a batch of others have ended:
 // it must never return before its task has run, never sleep through the end that concerns it,
 // and never wait for more tasks than were ever submitted. Tasks that wait on storage each get a
-// thread, run after run; tasks that took long only because their thread lost the processor do
-// not.
+// thread, run after run; tasks that took long without waiting on storage (their thread lost
+// the processor, worked, or waited for a turn at the processors) do not.
 
 #include "core/walk/io_pool.h"
+
+#include "core/base/turns.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <sched.h>
 #include <thread>
@@ -113,32 +116,65 @@ private:
     cpu_set_t m_before{};
 };
 
-// A request the page cache answers, whose thread gives the processor to another busy thread
-// halfway (as the scheduler does to an I/O thread) and gets it back a slice later.
-struct PreemptedTask final : IoPool::Task {
-    void Run() noexcept override { ::sched_yield(); }
+// Tasks that take long without waiting on storage: none of them may make the pool take its
+// tasks for requests to a slow disk and wake every thread.
+struct NotStorageCase {
+    const char* name;
+    // One task's work; `turns` has one turn.
+    void (*run)(Turns& turns);
+    // Runs with a busy thread beside the pool, all on one processor.
+    bool besideABusyThread;
 };
 
-TEST(IoPool, TasksSlowedByABusyThreadDoNotWakeEveryThread) {
-    const OnOneProcessor pinned;
+void PrintTo(const NotStorageCase& row, std::ostream* out) {
+    *out << row.name;
+}
+
+void WorkFor(std::chrono::microseconds time) {
+    const auto end = std::chrono::steady_clock::now() + time;
+    while (std::chrono::steady_clock::now() < end) {
+    }
+}
+
+class IoPoolNotStorage : public ::testing::TestWithParam<NotStorageCase> {};
+
+TEST_P(IoPoolNotStorage, DoesNotWakeEveryThread) {
+    const NotStorageCase& row = GetParam();
+    struct Work final : IoPool::Task {
+        const NotStorageCase* row = nullptr;
+        Turns* turns = nullptr;
+        void Run() noexcept override { row->run(*turns); }
+    };
+    std::optional<OnOneProcessor> pinned;
+    if (row.besideABusyThread) {
+        pinned.emplace();
+    }
     const std::size_t threads = std::max(1u, std::thread::hardware_concurrency()) + 4;
     IoPool pool(threads);
     {
         std::atomic<bool> stop{false};
-        std::thread busy([&] {
-            while (!stop) {
-            }
-        });
-        std::vector<std::shared_ptr<PreemptedTask>> tasks;
+        std::thread busy;
+        if (row.besideABusyThread) {
+            busy = std::thread([&] {
+                while (!stop) {
+                }
+            });
+        }
+        Turns turns(1);
+        std::vector<std::shared_ptr<Work>> tasks;
         for (int i = 0; i < 64; ++i) {
-            tasks.push_back(std::make_shared<PreemptedTask>());
+            tasks.push_back(std::make_shared<Work>());
+            tasks.back()->row = &row;
+            tasks.back()->turns = &turns;
             pool.Submit(tasks.back());
         }
         for (const auto& task : tasks) {
             pool.Wait(*task);
         }
         stop = true;
-        busy.join();
+        if (busy.joinable()) {
+            busy.join();
+        }
     }
     // Taken for tasks waiting on storage, these would each get a thread at once.
     std::vector<std::shared_ptr<HeldTask>> held;
@@ -150,6 +186,25 @@ TEST(IoPool, TasksSlowedByABusyThreadDoNotWakeEveryThread) {
     ReleaseAndWait(pool, held);
     EXPECT_FALSE(allStarted);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Tasks, IoPoolNotStorage,
+    ::testing::Values(
+        // Gives the processor to the busy thread halfway, as the scheduler does to an I/O
+        // thread, and gets it back a slice later.
+        NotStorageCase{"Preempted", [](Turns&) { ::sched_yield(); }, true},
+        // A picture checked from the page cache: work for the processor alone.
+        NotStorageCase{"Working", [](Turns&) { WorkFor(std::chrono::microseconds(300)); }, false},
+        // Waits for the one turn while others check their pictures at it.
+        NotStorageCase{"AtATurn",
+                       [](Turns& turns) {
+                           const Turns::Turn turn(turns);
+                           WorkFor(std::chrono::microseconds(300));
+                       },
+                       false}),
+    [](const ::testing::TestParamInfo<NotStorageCase>& row) {
+        return std::string(row.param.name);
+    });
 #endif
 
 // A run of one file costs no thread: its one task runs on the thread that waits for it, and only
