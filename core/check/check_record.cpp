@@ -41,11 +41,48 @@ char* PutText(char* at, std::string_view text) {
     return at + text.size();
 }
 
-// The most bytes a record of `named` packs into: its texts, and every number at its longest.
-std::size_t PackingRoom(const NamedRecord& named) {
-    const std::optional<DeepCheckResult>& deep = named.record.deep;
-    return named.name.size() + (deep ? deep->reason.size() : 0) + sizeof(ContentHash) + 1 +
+// The most bytes a record packs into: its texts, and every number at its longest.
+std::size_t PackingRoom(std::string_view name, const CheckRecord& record) {
+    const std::optional<DeepCheckResult>& deep = record.deep;
+    return name.size() + (deep ? deep->reason.size() : 0) + sizeof(ContentHash) + 1 +
            12 * kNumberRoom;
+}
+
+// Packs one record at `at`, which has PackingRoom for it; returns where it ends.
+char* Pack(char* at, std::string_view name, const CheckRecord& record) {
+    at = PutText(at, name);
+    const std::optional<DeepCheckResult>& deep = record.deep;
+    std::uint8_t parts = 0;
+    parts |= deep ? rpDeep : 0;
+    parts |= deep && !deep->reason.empty() ? rpReason : 0;
+    parts |= deep && deep->offset ? rpOffset : 0;
+    parts |= record.hash ? rpHash : 0;
+    parts |= record.changedSince ? rpChangedSince : 0;
+    *at++ = static_cast<char>(parts);
+    at = PutNumber(at, record.identity.device);
+    at = PutNumber(at, record.identity.inode);
+    at = PutNumber(at, record.identity.size);
+    at = PutSigned(at, record.identity.modifiedNs);
+    at = PutNumber(at, static_cast<std::uint64_t>(record.marker));
+    at = PutSigned(at, record.checkedAt);
+    if (deep) {
+        at = PutNumber(at, static_cast<std::uint64_t>(deep->verdict));
+        at = PutNumber(at, static_cast<std::uint64_t>(deep->trailer));
+        if (parts & rpReason) {
+            at = PutText(at, deep->reason);
+        }
+        if (parts & rpOffset) {
+            at = PutNumber(at, *deep->offset);
+        }
+    }
+    if (record.hash) {
+        std::memcpy(at, record.hash->data(), record.hash->size());
+        at += record.hash->size();
+    }
+    if (record.changedSince) {
+        at = PutSigned(at, *record.changedSince);
+    }
+    return at;
 }
 
 // Reads a packing from its start; every read fails, and stays failed, at the first byte that
@@ -129,47 +166,46 @@ FileIdentity IdentityOf(const struct stat& info) noexcept {
 
 std::string PackRecords(std::span<const NamedRecord> records) {
     std::size_t room = 0;
-    for (const NamedRecord& named : records) {
-        room += PackingRoom(named);
+    for (const auto& [name, record] : records) {
+        room += PackingRoom(name, record);
     }
     std::string out(room, '\0');
     char* at = out.data();
     for (const auto& [name, record] : records) {
-        at = PutText(at, name);
-        const std::optional<DeepCheckResult>& deep = record.deep;
-        std::uint8_t parts = 0;
-        parts |= deep ? rpDeep : 0;
-        parts |= deep && !deep->reason.empty() ? rpReason : 0;
-        parts |= deep && deep->offset ? rpOffset : 0;
-        parts |= record.hash ? rpHash : 0;
-        parts |= record.changedSince ? rpChangedSince : 0;
-        *at++ = static_cast<char>(parts);
-        at = PutNumber(at, record.identity.device);
-        at = PutNumber(at, record.identity.inode);
-        at = PutNumber(at, record.identity.size);
-        at = PutSigned(at, record.identity.modifiedNs);
-        at = PutNumber(at, static_cast<std::uint64_t>(record.marker));
-        at = PutSigned(at, record.checkedAt);
-        if (deep) {
-            at = PutNumber(at, static_cast<std::uint64_t>(deep->verdict));
-            at = PutNumber(at, static_cast<std::uint64_t>(deep->trailer));
-            if (parts & rpReason) {
-                at = PutText(at, deep->reason);
-            }
-            if (parts & rpOffset) {
-                at = PutNumber(at, *deep->offset);
-            }
-        }
-        if (record.hash) {
-            std::memcpy(at, record.hash->data(), record.hash->size());
-            at += record.hash->size();
-        }
-        if (record.changedSince) {
-            at = PutSigned(at, *record.changedSince);
-        }
+        at = Pack(at, name, record);
     }
     out.resize(static_cast<std::size_t>(at - out.data()));
     return out;
+}
+
+void PackedRecords::Add(std::string_view name, const CheckRecord& record) {
+    const std::size_t start = m_bytes.size();
+    m_bytes.resize(start + PackingRoom(name, record));
+    char* const from = m_bytes.data() + start;
+    const char* const end = Pack(from, name, record);
+    m_bytes.resize(static_cast<std::size_t>(end - m_bytes.data()));
+    // The name follows its length.
+    char length[kNumberRoom];
+    const auto lengthSize = static_cast<std::size_t>(PutNumber(length, name.size()) - length);
+    m_records.push_back(Extent{start, start + lengthSize, name.size()});
+}
+
+void PackedRecords::Append(const PackedRecords& more) {
+    const std::size_t shift = m_bytes.size();
+    m_bytes += more.m_bytes;
+    for (const Extent& extent : more.m_records) {
+        m_records.push_back(
+            Extent{extent.start + shift, extent.nameStart + shift, extent.nameSize});
+    }
+}
+
+std::string_view PackedRecords::Name(std::size_t i) const {
+    return std::string_view(m_bytes).substr(m_records[i].nameStart, m_records[i].nameSize);
+}
+
+std::string_view PackedRecords::Packing(std::size_t i) const {
+    const std::size_t end = i + 1 < m_records.size() ? m_records[i + 1].start : m_bytes.size();
+    return std::string_view(m_bytes).substr(m_records[i].start, end - m_records[i].start);
 }
 
 std::optional<std::vector<NamedRecord>> UnpackRecords(std::string_view bytes) {

@@ -57,6 +57,29 @@ struct NamedRecord {
 // trailer's size or the scan count, which no later run reports).
 std::string PackRecords(std::span<const NamedRecord> records);
 
+// Records of one folder's files, each packed as PackRecords packs it, one after another in the
+// order they came: the packing of a run of them in name order is theirs put together in that
+// order. The state's writing thread keeps a folder's records so until it writes their rows,
+// and puts them in order by moving a few bytes each instead of a whole record.
+class PackedRecords {
+public:
+    void Add(std::string_view name, const CheckRecord& record);
+    void Append(const PackedRecords& more);
+    std::size_t Size() const { return m_records.size(); }
+    // Record `i`'s name and packing.
+    std::string_view Name(std::size_t i) const;
+    std::string_view Packing(std::size_t i) const;
+
+private:
+    struct Extent {
+        std::size_t start = 0;
+        std::size_t nameStart = 0;
+        std::size_t nameSize = 0;
+    };
+    std::string m_bytes;
+    std::vector<Extent> m_records;
+};
+
 // The records PackRecords packed, or nothing when `bytes` are not such a packing (a damaged
 // state): every length and value is checked against what is there, so no content can make the
 // reading run past its end or give a verdict that does not exist.

@@ -279,7 +279,7 @@ void CheckState::MoveFileRows() {
                 const auto [folder, name] = StateRows::Split(
                     std::string(static_cast<const char*>(sqlite3_column_blob(rows, 0)),
                                 static_cast<std::size_t>(sqlite3_column_bytes(rows, 0))));
-                m_unwritten[folder].push_back(NamedRecord{name, ReadFileRow(rows)});
+                m_unwritten[folder].Add(name, ReadFileRow(rows));
                 if (++unwritten % kMoveRun == 0) {
                     WriteUnwritten();
                 }
@@ -459,18 +459,17 @@ void CheckState::Record(const std::string& path, CheckRecord record) {
     // together, under one copy of the folder's path, and take the queue's lock once.
     const std::size_t cut = StateRows::FolderPartSize(path);
     const std::string_view folder = std::string_view(path).substr(0, cut);
-    if (!m_gathered.empty() && folder != m_gatheredFolder) {
+    if (m_gathered.Size() > 0 && folder != m_gatheredFolder) {
         HandGathered();
     }
     const Clock::time_point now = Clock::now();
-    if (m_gathered.empty()) {
+    if (m_gathered.Size() == 0) {
         m_gatheredFolder.assign(folder);
-        m_gathered.reserve(kHandRun);
         m_gatheredSince = now;
     }
-    m_gathered.push_back(NamedRecord{path.substr(cut), std::move(record)});
+    m_gathered.Add(std::string_view(path).substr(cut), record);
     // A slow walk still hands its records over in time for the writing thread's commits.
-    if (m_gathered.size() >= kHandRun ||
+    if (m_gathered.Size() >= kHandRun ||
         now - m_gatheredSince >= std::chrono::duration<double>(kCommitSeconds)) {
         HandGathered();
     }
@@ -484,9 +483,9 @@ void CheckState::ForgetGone(std::string folder, std::vector<std::string> names) 
 }
 
 void CheckState::HandGathered() {
-    if (!m_gathered.empty()) {
-        std::vector<NamedRecord> records = std::move(m_gathered);
-        m_gathered.clear();
+    if (m_gathered.Size() > 0) {
+        PackedRecords records = std::move(m_gathered);
+        m_gathered = PackedRecords();
         Hand(Job{m_gatheredFolder, std::move(records), false, {}});
     }
 }
@@ -497,7 +496,7 @@ void CheckState::Hand(Job job) {
     if (m_failure) {
         std::rethrow_exception(m_failure);
     }
-    m_queueWeight += job.records.size() + job.names.size() + (job.forget ? 1 : 0);
+    m_queueWeight += job.records.Size() + job.names.size() + (job.forget ? 1 : 0);
     m_queue.push_back(std::move(job));
     const bool wake = m_writerWaits && m_queueWeight >= kWakeAt;
     lock.unlock();
@@ -599,14 +598,14 @@ void CheckState::Begin() {
     }
 }
 
-void CheckState::WriteRecords(std::string& folder, std::vector<NamedRecord>& records) {
+void CheckState::WriteRecords(std::string& folder, PackedRecords& records) {
     Begin();
-    m_pending += records.size();
+    m_pending += records.Size();
     auto unwritten = m_unwritten.find(folder);
     if (unwritten == m_unwritten.end()) {
         m_unwritten.emplace(std::move(folder), std::move(records));
     } else {
-        std::move(records.begin(), records.end(), std::back_inserter(unwritten->second));
+        unwritten->second.Append(records);
     }
     if (m_pending >= kBatch) {
         CommitBatch();
@@ -621,7 +620,7 @@ void CheckState::WriteForget(const std::string& folder, const std::vector<std::s
 
 void CheckState::WriteUnwritten() {
     for (auto& [folder, records] : m_unwritten) {
-        m_rows->Merge(folder, std::move(records));
+        m_rows->Merge(folder, records);
     }
     m_unwritten.clear();
 }

@@ -122,7 +122,7 @@ private:
     // folder to prune.
     struct Job {
         std::string folder;
-        std::vector<NamedRecord> records;
+        PackedRecords records;
         bool forget = false;
         std::vector<std::string> names;
     };
@@ -135,7 +135,7 @@ private:
     void HandGathered();
     void WriteLoop();
     void Write(Job& job);
-    void WriteRecords(std::string& folder, std::vector<NamedRecord>& records);
+    void WriteRecords(std::string& folder, PackedRecords& records);
     void WriteForget(const std::string& folder, const std::vector<std::string>& names);
     void WriteUnwritten();
     void MoveFileRows();
@@ -149,7 +149,7 @@ private:
     std::unique_ptr<StateRows> m_rows; // on m_db
     // Records handed over and not yet in the rows, by folder: a folder's row is written once
     // for all of them.
-    std::map<std::string, std::vector<NamedRecord>, std::less<>> m_unwritten;
+    std::map<std::string, PackedRecords, std::less<>> m_unwritten;
     std::size_t m_pending = 0;
     // Commits made so far: a look-up's connection keeps the row it read last until the next.
     std::atomic<std::uint64_t> m_commits{0};
@@ -176,7 +176,7 @@ private:
 
     // The caller's records of one folder not handed over yet, and when the first of them came.
     std::string m_gatheredFolder;
-    std::vector<NamedRecord> m_gathered;
+    PackedRecords m_gathered;
     Clock::time_point m_gatheredSince;
 
     // The queue between the callers and the writing thread.

@@ -34,30 +34,40 @@ std::string OwnEnd(const std::string& folder) {
     return folder + '\1';
 }
 
-// `records` sorted by name, each name once: a name recorded twice keeps its later record. The
+// The order of `records` by name (byte order), the last of those with one name alone: the
 // records come in the walk's order, which is the byte order of their names but for letter case
-// and digits: their indices are sorted, not the records themselves, and most runs are in order
-// already.
-std::vector<NamedRecord> InNameOrder(std::vector<NamedRecord> records) {
-    if (std::adjacent_find(records.begin(), records.end(), [](const auto& a, const auto& b) {
-            return !(a.name < b.name);
-        }) == records.end()) {
-        return records;
-    }
-    std::vector<std::size_t> order(records.size());
+// and digits, and most runs are in order already.
+std::vector<std::size_t> InNameOrder(const PackedRecords& records) {
+    std::vector<std::size_t> order(records.Size());
     std::iota(order.begin(), order.end(), std::size_t{0});
-    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-        return records[a].name < records[b].name;
-    });
-    std::vector<NamedRecord> sorted;
-    sorted.reserve(records.size());
+    const auto byName = [&](std::size_t a, std::size_t b) {
+        return records.Name(a) < records.Name(b);
+    };
+    if (std::adjacent_find(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+            return !byName(a, b);
+        }) == order.end()) {
+        return order;
+    }
+    std::stable_sort(order.begin(), order.end(), byName);
+    std::vector<std::size_t> unique;
+    unique.reserve(order.size());
     for (std::size_t i = 0; i < order.size(); ++i) {
-        if (i + 1 < order.size() && records[order[i]].name == records[order[i + 1]].name) {
+        if (i + 1 < order.size() && records.Name(order[i]) == records.Name(order[i + 1])) {
             continue;
         }
-        sorted.push_back(std::move(records[order[i]]));
+        unique.push_back(order[i]);
     }
-    return sorted;
+    return unique;
+}
+
+// Records to put, in the order they stand in `records`.
+std::vector<StateRows::Packed> AsPacked(const PackedRecords& records) {
+    std::vector<StateRows::Packed> packed;
+    packed.reserve(records.Size());
+    for (std::size_t i = 0; i < records.Size(); ++i) {
+        packed.push_back({records.Name(i), records.Packing(i)});
+    }
+    return packed;
 }
 
 void Bind(sqlite3_stmt* statement, int column, const std::string& bytes) {
@@ -122,7 +132,7 @@ std::pair<std::string, std::string> StateRows::Split(const std::string& path) {
     return {path.substr(0, cut), path.substr(cut)};
 }
 
-bool StateRows::Row::Takes(const std::string& folder, const std::string& name) const {
+bool StateRows::Row::Takes(const std::string& folder, std::string_view name) const {
     const std::string_view from =
         place.empty() ? std::string_view() : std::string_view(place).substr(folder.size() + 1);
     return name >= from && (!next || name < std::string_view(*next).substr(folder.size() + 1));
@@ -178,34 +188,38 @@ std::optional<std::string> StateRows::FirstPlace(const std::string& from,
     return place;
 }
 
-void StateRows::Merge(const std::string& folder, std::vector<NamedRecord> fresh) {
-    std::vector<NamedRecord> sorted = InNameOrder(std::move(fresh));
+void StateRows::Merge(const std::string& folder, const PackedRecords& fresh) {
+    const std::vector<std::size_t> sorted = InNameOrder(fresh);
     for (std::size_t from = 0; from < sorted.size();) {
-        Row row = RowHolding(folder, sorted[from].name);
+        Row row = RowHolding(folder, std::string(fresh.Name(sorted[from])));
         std::size_t to = from + 1;
-        while (to < sorted.size() && row.Takes(folder, sorted[to].name)) {
+        while (to < sorted.size() && row.Takes(folder, fresh.Name(sorted[to]))) {
             ++to;
         }
         const std::string place = row.place.empty() ? Place(folder, "") : row.place;
-        const std::span<NamedRecord> run(sorted.data() + from, to - from);
-        if (row.records.empty()) {
-            Put(folder, place, run);
-        } else {
-            std::vector<NamedRecord> merged;
-            merged.reserve(row.records.size() + run.size());
-            auto old = row.records.begin();
-            for (NamedRecord& record : run) {
-                for (; old != row.records.end() && old->name < record.name; ++old) {
-                    merged.push_back(std::move(*old));
-                }
-                if (old != row.records.end() && old->name == record.name) {
-                    ++old;
-                }
-                merged.push_back(std::move(record));
-            }
-            std::move(old, row.records.end(), std::back_inserter(merged));
-            Put(folder, place, merged);
+        // The row's records beside the new ones, packed again (a row a run changes is
+        // rewritten whole), the new ones in place of those of the same names.
+        PackedRecords old;
+        for (const auto& [name, record] : row.records) {
+            old.Add(name, record);
         }
+        std::vector<Packed> merged;
+        merged.reserve(old.Size() + (to - from));
+        std::size_t kept = 0;
+        for (std::size_t i = from; i < to; ++i) {
+            const std::string_view name = fresh.Name(sorted[i]);
+            for (; kept < old.Size() && old.Name(kept) < name; ++kept) {
+                merged.push_back({old.Name(kept), old.Packing(kept)});
+            }
+            if (kept < old.Size() && old.Name(kept) == name) {
+                ++kept;
+            }
+            merged.push_back({name, fresh.Packing(sorted[i])});
+        }
+        for (; kept < old.Size(); ++kept) {
+            merged.push_back({old.Name(kept), old.Packing(kept)});
+        }
+        Put(folder, place, merged);
         from = to;
     }
 }
@@ -225,7 +239,11 @@ std::size_t StateRows::Prune(const std::string& folder, const std::vector<std::s
         std::erase_if(row.records, [&](const NamedRecord& record) { return !listed(record.name); });
         if (row.records.size() != before) {
             dropped += before - row.records.size();
-            Put(folder, row.place, row.records);
+            PackedRecords kept;
+            for (const auto& [name, record] : row.records) {
+                kept.Add(name, record);
+            }
+            Put(folder, row.place, AsPacked(kept));
         }
         place = std::move(row.next);
     }
@@ -244,16 +262,20 @@ std::size_t StateRows::Prune(const std::string& folder, const std::vector<std::s
 }
 
 void StateRows::Put(const std::string& folder, const std::string& place,
-                    std::span<const NamedRecord> records) {
+                    std::span<const Packed> records) {
     if (records.empty()) {
         DropBetween(place, place + '\0');
         return;
     }
+    std::string packed;
     for (std::size_t from = 0; from < records.size(); from += kRunLength) {
-        const std::span<const NamedRecord> run =
+        const std::span<const Packed> run =
             records.subspan(from, std::min(kRunLength, records.size() - from));
         const std::string key = from == 0 ? place : Place(folder, run.front().name);
-        const std::string packed = PackRecords(run);
+        packed.clear();
+        for (const Packed& record : run) {
+            packed += record.packing;
+        }
         Bind(m_put, 1, key);
         sqlite3_bind_int64(m_put, 2, static_cast<sqlite3_int64>(run.size()));
         Bind(m_put, 3, packed);

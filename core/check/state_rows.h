@@ -43,12 +43,18 @@ public:
         std::vector<NamedRecord> records;
         std::optional<std::string> next;
         // Whether `name` of `folder`, the folder this row was looked up in, falls in this row.
-        bool Takes(const std::string& folder, const std::string& name) const;
+        bool Takes(const std::string& folder, std::string_view name) const;
     };
     Row RowHolding(const std::string& folder, const std::string& name);
 
+    // A record's name and packing.
+    struct Packed {
+        std::string_view name;
+        std::string_view packing;
+    };
+
     // Writes `fresh`, records of files of `folder`, over what the rows held of the same names.
-    void Merge(const std::string& folder, std::vector<NamedRecord> fresh);
+    void Merge(const std::string& folder, const PackedRecords& fresh);
 
     // Drops the records of the entries of `folder` whose first name below it is not in
     // `names` (sorted); returns how many records of the folder's own files it dropped, with
@@ -60,8 +66,7 @@ public:
 
 private:
     std::optional<std::string> FirstPlace(const std::string& from, const std::string& below);
-    void Put(const std::string& folder, const std::string& place,
-             std::span<const NamedRecord> records);
+    void Put(const std::string& folder, const std::string& place, std::span<const Packed> records);
     void DropBetween(const std::string& from, const std::string& below);
     std::vector<NamedRecord> Unpack(const void* bytes, int size) const;
     void Finalize();

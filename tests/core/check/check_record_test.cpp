@@ -58,6 +58,25 @@ TEST(CheckRecord, WhatIsPackedIsUnpackedAsItWas) {
     }
 }
 
+// Records packed one by one, some added and some appended, are the packing of all of them: the
+// state's rows are made by putting such packings together.
+TEST(CheckRecord, RecordsPackedOneByOneMakeThePackingOfAll) {
+    const std::vector<NamedRecord> records = Records();
+    PackedRecords first;
+    PackedRecords second;
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        (i < 2 ? first : second).Add(records[i].name, records[i].record);
+    }
+    first.Append(second);
+    ASSERT_EQ(first.Size(), records.size());
+    std::string together;
+    for (std::size_t i = 0; i < first.Size(); ++i) {
+        EXPECT_EQ(first.Name(i), records[i].name) << i;
+        together += first.Packing(i);
+    }
+    EXPECT_EQ(together, PackRecords(records));
+}
+
 // A damaged state may hold any bytes: each of these is refused, and none reads past its end.
 TEST(CheckRecord, WhatIsNoPackingIsRefused) {
     const std::vector<NamedRecord> all = Records();
