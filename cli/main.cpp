@@ -187,7 +187,7 @@ public:
             note =
                 StateNote{result.remembered, result.record->checkedAt, result.record->changedSince};
             if (!result.remembered) {
-                m_state->Record(path, std::move(*result.record));
+                m_state->Record(path, *result.record);
             }
         }
         // Sound in --errors, --summary and the exit status by the window's own rule.

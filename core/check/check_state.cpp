@@ -454,7 +454,7 @@ std::size_t CheckState::FilesBelow(const std::string& folder) const {
     return reader.Rows().FilesBelow(folder);
 }
 
-void CheckState::Record(const std::string& path, CheckRecord record) {
+void CheckState::Record(const std::string& path, const CheckRecord& record) {
     // The walk hands over a folder's files one after another: they go to the writing thread
     // together, under one copy of the folder's path, and take the queue's lock once.
     const std::size_t cut = StateRows::FolderPartSize(path);

@@ -96,7 +96,7 @@ public:
 
     // Records a file's check. Called from one thread; committed with the batch. Throws
     // CheckStateError when an earlier write failed (the run cannot go on keeping its results).
-    void Record(const std::string& path, CheckRecord record);
+    void Record(const std::string& path, const CheckRecord& record);
 
     // Drops the records of the entries of `folder` (with its trailing delimiter) whose first
     // name below it is not in `names` (sorted): files and folders gone since. In order with the

@@ -60,6 +60,15 @@ std::vector<std::size_t> InNameOrder(const PackedRecords& records) {
     return unique;
 }
 
+// Records of a row read back, packed again to be put beside new ones.
+PackedRecords PackEach(const std::vector<NamedRecord>& records) {
+    PackedRecords packed;
+    for (const auto& [name, record] : records) {
+        packed.Add(name, record);
+    }
+    return packed;
+}
+
 // Records to put, in the order they stand in `records`.
 std::vector<StateRows::Packed> AsPacked(const PackedRecords& records) {
     std::vector<StateRows::Packed> packed;
@@ -199,10 +208,7 @@ void StateRows::Merge(const std::string& folder, const PackedRecords& fresh) {
         const std::string place = row.place.empty() ? Place(folder, "") : row.place;
         // The row's records beside the new ones, packed again (a row a run changes is
         // rewritten whole), the new ones in place of those of the same names.
-        PackedRecords old;
-        for (const auto& [name, record] : row.records) {
-            old.Add(name, record);
-        }
+        const PackedRecords old = PackEach(row.records);
         std::vector<Packed> merged;
         merged.reserve(old.Size() + (to - from));
         std::size_t kept = 0;
@@ -239,11 +245,7 @@ std::size_t StateRows::Prune(const std::string& folder, const std::vector<std::s
         std::erase_if(row.records, [&](const NamedRecord& record) { return !listed(record.name); });
         if (row.records.size() != before) {
             dropped += before - row.records.size();
-            PackedRecords kept;
-            for (const auto& [name, record] : row.records) {
-                kept.Add(name, record);
-            }
-            Put(folder, row.place, AsPacked(kept));
+            Put(folder, row.place, AsPacked(PackEach(row.records)));
         }
         place = std::move(row.next);
     }
